@@ -1,0 +1,19 @@
+// Everything a listening run takes from its front end, read in one go.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct StartRequest {
+    bool encodeClient = false;   // box "Encrypt Client Packet"
+    bool encodeServer = false;   // box "Encrypt Server Packet"; Client wins when both are set
+    std::string targetText;      // target as typed, before trimming
+    int targetPort = 0;          // only the low 16 bits are used
+    int connectionLimit = 0;     // compared with the pump-thread count
+    int localPort = 0;           // only the low 16 bits are used; the status text shows it as given
+    int backlog = 0;             // the window listens with 0, the headless relay with SOMAXCONN
+    std::uint32_t bindAddr = 0;  // local IPv4 address to listen on, network order; 0 is any
+    std::size_t chunkSize = 2048;  // bytes per receive; the window always uses 2048
+};
