@@ -48,6 +48,8 @@ public:
     // Local port of the current or last run as the system bound it (a run on port 0 gets one).
     int ListeningPort() const;
     bool IsListening() const;  // an accept thread exists
+    // Clients closed at once because no allowFrom range holds their address.
+    std::int64_t DeniedCount() const;
 
     // Waits until no accept or pump thread is left, at most timeoutMs. For
     // tests and for a clean exit of the headless relay.

@@ -6,6 +6,12 @@
 #include <string>
 #include <vector>
 
+// A client range admitted by the headless relay's --allow, host byte order.
+struct AllowRange {
+    std::uint32_t network = 0;
+    std::uint32_t mask = 0;
+};
+
 struct StartRequest {
     bool encodeClient = false;   // box "Encrypt Client Packet"
     bool encodeServer = false;   // box "Encrypt Server Packet"; Client wins when both are set
@@ -16,4 +22,5 @@ struct StartRequest {
     int backlog = 0;             // the window listens with 0, the headless relay with SOMAXCONN
     std::uint32_t bindAddr = 0;  // local IPv4 address to listen on, network order; 0 is any
     std::size_t chunkSize = 2048;  // bytes per receive; the window always uses 2048
+    std::vector<AllowRange> allowFrom;  // empty admits every client
 };
