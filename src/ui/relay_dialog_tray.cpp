@@ -1,0 +1,59 @@
+// The tray icon and the window's visibility: Show/Hide Window, hiding on
+// minimise and hiding at start.
+#include "framework/dialog_items.h"
+#include "framework/string_resource.h"
+#include "resource.h"
+#include "ui/relay_dialog.h"
+
+void CRelayDlg::CreateTrayIcon() {
+    const std::string title = LoadStringResource(Instance(), IDS_APP_TITLE);
+    // Without a notification area the program runs on without the icon.
+    m_trayIcon.AddToTray(GetSafeHwnd(), WM_TRAY_NOTIFY, title.c_str(), m_hIcon, TRAY_ICON_ID);
+}
+
+MessageReply CRelayDlg::ForwardTrayMessage(const DialogMessage& msg) {
+    return MessageReply::Handled(m_trayIcon.HandleTrayMessage(msg.wParam, msg.lParam));
+}
+
+void CRelayDlg::Hide() {
+    ShowWindow(GetSafeHwnd(), SW_HIDE);
+    m_engine.SetHidden(true);
+}
+
+// A minimised window counts as visible: it is hidden, not restored.
+MessageReply CRelayDlg::ToggleVisibility(const DialogMessage&) {
+    HWND window = GetSafeHwnd();
+    if (IsWindowVisible(window)) {
+        Hide();
+    } else {
+        m_keepHiddenAtStart = false;
+        ShowWindow(window, SW_SHOWNORMAL);
+        m_engine.SetHidden(false);
+        m_engine.RefreshTrafficDisplay();
+    }
+    return MessageReply::Handled();
+}
+
+MessageReply CRelayDlg::OnSize(const DialogMessage& msg) {
+    if (msg.wParam == SIZE_MINIMIZED && IsItemChecked(GetSafeHwnd(), IDC_MIN_HIDE_TO_TRAY)) {
+        Hide();
+    }
+    return MessageReply::Default();
+}
+
+void CRelayDlg::HideAtStart() {
+    KillTimer(GetSafeHwnd(), TIMER_HIDE_AT_START);
+    m_keepHiddenAtStart = true;
+    Hide();
+}
+
+// The modal loop shows the dialog once, when its queue first goes idle. Under
+// Wine that can come after timer 2 has hidden it, so a show is refused until
+// the user asks for the window.
+MessageReply CRelayDlg::OnWindowPosChanging(const DialogMessage& msg) {
+    if (m_keepHiddenAtStart) {
+        auto* position = reinterpret_cast<WINDOWPOS*>(msg.lParam);
+        position->flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
+    }
+    return MessageReply::Default();
+}

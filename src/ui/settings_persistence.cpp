@@ -1,0 +1,107 @@
+#include "ui/settings_persistence.h"
+
+#include <cstring>
+#include <vector>
+
+#include "framework/application.h"
+#include "framework/dialog_items.h"
+#include "settings/newline_marker.h"
+#include "settings/setting_keys.h"
+
+namespace {
+
+enum class ControlKind { Text, Check, Other };
+
+// Check boxes, three-state boxes and automatic radio buttons all have one of
+// these bits in the low byte of their style.
+constexpr LONG kCheckStyleBits = 0x0B;
+constexpr int kCheckBufferSize = 256;
+
+std::string SettingsPath() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return SettingsPathBeside(path, CP_ACP);
+}
+
+ControlKind KindOf(HWND control) {
+    char className[256] = {};
+    GetClassNameA(control, className, static_cast<int>(sizeof className));
+    if (std::strcmp(className, "Edit") == 0) {
+        return ControlKind::Text;
+    }
+    if (std::strcmp(className, "Button") == 0) {
+        const LONG style = GetWindowLongA(control, GWL_STYLE) & 0xFF;
+        return (style & kCheckStyleBits) != 0 ? ControlKind::Check : ControlKind::Other;
+    }
+    return ControlKind::Other;
+}
+
+std::string ReadValue(const std::string& path, const std::string& section, const char* key,
+                      const char* defaultValue, int size) {
+    std::vector<char> buffer(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+    const DWORD length = GetPrivateProfileStringA(section.c_str(), key, defaultValue, buffer.data(),
+                                                  static_cast<DWORD>(buffer.size()), path.c_str());
+    return std::string(buffer.data(), length);
+}
+
+}  // namespace
+
+std::string SettingsPathBeside(const std::string& modulePath, UINT codePage) {
+    // A backslash byte can be the second byte of a double-byte character.
+    std::size_t afterLastBackslash = 0;
+    for (std::size_t i = 0; i < modulePath.size();) {
+        const auto byte = static_cast<BYTE>(modulePath[i]);
+        if (byte == '\\') {
+            afterLastBackslash = i + 1;
+        }
+        i += IsDBCSLeadByteEx(codePage, byte) && i + 1 < modulePath.size() ? 2 : 1;
+    }
+    if (afterLastBackslash == 0) {
+        return modulePath + kSettingsFileName;
+    }
+    return modulePath.substr(0, afterLastBackslash) + kSettingsFileName;
+}
+
+bool PersistControl(HWND dialog, unsigned char direction, int controlId, const char* key,
+                    const char* defaultValue, int size) {
+    const std::string path = SettingsPath();
+    const std::string section = CApplication::Current().AppName();
+    HWND control = GetDlgItem(dialog, controlId);
+    if (control == nullptr || !IsWindow(control)) {
+        return false;
+    }
+    const bool load = direction == 0;
+    switch (KindOf(control)) {
+        case ControlKind::Text:
+            if (load) {
+                const std::string value = ReadValue(path, section, key, defaultValue, size);
+                SetWindowTextA(control, NewlineMarkersToCrLf(value).c_str());
+            } else {
+                const std::string value = CrLfToNewlineMarkers(GetItemText(dialog, controlId));
+                WritePrivateProfileStringA(section.c_str(), key, value.c_str(), path.c_str());
+            }
+            return true;
+        case ControlKind::Check:
+            if (load) {
+                const std::string value =
+                    ReadValue(path, section, key, defaultValue, kCheckBufferSize);
+                // A direct state change: no click, so no command reaches the window.
+                SendMessageA(control, BM_SETCHECK, value == "1" ? BST_CHECKED : BST_UNCHECKED, 0);
+            } else {
+                const bool unticked = SendMessageA(control, BM_GETCHECK, 0, 0) == BST_UNCHECKED;
+                WritePrivateProfileStringA(section.c_str(), key, unticked ? "0" : "1",
+                                           path.c_str());
+            }
+            return true;
+        case ControlKind::Other:
+            break;
+    }
+    return false;
+}
+
+void PersistSettings(HWND dialog, PersistDirection direction) {
+    for (const SettingKey& row : kSettingKeys) {
+        PersistControl(dialog, static_cast<unsigned char>(direction), row.controlId, row.key,
+                       row.defaultValue, kSettingValueBufferSize);
+    }
+}

@@ -1,0 +1,103 @@
+#include "ui/tray_icon.h"
+
+#include <cstring>
+
+namespace {
+
+// The first, smallest form of the record: its tooltip field holds 64 bytes.
+constexpr DWORD kRecordSize = NOTIFYICONDATAA_V1_SIZE;
+constexpr std::size_t kTipCapacity = 64;
+static_assert(kRecordSize == 88, "the shell's first record layout");
+
+// The tray's pop-up menu is the menu resource with the icon's id; its first
+// item (Show/Hide Window) is the default action.
+HMENU LoadTrayMenu(UINT id) {
+    return LoadMenuA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id));
+}
+
+}  // namespace
+
+CTrayIcon::CTrayIcon() : m_bInTray(FALSE), m_nid{} {}
+
+CTrayIcon::~CTrayIcon() {
+    RemoveFromTray();
+}
+
+bool CTrayIcon::AddToTray(HWND owner, UINT callbackMessage, const char* tooltip, HICON icon,
+                          UINT id) {
+    m_bInTray = LOBYTE(LOWORD(GetVersion())) >= 4;
+    if (!m_bInTray) {
+        return false;
+    }
+    m_bInTray = owner != nullptr && IsWindow(owner);
+    if (!m_bInTray) {
+        return false;
+    }
+    m_nid.cbSize = kRecordSize;
+    m_nid.hWnd = owner;
+    m_nid.uID = id;
+    m_nid.hIcon = icon;
+    m_nid.uCallbackMessage = callbackMessage;
+    m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    std::memset(m_nid.szTip, 0, kTipCapacity);
+    if (tooltip != nullptr) {
+        std::strncpy(m_nid.szTip, tooltip, kTipCapacity - 1);
+    }
+    m_bInTray = Shell_NotifyIconA(NIM_ADD, &m_nid);
+    return m_bInTray != FALSE;
+}
+
+void CTrayIcon::RemoveFromTray() {
+    if (!m_bInTray) {
+        return;
+    }
+    m_nid.uFlags = 0;
+    Shell_NotifyIconA(NIM_DELETE, &m_nid);
+    m_bInTray = FALSE;
+}
+
+LRESULT CTrayIcon::HandleTrayMessage(WPARAM id, LPARAM event) {
+    if (id != m_nid.uID) {
+        return 0;
+    }
+    switch (LOWORD(event)) {
+        case WM_RBUTTONUP: {
+            HMENU menu = LoadTrayMenu(m_nid.uID);
+            if (menu == nullptr) {
+                return 0;
+            }
+            HMENU popup = GetSubMenu(menu, 0);
+            if (popup == nullptr) {
+                DestroyMenu(menu);
+                return 0;
+            }
+            SetMenuDefaultItem(popup, 0, TRUE);
+            POINT cursor{};
+            GetCursorPos(&cursor);
+            // Without a foreground owner the menu would not close when the user
+            // clicks elsewhere; the WM_NULL afterwards lets the next click through.
+            SetForegroundWindow(m_nid.hWnd);
+            TrackPopupMenu(popup, 0, cursor.x, cursor.y, 0, m_nid.hWnd, nullptr);
+            PostMessageA(m_nid.hWnd, WM_NULL, 0, 0);
+            DestroyMenu(menu);
+            return 1;
+        }
+        case WM_LBUTTONDBLCLK: {
+            HMENU menu = LoadTrayMenu(m_nid.uID);
+            if (menu == nullptr) {
+                return 0;
+            }
+            HMENU popup = GetSubMenu(menu, 0);
+            if (popup == nullptr) {
+                DestroyMenu(menu);
+                return 0;
+            }
+            SetForegroundWindow(m_nid.hWnd);
+            SendMessageA(m_nid.hWnd, WM_COMMAND, GetMenuItemID(popup, 0), 0);
+            DestroyMenu(menu);
+            return 1;
+        }
+        default:
+            return 1;
+    }
+}

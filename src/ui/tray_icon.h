@@ -1,0 +1,32 @@
+// The program's icon in the notification area and its mouse events.
+#pragma once
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+class CTrayIcon {
+  public:
+    CTrayIcon();
+    // Takes the icon out of the notification area.
+    virtual ~CTrayIcon();
+    CTrayIcon(const CTrayIcon&) = delete;
+    CTrayIcon& operator=(const CTrayIcon&) = delete;
+
+    // False when the system has no notification area, the owner is not a
+    // window or the shell refuses the icon; the program then runs without it.
+    // A tooltip longer than the record's field is cut short.
+    bool AddToTray(HWND owner, UINT callbackMessage, const char* tooltip, HICON icon, UINT id);
+    void RemoveFromTray();
+    // A mouse event on the icon: id is the callback's first parameter, event
+    // its second. Returns 0 for another icon's id or a missing menu, else 1.
+    virtual LRESULT HandleTrayMessage(WPARAM id, LPARAM event);
+
+    bool IsInTray() const { return m_bInTray != FALSE; }
+    // The record as the shell receives it.
+    const NOTIFYICONDATAA& Data() const { return m_nid; }
+
+  private:
+    BOOL m_bInTray;
+    NOTIFYICONDATAA m_nid;
+};
