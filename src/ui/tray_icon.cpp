@@ -9,11 +9,28 @@ constexpr DWORD kRecordSize = NOTIFYICONDATAA_V1_SIZE;
 constexpr std::size_t kTipCapacity = 64;
 static_assert(kRecordSize == 88, "the shell's first record layout");
 
-// The tray's pop-up menu is the menu resource with the icon's id; its first
-// item (Show/Hide Window) is the default action.
-HMENU LoadTrayMenu(UINT id) {
-    return LoadMenuA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id));
-}
+// The tray's pop-up menu: the menu resource with the icon's id and its first
+// sub-menu, whose first item (Show/Hide Window) is the default action.
+class TrayMenu {
+  public:
+    explicit TrayMenu(UINT id)
+        : m_menu(LoadMenuA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id))),
+          m_popup(m_menu != nullptr ? GetSubMenu(m_menu, 0) : nullptr) {}
+    ~TrayMenu() {
+        if (m_menu != nullptr) {
+            DestroyMenu(m_menu);
+        }
+    }
+    TrayMenu(const TrayMenu&) = delete;
+    TrayMenu& operator=(const TrayMenu&) = delete;
+
+    // Null when the menu or its sub-menu is missing.
+    HMENU Popup() const { return m_popup; }
+
+  private:
+    HMENU m_menu;
+    HMENU m_popup;
+};
 
 }  // namespace
 
@@ -62,39 +79,28 @@ LRESULT CTrayIcon::HandleTrayMessage(WPARAM id, LPARAM event) {
     }
     switch (LOWORD(event)) {
         case WM_RBUTTONUP: {
-            HMENU menu = LoadTrayMenu(m_nid.uID);
-            if (menu == nullptr) {
+            TrayMenu menu(m_nid.uID);
+            if (menu.Popup() == nullptr) {
                 return 0;
             }
-            HMENU popup = GetSubMenu(menu, 0);
-            if (popup == nullptr) {
-                DestroyMenu(menu);
-                return 0;
-            }
-            SetMenuDefaultItem(popup, 0, TRUE);
+            SetMenuDefaultItem(menu.Popup(), 0, TRUE);
             POINT cursor{};
             GetCursorPos(&cursor);
             // Without a foreground owner the menu would not close when the user
             // clicks elsewhere; the WM_NULL afterwards lets the next click through.
             SetForegroundWindow(m_nid.hWnd);
-            TrackPopupMenu(popup, 0, cursor.x, cursor.y, 0, m_nid.hWnd, nullptr);
+            TrackPopupMenu(menu.Popup(), 0, cursor.x, cursor.y, 0, m_nid.hWnd, nullptr);
             PostMessageA(m_nid.hWnd, WM_NULL, 0, 0);
-            DestroyMenu(menu);
             return 1;
         }
         case WM_LBUTTONDBLCLK: {
-            HMENU menu = LoadTrayMenu(m_nid.uID);
-            if (menu == nullptr) {
+            TrayMenu menu(m_nid.uID);
+            if (menu.Popup() == nullptr) {
                 return 0;
             }
-            HMENU popup = GetSubMenu(menu, 0);
-            if (popup == nullptr) {
-                DestroyMenu(menu);
-                return 0;
-            }
+            // Exactly what choosing the menu's first item does.
             SetForegroundWindow(m_nid.hWnd);
-            SendMessageA(m_nid.hWnd, WM_COMMAND, GetMenuItemID(popup, 0), 0);
-            DestroyMenu(menu);
+            SendMessageA(m_nid.hWnd, WM_COMMAND, GetMenuItemID(menu.Popup(), 0), 0);
             return 1;
         }
         default:
