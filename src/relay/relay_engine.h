@@ -6,10 +6,21 @@
 // The private part is the engine's own and may change.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
+#include "platform/critical_section.h"
+#include "platform/socket_handle.h"
+#include "platform/thread_start.h"
+#include "platform/wake_socket.h"
+#include "relay/byte_map.h"
 #include "relay/relay_display.h"
 #include "relay/start_request.h"
+#include "stats/traffic_counters.h"
+
+struct RelayConnection;
 
 struct SpeedSample {
     std::int64_t up = 0;    // client-to-server growth since the previous tick
@@ -56,5 +67,57 @@ public:
     bool WaitForWorkers(int timeoutMs);
 
 private:
-    // ... engine-private state and steps
+    friend unsigned gAcceptThread(void* argument);
+    friend unsigned gClientThread(void* argument);
+    friend unsigned gServerThread(void* argument);
+    friend class ConnectionCountShare;
+    template <unsigned (RelayEngine::*Pump)(RelayConnection&)>
+    friend unsigned RunPumpThread(void* argument);
+
+    // Creates, binds and listens into m_hListenSocket; shows why on failure.
+    bool OpenListener(const StartRequest& request);
+    void BeginAcceptThread();
+
+    unsigned AcceptLoop();
+    bool IsAdmitted(std::uint32_t peerAddr) const;
+    void AdmitClient(net::Socket client);
+    void RefuseClient(net::Socket client);
+    void EndAcceptRun();
+
+    unsigned ClientPump(RelayConnection& record);
+    unsigned ServerPump(RelayConnection& record);
+    bool ConnectTarget(RelayConnection& record);
+    bool BeginServerPump(const RelayConnection& record);
+    void PumpChunks(RelayConnection& record, TrafficDirection direction);
+    void AdjustConnectionCount(bool up);
+
+    // Every worker thread is begun through here and calls WorkerFinished as
+    // its last act, so WaitForWorkers knows when the engine is unused.
+    bool BeginWorker(platform::ThreadEntry entry, void* argument);
+    void WorkerFinished();
+
+    RelayDisplay& m_display;
+    TrafficCounters m_traffic;  // m_nBytesUp/Down, their samples, m_csTraffic, m_bHidden
+
+    // Run settings: written by Start, read by workers without a lock.
+    std::atomic<EncodeMode> m_nEncodeMode{EncodeMode::None};  // read afresh per chunk
+    std::atomic<std::uint32_t> m_dwTargetAddr{0};             // network order; 0 is unresolved
+    std::atomic<int> m_nTargetPort{0};
+    std::atomic<int> m_nConnectionLimit{0};  // compared with the pump-thread count
+    std::atomic<std::size_t> m_nChunkSize{2048};
+    std::vector<AllowRange> m_allowFrom;  // set before the accept thread begins, read only by it
+
+    CCriticalSection m_csCount;              // the count together with its display
+    std::atomic<int> m_nConnectionCount{0};  // live pump threads; the limit test reads it unlocked
+
+    // The accept thread owns and closes the listener; Stop only raises the flag
+    // and wakes it, so no accept ever runs on a closed handle.
+    net::Socket m_hListenSocket = net::kInvalidSocket;
+    net::WakeSocket m_wake;
+    std::atomic<bool> m_bStopRequested{false};
+    std::atomic<bool> m_bListening{false};  // an accept thread exists
+    std::atomic<int> m_nListeningPort{0};
+
+    std::atomic<std::int64_t> m_nDeniedCount{0};
+    std::atomic<int> m_nLiveWorkers{0};
 };

@@ -1,0 +1,110 @@
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/net.h"
+#include "platform/system_sockets.h"
+
+namespace net {
+
+bool StartSockets() {
+    return true;
+}
+
+Socket CreateTcpSocket() {
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+
+Socket CreateUdpSocket() {
+    return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+}
+
+Socket Accept(Socket listener, std::uint32_t* peerAddr) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    // accept4 without SOCK_NONBLOCK gives a blocking socket even from a
+    // non-blocking listener.
+    const Socket socket =
+        ::accept4(listener, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
+    if (socket != kInvalidSocket && peerAddr != nullptr) {
+        *peerAddr = address.sin_addr.s_addr;
+    }
+    return socket;
+}
+
+int Recv(Socket socket, char* buffer, int length) {
+    ssize_t received;
+    do {
+        received = ::recv(socket, buffer, static_cast<size_t>(length), 0);
+    } while (received < 0 && errno == EINTR);
+    return static_cast<int>(received);
+}
+
+int Send(Socket socket, const char* data, int length) {
+    ssize_t sent;
+    do {
+        sent = ::send(socket, data, static_cast<size_t>(length), kSendFlags);
+    } while (sent < 0 && errno == EINTR);
+    return static_cast<int>(sent);
+}
+
+void Shutdown(Socket socket, ShutdownHow how) {
+    const int mode = how == ShutdownHow::Receive ? SHUT_RD
+                     : how == ShutdownHow::Send  ? SHUT_WR
+                                                 : SHUT_RDWR;
+    ::shutdown(socket, mode);
+}
+
+void Close(Socket socket) {
+    ::close(socket);
+}
+
+int LastError() {
+    return errno;
+}
+
+bool IsTransientAcceptError(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR || error == ECONNABORTED ||
+           error == EPROTO;
+}
+
+bool IsClosedListenerError(int error) {
+    return error == EBADF || error == ENOTSOCK || error == EINVAL;
+}
+
+bool SetBlocking(Socket socket, bool blocking) {
+    const int flags = ::fcntl(socket, F_GETFL, 0);
+    if (flags < 0) {
+        return false;
+    }
+    const int wanted = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
+    return ::fcntl(socket, F_SETFL, wanted) == 0;
+}
+
+bool SetNoDelay(Socket socket) {
+    const int on = 1;
+    return ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
+}
+
+void AllowPortReuse(Socket socket) {
+    const int on = 1;
+    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+}
+
+bool WaitReadable(Socket socket, int timeoutMs) {
+    pollfd entry{socket, POLLIN, 0};
+    int ready;
+    do {
+        ready = ::poll(&entry, 1, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0;
+}
+
+}  // namespace net
+
+#endif

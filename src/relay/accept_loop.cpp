@@ -1,0 +1,123 @@
+// The accept thread: admits, refuses or denies each client until Stop.
+#include <cstdio>
+#include <new>
+
+#include "platform/net.h"
+#include "relay/relay_connection.h"
+#include "relay/relay_engine.h"
+#include "relay/send_all.h"
+
+unsigned gClientThread(void* argument);
+
+namespace {
+
+constexpr char kRefusal[] = "too many connection\r\n";
+
+bool InRange(const AllowRange& range, std::uint32_t hostAddr) {
+    return (hostAddr & range.mask) == (range.network & range.mask);
+}
+
+std::uint32_t ToHostOrder(std::uint32_t networkAddr) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&networkAddr);
+    return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
+           std::uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+}  // namespace
+
+unsigned gAcceptThread(void* argument) {
+    auto* owner = static_cast<RelayEngine*>(argument);
+    const unsigned result = owner->AcceptLoop();
+    owner->WorkerFinished();
+    return result;
+}
+
+unsigned RelayEngine::AcceptLoop() {
+    while (!m_bStopRequested.load()) {
+        const net::WakeSocket::Ready ready = m_wake.WaitWithListener(m_hListenSocket);
+        if (m_bStopRequested.load()) {
+            break;
+        }
+        if (ready == net::WakeSocket::Ready::Wake) {
+            m_wake.Drain();  // a stale wake-up from an earlier Stop
+            continue;
+        }
+        std::uint32_t peerAddr = 0;
+        const net::Socket client = ready == net::WakeSocket::Ready::Listener
+                                       ? net::Accept(m_hListenSocket, &peerAddr)
+                                       : net::kInvalidSocket;
+        if (client == net::kInvalidSocket) {
+            const int error = net::LastError();
+            if (m_bStopRequested.load() || net::IsClosedListenerError(error)) {
+                break;
+            }
+            if (!net::IsTransientAcceptError(error)) {
+                char message[64];
+                std::snprintf(message, sizeof message,
+                              "accept error\xEF\xBC\x8C"
+                              "errorid=%d",
+                              error);
+                m_display.ShowMessage(message);
+            }
+            continue;
+        }
+        if (!IsAdmitted(peerAddr)) {
+            m_nDeniedCount.fetch_add(1);
+            net::Close(client);
+        } else if (m_nConnectionCount.load() < m_nConnectionLimit.load()) {
+            AdmitClient(client);
+        } else {
+            RefuseClient(client);
+        }
+    }
+    EndAcceptRun();
+    return 0;
+}
+
+bool RelayEngine::IsAdmitted(std::uint32_t peerAddr) const {
+    if (m_allowFrom.empty()) {
+        return true;
+    }
+    const std::uint32_t host = ToHostOrder(peerAddr);
+    for (const AllowRange& range : m_allowFrom) {
+        if (InRange(range, host)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void RelayEngine::AdmitClient(net::Socket client) {
+    auto* record = new (std::nothrow) RelayConnection;
+    if (record != nullptr) {
+        try {
+            record->pSockets = std::make_shared<ConnectionSockets>(client);
+        } catch (const std::bad_alloc&) {
+            delete record;
+            record = nullptr;
+        }
+    }
+    if (record == nullptr) {
+        net::Close(client);
+        return;
+    }
+    record->pOwner = this;
+    record->nChunkSize = m_nChunkSize.load();
+    if (!BeginWorker(gClientThread, record)) {
+        delete record;  // closes the client socket
+    }
+}
+
+void RelayEngine::RefuseClient(net::Socket client) {
+    SendAll(client, kRefusal, sizeof kRefusal - 1);
+    net::Shutdown(client, net::ShutdownHow::Both);
+    net::Close(client);
+}
+
+void RelayEngine::EndAcceptRun() {
+    net::Close(m_hListenSocket);
+    m_hListenSocket = net::kInvalidSocket;
+    m_display.SetStatusText("listening stopped!");
+    m_display.EnableCommand(RelayCommand::Start, true);
+    m_bListening.store(false);
+}

@@ -1,0 +1,164 @@
+// The two pump threads of a connection and the connection count.
+#include <memory>
+#include <new>
+
+#include "platform/net.h"
+#include "relay/relay_connection.h"
+#include "relay/relay_engine.h"
+#include "relay/send_all.h"
+
+unsigned gServerThread(void* argument);
+
+namespace {
+
+constexpr std::size_t kStackChunk = 2048;
+
+}  // namespace
+
+// One pump thread's share of the connection count, given back however the
+// pump ends.
+class ConnectionCountShare {
+  public:
+    explicit ConnectionCountShare(RelayEngine& engine) : m_engine(engine) {
+        m_engine.AdjustConnectionCount(true);
+    }
+    ~ConnectionCountShare() {
+        try {
+            m_engine.AdjustConnectionCount(false);
+        } catch (...) {
+            // The count is already lowered; only its display failed.
+        }
+    }
+    ConnectionCountShare(const ConnectionCountShare&) = delete;
+    ConnectionCountShare& operator=(const ConnectionCountShare&) = delete;
+
+  private:
+    RelayEngine& m_engine;
+};
+
+// Runs one pump on its record, frees the record (the last pump to let go
+// closes the sockets) and then, as its very last act, tells the engine.
+template <unsigned (RelayEngine::*Pump)(RelayConnection&)>
+unsigned RunPumpThread(void* argument) {
+    auto* record = static_cast<RelayConnection*>(argument);
+    RelayEngine* owner = record->pOwner;
+    unsigned result = 0;
+    try {
+        result = (owner->*Pump)(*record);
+    } catch (...) {
+        // A pump thread ends quietly; it must not take the process down.
+    }
+    delete record;
+    owner->WorkerFinished();
+    return result;
+}
+
+unsigned gClientThread(void* argument) {
+    return RunPumpThread<&RelayEngine::ClientPump>(argument);
+}
+
+unsigned gServerThread(void* argument) {
+    return RunPumpThread<&RelayEngine::ServerPump>(argument);
+}
+
+unsigned RelayEngine::ClientPump(RelayConnection& record) {
+    ConnectionCountShare share(*this);
+    if (!ConnectTarget(record)) {
+        net::Shutdown(record.pSockets->hClientSocket, net::ShutdownHow::Both);
+    } else if (!BeginServerPump(record)) {
+        // Never leave one direction running alone.
+        record.pSockets->ShutdownBoth();
+    } else {
+        PumpChunks(record, TrafficDirection::ClientToServer);
+    }
+    record.pSockets.reset();  // the last pump to let go closes both sockets
+    return 0;
+}
+
+unsigned RelayEngine::ServerPump(RelayConnection& record) {
+    ConnectionCountShare share(*this);
+    PumpChunks(record, TrafficDirection::ServerToClient);
+    record.pSockets.reset();
+    return 0;
+}
+
+bool RelayEngine::ConnectTarget(RelayConnection& record) {
+    // Read once: a later Start's target applies only to later clients.
+    const std::uint32_t addr = m_dwTargetAddr.load(std::memory_order_relaxed);
+    const auto port = static_cast<std::uint16_t>(m_nTargetPort.load(std::memory_order_relaxed));
+    if (addr == 0) {
+        return false;
+    }
+    const net::Socket server = net::CreateTcpSocket();
+    if (server == net::kInvalidSocket) {
+        return false;
+    }
+    if (!net::Connect(server, addr, port)) {
+        net::Close(server);
+        return false;
+    }
+    // Whole chunks go out as they arrive; waiting to coalesce them (Nagle)
+    // only adds latency to request/response traffic.
+    net::SetNoDelay(server);
+    net::SetNoDelay(record.pSockets->hClientSocket);
+    record.pSockets->hServerSocket = server;
+    return true;
+}
+
+bool RelayEngine::BeginServerPump(const RelayConnection& record) {
+    auto* copy = new (std::nothrow) RelayConnection(record);
+    if (copy == nullptr) {
+        return false;
+    }
+    if (!BeginWorker(gServerThread, copy)) {
+        delete copy;
+        return false;
+    }
+    return true;
+}
+
+void RelayEngine::PumpChunks(RelayConnection& record, TrafficDirection direction) {
+    const bool fromClient = direction == TrafficDirection::ClientToServer;
+    const ConnectionSockets& sockets = *record.pSockets;
+    const net::Socket source = fromClient ? sockets.hClientSocket : sockets.hServerSocket;
+    const net::Socket destination = fromClient ? sockets.hServerSocket : sockets.hClientSocket;
+
+    // One buffer for the pump's life: on the stack for the usual size, on the
+    // heap for the large chunks the headless relay may ask for.
+    char stackBuffer[kStackChunk];
+    std::unique_ptr<char[]> heapBuffer;
+    char* buffer = stackBuffer;
+    std::size_t chunkSize = record.nChunkSize;
+    if (chunkSize > kStackChunk) {
+        heapBuffer.reset(new (std::nothrow) char[chunkSize]);
+        buffer = heapBuffer ? heapBuffer.get() : stackBuffer;
+        chunkSize = heapBuffer ? chunkSize : kStackChunk;
+    }
+
+    for (;;) {
+        const int received = net::Recv(source, buffer, static_cast<int>(chunkSize));
+        if (received == 0) {
+            // Pass the orderly end on and let the other direction finish.
+            net::Shutdown(destination, net::ShutdownHow::Send);
+            return;
+        }
+        if (received < 0) {
+            sockets.ShutdownBoth();
+            return;
+        }
+        MapChunk(m_nEncodeMode.load(std::memory_order_relaxed), fromClient, buffer, received);
+        const int sent = SendAll(destination, buffer, received);
+        m_traffic.AddTrafficBytes(direction, received);
+        if (sent < received) {
+            // The destination is gone: nothing more can be delivered either way.
+            sockets.ShutdownBoth();
+            return;
+        }
+    }
+}
+
+void RelayEngine::AdjustConnectionCount(bool up) {
+    CScopedLock lock(m_csCount);
+    const int step = up ? 1 : -1;
+    m_display.ShowConnectionCount(m_nConnectionCount.fetch_add(step) + step);
+}

@@ -1,0 +1,45 @@
+// What one accepted connection's pump threads share.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "platform/net.h"
+
+class RelayEngine;
+
+// The two sockets of a connection. Both pumps' records point to it, and the
+// pump that lets go last closes both: each socket is closed exactly once, and
+// never while the other pump may still use it (a closed handle number may
+// already belong to a new connection).
+struct ConnectionSockets {
+    explicit ConnectionSockets(net::Socket client) : hClientSocket(client) {}
+    ~ConnectionSockets() {
+        if (hServerSocket != net::kInvalidSocket) {
+            net::Close(hServerSocket);
+        }
+        net::Close(hClientSocket);
+    }
+    ConnectionSockets(const ConnectionSockets&) = delete;
+    ConnectionSockets& operator=(const ConnectionSockets&) = delete;
+
+    // Ends both directions at once; wakes the other pump.
+    void ShutdownBoth() const {
+        if (hServerSocket != net::kInvalidSocket) {
+            net::Shutdown(hServerSocket, net::ShutdownHow::Both);
+        }
+        net::Shutdown(hClientSocket, net::ShutdownHow::Both);
+    }
+
+    const net::Socket hClientSocket;                  // the accepted client
+    net::Socket hServerSocket = net::kInvalidSocket;  // the target, once connected
+};
+
+// The record a pump thread is begun with. The accept thread allocates the
+// client pump's; the client pump copies it for the server pump. Each thread's
+// entry function frees its own.
+struct RelayConnection {
+    RelayEngine* pOwner = nullptr;
+    std::shared_ptr<ConnectionSockets> pSockets;
+    std::size_t nChunkSize = 2048;  // bytes per receive, fixed for the connection
+};

@@ -1,0 +1,182 @@
+// Start and Stop of a listening run, and the engine's state as seen from the
+// front end.
+#include "relay/relay_engine.h"
+
+#include <cstdio>
+
+#include "platform/net.h"
+#include "platform/wait_until.h"
+#include "relay/target_resolution.h"
+
+unsigned gAcceptThread(void* argument);
+
+namespace {
+
+constexpr std::size_t kDefaultChunkSize = 2048;
+
+std::string Trimmed(const std::string& text) {
+    const char* const space = " \t\r\n\v\f";
+    const std::size_t first = text.find_first_not_of(space);
+    if (first == std::string::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
+}  // namespace
+
+RelayEngine::RelayEngine(RelayDisplay& display) : m_display(display), m_traffic(display) {}
+
+RelayEngine::~RelayEngine() = default;
+
+bool RelayEngine::StartListening(const StartRequest& request) {
+    // The previous run may still be between re-enabling Start and its end;
+    // those steps do not wait for the caller, so a short wait is safe.
+    if (m_bListening.load() &&
+        (!m_bStopRequested.load() ||
+         !platform::WaitUntil([this] { return !m_bListening.load(); }, 1000))) {
+        return false;
+    }
+
+    m_nEncodeMode.store(ChooseEncodeMode(request.encodeClient, request.encodeServer),
+                        std::memory_order_relaxed);
+    m_nTargetPort.store(request.targetPort, std::memory_order_relaxed);
+    m_nConnectionLimit.store(request.connectionLimit, std::memory_order_relaxed);
+    const std::string target = Trimmed(request.targetText);
+    if (target.empty()) {
+        m_display.ShowMessage("Please input target IP or domain first!");
+        return false;
+    }
+    m_dwTargetAddr.store(ResolveTarget(target), std::memory_order_relaxed);
+
+    if (!OpenListener(request)) {
+        return false;
+    }
+    m_nChunkSize.store(request.chunkSize == 0 ? kDefaultChunkSize : request.chunkSize);
+    m_allowFrom = request.allowFrom;
+    m_nListeningPort.store(net::LocalPort(m_hListenSocket));
+
+    m_traffic.ResetTrafficCounters();
+    char status[64];
+    std::snprintf(status, sizeof status, "Listening on port %d...", request.localPort);
+    m_display.SetStatusText(status);
+    m_display.EnableCommand(RelayCommand::Start, false);
+    m_display.EnableCommand(RelayCommand::Stop, true);
+    BeginAcceptThread();
+    return m_bListening.load();
+}
+
+bool RelayEngine::OpenListener(const StartRequest& request) {
+    if (!m_wake.Open()) {
+        m_display.ShowMessage("Create socket failed!");
+        return false;
+    }
+    const net::Socket listener = net::CreateTcpSocket();
+    if (listener == net::kInvalidSocket) {
+        m_display.ShowMessage("Create socket failed!");
+        return false;
+    }
+    net::AllowPortReuse(listener);
+    // A failed bind counts as a failed listen: listening on an unbound socket
+    // would succeed on a port of the system's choosing.
+    const auto port = static_cast<std::uint16_t>(request.localPort & 0xFFFF);
+    if (!net::Bind(listener, request.bindAddr, port) || !net::Listen(listener, request.backlog) ||
+        !net::SetBlocking(listener, false)) {
+        net::Close(listener);
+        m_display.ShowMessage(
+            "Listen failed, Maybe the local port you specified is taken, please try another "
+            "port!");
+        return false;
+    }
+    m_hListenSocket = listener;
+    return true;
+}
+
+void RelayEngine::BeginAcceptThread() {
+    m_wake.Drain();
+    m_bStopRequested.store(false);
+    m_bListening.store(true);
+    if (BeginWorker(gAcceptThread, this)) {
+        return;
+    }
+    net::Close(m_hListenSocket);
+    m_hListenSocket = net::kInvalidSocket;
+    m_bListening.store(false);
+    m_display.EnableCommand(RelayCommand::Stop, false);
+    m_display.EnableCommand(RelayCommand::Start, true);
+    m_display.ShowMessage("Create thread failed!");
+}
+
+void RelayEngine::StopListening() {
+    m_display.EnableCommand(RelayCommand::Stop, false);
+    if (m_bListening.load()) {
+        m_bStopRequested.store(true);
+        m_wake.Signal();
+    }
+}
+
+SpeedSample RelayEngine::TickSpeeds() {
+    const SpeedGrowth growth = m_traffic.Tick();
+    SpeedSample sample;
+    sample.up = growth.up;
+    sample.down = growth.down;
+    sample.show = growth.show;
+    return sample;
+}
+
+void RelayEngine::RefreshTrafficDisplay() {
+    m_traffic.RefreshTrafficDisplay();
+}
+
+void RelayEngine::ResetTrafficCounters() {
+    m_traffic.ResetTrafficCounters();
+}
+
+void RelayEngine::SetHidden(bool hidden) {
+    m_traffic.SetHidden(hidden);
+}
+
+bool RelayEngine::IsHidden() const {
+    return m_traffic.IsHidden();
+}
+
+int RelayEngine::ConnectionCount() const {
+    return m_nConnectionCount.load();
+}
+
+std::int64_t RelayEngine::BytesUp() const {
+    return m_traffic.BytesUp();
+}
+
+std::int64_t RelayEngine::BytesDown() const {
+    return m_traffic.BytesDown();
+}
+
+int RelayEngine::ListeningPort() const {
+    return m_nListeningPort.load();
+}
+
+bool RelayEngine::IsListening() const {
+    return m_bListening.load();
+}
+
+std::int64_t RelayEngine::DeniedCount() const {
+    return m_nDeniedCount.load();
+}
+
+bool RelayEngine::BeginWorker(platform::ThreadEntry entry, void* argument) {
+    m_nLiveWorkers.fetch_add(1);
+    if (platform::StartDetachedThread(entry, argument)) {
+        return true;
+    }
+    m_nLiveWorkers.fetch_sub(1);
+    return false;
+}
+
+void RelayEngine::WorkerFinished() {
+    m_nLiveWorkers.fetch_sub(1);
+}
+
+bool RelayEngine::WaitForWorkers(int timeoutMs) {
+    return platform::WaitUntil([this] { return m_nLiveWorkers.load() == 0; }, timeoutMs);
+}

@@ -1,0 +1,67 @@
+// A relay engine over real loopback sockets with a recording display, and
+// the teardown that leaves no thread or socket behind.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "loopback.h"
+#include "loopback_server.h"
+#include "platform/net.h"
+#include "recording_display.h"
+#include "relay/relay_engine.h"
+
+namespace testing_support {
+
+class RelayFixture : public testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(net::StartSockets()); }
+
+    void TearDown() override {
+        engine->StopListening();
+        echo.Stop();
+        // Dropping an engine whose threads still run would crash every later
+        // test; leak it instead and let this test fail.
+        if (!engine->WaitForWorkers(kPatienceMs)) {
+            ADD_FAILURE() << "relay threads still running";
+            engine.release();
+        }
+    }
+
+    static StartRequest RequestTo(int targetPort) {
+        StartRequest request;
+        request.targetText = "127.0.0.1";
+        request.targetPort = targetPort;
+        request.connectionLimit = 100;
+        request.localPort = 0;
+        request.backlog = 16;
+        return request;
+    }
+
+    // Starts the engine toward the target and fails the test if it does not listen.
+    void Start(const StartRequest& request) {
+        ASSERT_TRUE(engine->StartListening(request));
+        ASSERT_TRUE(engine->IsListening());
+        ASSERT_NE(engine->ListeningPort(), 0);
+    }
+
+    TestSocket Connect() { return TestSocket::ConnectLoopback(engine->ListeningPort()); }
+
+    // Sends text and expects it echoed back whole through the relay.
+    static void ExpectEcho(TestSocket& client, const std::string& text) {
+        ASSERT_TRUE(client.SendText(text));
+        EXPECT_EQ(client.Read(text.size()), text);
+    }
+
+    bool CountReaches(int count) {
+        return WaitFor([&] { return engine->ConnectionCount() == count; });
+    }
+
+    RecordingDisplay display;
+    EchoServer echo;
+    std::unique_ptr<RelayEngine> engine = std::make_unique<RelayEngine>(display);
+};
+
+}  // namespace testing_support

@@ -1,0 +1,162 @@
+// Start, Stop, admission and refusal of clients.
+#include <vector>
+
+#include "relay_fixture.h"
+
+namespace testing_support {
+namespace {
+
+constexpr char kRefusal[] = "too many connection\r\n";
+
+class RelayListener : public RelayFixture {
+  protected:
+    // A client that is accepted and then closed without a byte.
+    void ExpectClosedWithoutData() {
+        TestSocket client = Connect();
+        ASSERT_TRUE(client.IsValid());
+        bool sawEnd = false;
+        EXPECT_EQ(client.ReadToEnd(&sawEnd), "");
+        EXPECT_TRUE(sawEnd);
+    }
+
+    void ExpectRefused() {
+        TestSocket client = Connect();
+        ASSERT_TRUE(client.IsValid());
+        bool sawEnd = false;
+        EXPECT_EQ(client.ReadToEnd(&sawEnd), kRefusal);
+        EXPECT_TRUE(sawEnd);
+    }
+};
+
+TEST_F(RelayListener, StartShowsThePortAsGivenAndSwapsTheCommands) {
+    // The low 16 bits are listened on; the status shows the number as typed.
+    const int port = UnusedPort();
+    StartRequest request = RequestTo(echo.Port());
+    request.localPort = 65536 + port;
+    Start(request);
+    EXPECT_EQ(engine->ListeningPort(), port);
+    EXPECT_EQ(display.StatusTexts().back(),
+              "Listening on port " + std::to_string(65536 + port) + "...");
+    const std::vector<RecordingDisplay::Enable> enables = display.Enables();
+    ASSERT_EQ(enables.size(), 2u);
+    EXPECT_EQ(enables[0].command, RelayCommand::Start);
+    EXPECT_FALSE(enables[0].enabled);
+    EXPECT_EQ(enables[1].command, RelayCommand::Stop);
+    EXPECT_TRUE(enables[1].enabled);
+    EXPECT_TRUE(display.Messages().empty());
+}
+
+TEST_F(RelayListener, BlankTargetIsRefusedBeforeAnySocketIsOpened) {
+    StartRequest request = RequestTo(echo.Port());
+    request.targetText = " \t \r\n";
+    EXPECT_FALSE(engine->StartListening(request));
+    EXPECT_EQ(display.Messages(),
+              std::vector<std::string>{"Please input target IP or domain first!"});
+    EXPECT_FALSE(engine->IsListening());
+    EXPECT_TRUE(display.Enables().empty());
+    EXPECT_TRUE(display.StatusTexts().empty());
+}
+
+TEST_F(RelayListener, PortInUseIsReportedAndStartStaysAvailable) {
+    LoopbackServer other([](net::Socket) {});
+    StartRequest request = RequestTo(echo.Port());
+    request.localPort = other.Port();
+    EXPECT_FALSE(engine->StartListening(request));
+    EXPECT_EQ(display.Messages(),
+              std::vector<std::string>{"Listen failed, Maybe the local port you specified is "
+                                       "taken, please try another port!"});
+    EXPECT_FALSE(engine->IsListening());
+    EXPECT_TRUE(display.Enables().empty());
+}
+
+TEST_F(RelayListener, ClientOverTheLimitGetsTheRefusalTextThenTheEnd) {
+    StartRequest request = RequestTo(echo.Port());
+    request.connectionLimit = 0;
+    Start(request);
+    ExpectRefused();
+    ExpectRefused();
+    EXPECT_EQ(echo.AcceptedCount(), 0);
+    EXPECT_TRUE(display.Messages().empty());
+}
+
+TEST_F(RelayListener, LimitCountsPumpThreadsSoTenServesFive) {
+    StartRequest request = RequestTo(echo.Port());
+    request.connectionLimit = 10;
+    Start(request);
+    std::vector<TestSocket> clients;
+    for (int i = 1; i <= 5; ++i) {
+        clients.push_back(Connect());
+        ExpectEcho(clients.back(), "client " + std::to_string(i));
+        ASSERT_TRUE(CountReaches(2 * i)) << "client " << i;
+    }
+    ExpectRefused();
+    EXPECT_EQ(display.LastCount(), 10);
+    clients.clear();
+    EXPECT_TRUE(CountReaches(0));
+}
+
+TEST_F(RelayListener, StopEndsTheRunButNotItsConnections) {
+    Start(RequestTo(echo.Port()));
+    TestSocket client = Connect();
+    ExpectEcho(client, "before stop");
+    const int port = engine->ListeningPort();
+
+    engine->StopListening();
+    ASSERT_TRUE(WaitFor([&] { return !engine->IsListening(); }));
+    EXPECT_EQ(display.StatusTexts().back(), "listening stopped!");
+    EXPECT_TRUE(display.CommandEnabled(RelayCommand::Start));
+    EXPECT_FALSE(display.CommandEnabled(RelayCommand::Stop));
+    EXPECT_TRUE(display.Messages().empty());
+    EXPECT_FALSE(TestSocket::ConnectLoopback(port).IsValid());
+
+    ExpectEcho(client, "after stop");
+    EXPECT_EQ(engine->ConnectionCount(), 2);
+    // A chunk is counted just after it is sent; let the last one land.
+    ASSERT_TRUE(WaitFor([&] { return engine->BytesDown() == 21; }));
+
+    // A new run starts from zero totals while the old connection still counts.
+    Start(RequestTo(echo.Port()));
+    EXPECT_EQ(engine->BytesUp(), 0);
+    EXPECT_EQ(engine->ConnectionCount(), 2);
+    ExpectEcho(client, "next run");
+    EXPECT_TRUE(WaitFor([&] { return engine->BytesDown() == 8; }));
+}
+
+TEST_F(RelayListener, UnresolvedOrRefusingTargetClosesTheClientWithoutData) {
+    struct Case {
+        const char* target;
+        int port;
+    };
+    const Case cases[] = {{"0.0.0.0", echo.Port()}, {"127.0.0.1", UnusedPort()}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        StartRequest request = RequestTo(c.port);
+        request.targetText = c.target;
+        Start(request);
+        ExpectClosedWithoutData();
+        EXPECT_TRUE(CountReaches(0));
+        engine->StopListening();
+        ASSERT_TRUE(WaitFor([&] { return !engine->IsListening(); }));
+    }
+    EXPECT_EQ(echo.AcceptedCount(), 0);
+}
+
+TEST_F(RelayListener, ClientOutsideTheAllowedRangesIsClosedSilently) {
+    StartRequest request = RequestTo(echo.Port());
+    request.allowFrom = {{0x0A000000u, 0xFF000000u}};  // 10.0.0.0/8 only
+    Start(request);
+    ExpectClosedWithoutData();
+    EXPECT_EQ(engine->DeniedCount(), 1);
+    EXPECT_EQ(echo.AcceptedCount(), 0);
+    engine->StopListening();
+    ASSERT_TRUE(WaitFor([&] { return !engine->IsListening(); }));
+
+    request.allowFrom.push_back({0x7F000000u, 0xFF000000u});  // and 127.0.0.0/8
+    Start(request);
+    TestSocket client = Connect();
+    ExpectEcho(client, "admitted");
+    EXPECT_EQ(engine->DeniedCount(), 1);
+}
+
+}  // namespace
+}  // namespace testing_support

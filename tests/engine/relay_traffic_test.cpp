@@ -1,0 +1,170 @@
+// Bytes through the relay: integrity, direction, chunking, half-close, modes.
+#include <random>
+#include <thread>
+
+#include "relay/byte_map.h"
+#include "relay_fixture.h"
+
+namespace testing_support {
+namespace {
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(random() & 0xFF);
+    }
+    return bytes;
+}
+
+std::string Mapped(std::string bytes) {
+    EncodePacket(bytes.data(), static_cast<int>(bytes.size()));
+    return bytes;
+}
+
+class RelayTraffic : public RelayFixture {};
+
+class RelayChunkSizes : public RelayFixture, public testing::WithParamInterface<std::size_t> {};
+
+TEST_P(RelayChunkSizes, MegabyteComesBackIntactAndIsCounted) {
+    StartRequest request = RequestTo(echo.Port());
+    request.chunkSize = GetParam();
+    Start(request);
+    const std::string payload = RandomBytes(1 << 20, 7);
+    {
+        TestSocket client = Connect();
+        ASSERT_TRUE(client.IsValid());
+        // Send from another thread: the echo answers while we still send.
+        std::thread sender([&] {
+            client.SendText(payload);
+            client.ShutdownSend();
+        });
+        bool sawEnd = false;
+        const std::string back = client.ReadToEnd(&sawEnd, 20000);
+        sender.join();
+        EXPECT_TRUE(sawEnd);
+        ASSERT_EQ(back.size(), payload.size());
+        EXPECT_TRUE(back == payload);
+    }
+    EXPECT_TRUE(CountReaches(0));
+    EXPECT_EQ(display.LastCount(), 0);
+    EXPECT_EQ(engine->BytesUp(), static_cast<std::int64_t>(payload.size()));
+    EXPECT_EQ(engine->BytesDown(), static_cast<std::int64_t>(payload.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(StackAndHeapBuffers, RelayChunkSizes,
+                         testing::Values(std::size_t{2048}, std::size_t{65536}));
+
+TEST_F(RelayTraffic, GreetingOfATargetThatSpeaksFirstReachesTheClient) {
+    LoopbackServer greeter(GreetingHandler("220 ready\r\n"));
+    Start(RequestTo(greeter.Port()));
+    TestSocket client = Connect();
+    EXPECT_EQ(client.Read(11), "220 ready\r\n");
+}
+
+TEST_F(RelayTraffic, EveryChunkIsCountedAndShownWithItsNewTotal) {
+    Start(RequestTo(echo.Port()));
+    TestSocket client = Connect();
+    ExpectEcho(client, std::string(5000, 'x'));
+    ASSERT_TRUE(WaitFor([&] { return engine->BytesUp() == 5000 && engine->BytesDown() == 5000; }));
+    EXPECT_EQ(engine->BytesUp(), 5000);
+    for (const auto direction :
+         {TrafficDirection::ClientToServer, TrafficDirection::ServerToClient}) {
+        const std::vector<std::int64_t> totals = display.Totals(direction);
+        // At most 2048 bytes per chunk, each shown as it is added.
+        ASSERT_GE(totals.size(), 3u);
+        EXPECT_EQ(totals.back(), 5000);
+        for (std::size_t i = 1; i < totals.size(); ++i) {
+            EXPECT_GT(totals[i], totals[i - 1]);
+            EXPECT_LE(totals[i] - totals[i - 1], 2048);
+        }
+    }
+}
+
+TEST_F(RelayTraffic, HiddenDisplayCountsWithoutShowingAndTickMovesSamples) {
+    Start(RequestTo(echo.Port()));
+    engine->SetHidden(true);
+    TestSocket client = Connect();
+    ExpectEcho(client, std::string(1500, 'y'));
+    ASSERT_TRUE(WaitFor([&] { return engine->BytesUp() == 1500 && engine->BytesDown() == 1500; }));
+    EXPECT_TRUE(display.Totals(TrafficDirection::ClientToServer).empty());
+    EXPECT_TRUE(display.Totals(TrafficDirection::ServerToClient).empty());
+
+    const SpeedSample hidden = engine->TickSpeeds();
+    EXPECT_FALSE(hidden.show);
+    EXPECT_EQ(hidden.up, 1500);
+    EXPECT_EQ(hidden.down, 1500);
+    engine->SetHidden(false);
+    const SpeedSample shown = engine->TickSpeeds();
+    EXPECT_TRUE(shown.show);
+    EXPECT_EQ(shown.up, 0);  // only the growth of the last tick
+
+    engine->RefreshTrafficDisplay();
+    EXPECT_EQ(display.Totals(TrafficDirection::ClientToServer).back(), 1500);
+    EXPECT_EQ(display.Totals(TrafficDirection::ServerToClient).back(), 1500);
+}
+
+TEST_F(RelayTraffic, HalfClosedClientStillGetsTheWholeAnswer) {
+    LoopbackServer answerer(AnswerAfterEndHandler());
+    Start(RequestTo(answerer.Port()));
+    const std::string request = RandomBytes(100000, 11);
+    TestSocket client = Connect();
+    ASSERT_TRUE(client.SendText(request));
+    client.ShutdownSend();
+    bool sawEnd = false;
+    const std::string answer = client.ReadToEnd(&sawEnd);
+    EXPECT_TRUE(sawEnd);
+    EXPECT_EQ(answer.size(), request.size());
+    EXPECT_TRUE(answer == request);
+}
+
+TEST_F(RelayTraffic, ClientModeIntoServerModeCarriesMappedBytesBetweenThem) {
+    // client -> near (Client mode) -> far (Server mode) -> echo
+    RecordingDisplay farDisplay;
+    auto farEngine = std::make_unique<RelayEngine>(farDisplay);
+    StartRequest far = RequestTo(echo.Port());
+    far.encodeServer = true;
+    ASSERT_TRUE(farEngine->StartListening(far));
+    StartRequest near = RequestTo(farEngine->ListeningPort());
+    near.encodeClient = true;
+    Start(near);
+
+    const std::string text = "GET / HTTP/1.0\r\n\r\n";
+    {
+        TestSocket client = Connect();
+        ExpectEcho(client, text);
+        EXPECT_EQ(echo.Received(), text);  // plain at the far end
+    }
+    farEngine->StopListening();
+    EXPECT_TRUE(CountReaches(0));
+    if (!farEngine->WaitForWorkers(kPatienceMs)) {
+        ADD_FAILURE() << "far relay threads still running";
+        farEngine.release();
+    }
+}
+
+TEST_F(RelayTraffic, OneMappingRelayHandsItsTargetMappedBytesInEitherMode) {
+    for (const bool clientMode : {true, false}) {
+        SCOPED_TRACE(clientMode ? "Client mode" : "Server mode");
+        EchoServer target;
+        StartRequest request = RequestTo(target.Port());
+        request.encodeClient = clientMode;
+        request.encodeServer = !clientMode;
+        RecordingDisplay linkDisplay;
+        RelayEngine relay(linkDisplay);
+        ASSERT_TRUE(relay.StartListening(request));
+        {
+            TestSocket client = TestSocket::ConnectLoopback(relay.ListeningPort());
+            const std::string text = RandomBytes(3000, 3);
+            // The echo sends the mapped bytes back and the relay maps them again.
+            ExpectEcho(client, text);
+            EXPECT_TRUE(target.Received() == Mapped(text));
+        }
+        relay.StopListening();
+        target.Stop();
+        ASSERT_TRUE(relay.WaitForWorkers(kPatienceMs));
+    }
+}
+
+}  // namespace
+}  // namespace testing_support
