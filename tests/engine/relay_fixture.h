@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "loopback.h"
 #include "loopback_server.h"
 #include "platform/net.h"
 #include "recording_display.h"
 #include "relay/relay_engine.h"
+#include "test_socket.h"
 
 namespace testing_support {
 

@@ -1,7 +1,7 @@
 #include "loopback_server.h"
 
-#include "loopback.h"
 #include "relay/send_all.h"
+#include "test_socket.h"
 
 namespace testing_support {
 namespace {

@@ -1,4 +1,4 @@
-#include "loopback.h"
+#include "test_socket.h"
 
 #include <algorithm>
 #include <chrono>
