@@ -1,0 +1,259 @@
+// relay_bench: throughput, latency and connection rate through relay commands,
+// side by side in one run, against a loopback target of its own.
+//
+//   relay_bench [--relay-path PATH] [--only NAME,...] [--peer NAME=COMMAND]...
+//               [--bytes N] [--connections N] [--round-trips N]
+//               [--connect-seconds S] [--connect-max N] [--rounds N] [--markdown FILE]
+
+#include <unistd.h>
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "peers.h"
+#include "relay_process.h"
+#include "report.h"
+#include "socket_util.h"
+#include "target_server.h"
+
+namespace bench {
+namespace {
+
+struct Options {
+    std::string relay_path = "vorlane-relay";
+    std::vector<std::string> only;
+    std::vector<std::string> extra_peers;
+    uint64_t bytes = uint64_t{1} << 30;
+    int connections = 16;
+    int round_trips = 20000;
+    double connect_seconds = 5;
+    int connect_max = 20000;
+    int rounds = 1;
+    std::string markdown_path;
+};
+
+constexpr std::chrono::seconds kStartBudget(10);
+
+// Lets a relay finish closing the previous test's connections (a forking
+// socat reaps its children) before the next test is timed.
+void Settle() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+}
+
+std::string Tail(const std::string& path) {
+    std::ifstream file(path);
+    std::string line;
+    std::string last;
+    while (std::getline(file, line)) {
+        if (!line.empty()) {
+            last = line;
+        }
+    }
+    return last;
+}
+
+// Runs the measurements in order of rising wear on the relay; the connect
+// rate comes last since it leaves thousands of sockets in TIME_WAIT.
+void Measure(const Options& options, uint16_t port, PeerResult& result,
+             const std::function<bool()>& relay_alive) {
+    const std::vector<std::pair<const char*, std::function<void()>>> steps = {
+        {"upload", [&] { result.upload = MeasureUpload(port, options.bytes); }},
+        {"download", [&] { result.download = MeasureDownload(port, options.bytes); }},
+        {"aggregate",
+         [&] { result.aggregate = MeasureAggregate(port, options.bytes, options.connections); }},
+        {"ping-pong", [&] { result.ping = MeasurePingPong(port, options.round_trips); }},
+        {"connect rate",
+         [&] {
+             result.connects_per_second = MeasureConnectRate(
+                 port,
+                 std::chrono::milliseconds(static_cast<int64_t>(options.connect_seconds * 1000)),
+                 options.connect_max);
+         }},
+    };
+    for (const auto& [name, step] : steps) {
+        std::cerr << "  " << name << "..." << std::flush;
+        try {
+            step();
+            std::cerr << " done\n";
+        } catch (const std::exception& error) {
+            std::cerr << " failed: " << error.what() << "\n";
+            if (result.note.empty()) {
+                result.note = std::string(name) + " failed: " + error.what();
+            }
+            if (!relay_alive()) {
+                result.note += " (relay exited)";
+                return;
+            }
+        }
+        Settle();
+    }
+}
+
+PeerResult RunPeer(const Options& options, const PeerSpec& peer, const std::string& work_dir) {
+    PeerResult result;
+    result.name = peer.name;
+    result.command = peer.command;
+    std::cerr << peer.name << "\n";
+
+    const std::vector<std::string> words = SplitWords(peer.command);
+    if (!words.empty() && FindExecutable(words[0]).empty()) {
+        result.skipped = true;
+        result.note = words[0] + " not found";
+        std::cerr << "  skipped: " << result.note << "\n";
+        return result;
+    }
+
+    TargetServer target;  // a fresh one per relay: no TIME_WAIT left over from the last
+    if (words.empty()) {
+        Measure(options, target.port(), result, [] { return true; });
+        return result;
+    }
+
+    const uint16_t listen_port = PickFreePort();
+    const std::string config_path = work_dir + "/" + peer.name + ".conf";
+    const std::string log_path = work_dir + "/" + peer.name + ".log";
+    const std::vector<std::pair<std::string, std::string>> values = {
+        {"listen", std::to_string(listen_port)},
+        {"target_port", std::to_string(target.port())},
+        {"config", config_path},
+    };
+    if (!peer.config.empty()) {
+        std::ofstream(config_path) << FillPlaceholders(peer.config, values);
+    }
+    std::vector<std::string> argv;
+    argv.reserve(words.size());
+    for (const std::string& word : words) {
+        argv.push_back(FillPlaceholders(word, values));
+    }
+
+    RelayProcess relay(argv, log_path);
+    if (!WaitUntilAccepting(listen_port, kStartBudget) || !relay.Running()) {
+        result.note = "did not start listening: " + Tail(log_path);
+        std::cerr << "  " << result.note << "\n";
+        return result;
+    }
+    Measure(options, listen_port, result, [&relay] { return relay.Running(); });
+    relay.Stop();
+    return result;
+}
+
+std::vector<PeerSpec> ChosenPeers(const Options& options) {
+    std::vector<PeerSpec> peers = StandardPeers(options.relay_path);
+    for (const std::string& text : options.extra_peers) {
+        peers.push_back(ParsePeer(text));
+    }
+    if (options.only.empty()) {
+        return peers;
+    }
+    std::vector<PeerSpec> chosen;
+    for (const std::string& name : options.only) {
+        bool known = false;
+        for (const PeerSpec& peer : peers) {
+            if (peer.name == name) {
+                chosen.push_back(peer);
+                known = true;
+            }
+        }
+        if (!known) {
+            throw std::invalid_argument("unknown relay: " + name);
+        }
+    }
+    return chosen;
+}
+
+// Ctrl+C: stop the relay being measured before leaving.
+void OnInterrupt(int) {
+    const pid_t group = CurrentRelayGroup();
+    if (group > 0) {
+        kill(-group, SIGKILL);
+    }
+    _exit(130);
+}
+
+std::string Report(const Options& options, const std::vector<PeerResult>& results) {
+    std::ostringstream out;
+    WriteResultTable(out, results, options.connections);
+    out << "\nCommands ({listen}: the relay's port, {target_port}: the bench's target):\n\n";
+    WriteCommands(out, results);
+    out << "\nGoals for vorlane-relay, as ratios within this run:\n\n";
+    WriteGoals(out, results);
+    return out.str();
+}
+
+int Run(int argc, char** argv) {
+    Options options;
+    CLI::App app("Throughput, latency and connection rate through TCP relays, side by side");
+    app.add_option("--relay-path", options.relay_path, "vorlane-relay to measure");
+    app.add_option("--only", options.only, "measure only these relays, in this order")
+        ->delimiter(',');
+    app.add_option("--peer", options.extra_peers,
+                   "another relay: NAME=COMMAND with {listen} and {target_port}");
+    app.add_option("--bytes", options.bytes, "bytes per bulk transfer")->check(CLI::PositiveNumber);
+    app.add_option("--connections", options.connections, "connections in the aggregate test")
+        ->check(CLI::Range(2, 1000));
+    app.add_option("--round-trips", options.round_trips, "64-byte ping-pongs")
+        ->check(CLI::Range(1, 10000000));
+    app.add_option("--connect-seconds", options.connect_seconds, "connection-rate test length")
+        ->check(CLI::Range(0.1, 600.0));
+    app.add_option("--connect-max", options.connect_max, "connection-rate test count cap")
+        ->check(CLI::Range(1, 1000000));
+    app.add_option("--rounds", options.rounds, "passes over all relays; figures are medians")
+        ->check(CLI::Range(1, 100));
+    app.add_option("--markdown", options.markdown_path, "also write the report here");
+    CLI11_PARSE(app, argc, argv);
+
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+
+    char work_template[] = "/tmp/relay-bench.XXXXXX";
+    const char* work_dir = mkdtemp(work_template);
+    if (work_dir == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    // Rounds go through every relay in turn, so a slow spell on the shared
+    // machine falls on all of them rather than on one.
+    const std::vector<PeerSpec> peers = ChosenPeers(options);
+    std::vector<std::vector<PeerResult>> rounds(peers.size());
+    for (int round = 1; round <= options.rounds; ++round) {
+        std::cerr << "round " << round << " of " << options.rounds << "\n";
+        for (size_t i = 0; i < peers.size(); ++i) {
+            if (round == 1 || !rounds[i].front().skipped) {
+                rounds[i].push_back(RunPeer(options, peers[i], work_dir));
+            }
+        }
+    }
+    std::filesystem::remove_all(work_dir);
+    std::vector<PeerResult> results;
+    results.reserve(rounds.size());
+    for (const std::vector<PeerResult>& peer_rounds : rounds) {
+        results.push_back(MedianOfRounds(peer_rounds));
+    }
+
+    const std::string report = Report(options, results);
+    std::cout << report;
+    if (!options.markdown_path.empty()) {
+        std::ofstream(options.markdown_path) << report;
+    }
+    return 0;
+}
+
+}  // namespace
+}  // namespace bench
+
+int main(int argc, char** argv) {
+    try {
+        return bench::Run(argc, argv);
+    } catch (const std::exception& error) {
+        std::cerr << "relay_bench: " << error.what() << "\n";
+        return 1;
+    }
+}
