@@ -122,12 +122,12 @@ TEST_F(RelayTraffic, ClientModeIntoServerModeCarriesMappedBytesBetweenThem) {
     // client -> near (Client mode) -> far (Server mode) -> echo
     RecordingDisplay farDisplay;
     auto farEngine = std::make_unique<RelayEngine>(farDisplay);
-    StartRequest far = RequestTo(echo.Port());
-    far.encodeServer = true;
-    ASSERT_TRUE(farEngine->StartListening(far));
-    StartRequest near = RequestTo(farEngine->ListeningPort());
-    near.encodeClient = true;
-    Start(near);
+    StartRequest farRequest = RequestTo(echo.Port());
+    farRequest.encodeServer = true;
+    ASSERT_TRUE(farEngine->StartListening(farRequest));
+    StartRequest nearRequest = RequestTo(farEngine->ListeningPort());
+    nearRequest.encodeClient = true;
+    Start(nearRequest);
 
     const std::string text = "GET / HTTP/1.0\r\n\r\n";
     {
