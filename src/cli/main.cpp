@@ -1,0 +1,83 @@
+// vorlane-relay: the relay engine without a window.
+// Exit codes: 0 after a stop request (or --help), 1 when listening cannot
+// start, 2 for a malformed option or config file.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <variant>
+
+#include "cli/console_display.h"
+#include "cli/relay_options.h"
+#include "cli/start_settings.h"
+#include "cli/stats_line.h"
+#include "cli/stop_signal.h"
+#include "platform/net.h"
+#include "relay/relay_engine.h"
+
+namespace {
+
+constexpr auto kPollInterval = std::chrono::milliseconds(50);
+constexpr auto kStatsInterval = std::chrono::seconds(1);
+constexpr int kStopTimeoutMs = 5000;
+
+// Until a stop is requested; with --stats, one line a second.
+void RunUntilStopped(RelayEngine& engine, ConsoleDisplay& display, bool stats) {
+    auto nextTick = std::chrono::steady_clock::now() + kStatsInterval;
+    while (!StopRequested()) {
+        std::this_thread::sleep_for(kPollInterval);
+        if (std::chrono::steady_clock::now() < nextTick) {
+            continue;
+        }
+        nextTick += kStatsInterval;
+        const SpeedSample speeds = engine.TickSpeeds();
+        if (stats) {
+            display.PrintLine(stdout, FormatStatsLine(engine, speeds));
+        }
+    }
+}
+
+// Ends the process without running destructors: open connections keep their
+// pump threads, and none of them may touch the engine after it is gone.
+[[noreturn]] void ExitNow(int code) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(code);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!net::StartSockets()) {
+        PrintUsageError("cannot start the sockets library");
+        return 1;
+    }
+    const ParsedCommandLine commandLine = ParseCommandLine(argc, argv);
+    if (!commandLine.options) {
+        return commandLine.exitCode;
+    }
+    const RelayOptions& options = *commandLine.options;
+    auto built = BuildStartRequest(options);
+    if (const auto* error = std::get_if<StartSettingsError>(&built)) {
+        PrintUsageError(error->message);
+        return 2;
+    }
+
+    InstallStopHandlers();
+    ConsoleDisplay display;
+    RelayEngine engine(display);
+    engine.SetHidden(true);  // nothing draws totals; the pumps may skip the display
+    if (!engine.StartListening(std::get<StartRequest>(built))) {
+        return 1;
+    }
+
+    RunUntilStopped(engine, display, options.stats);
+
+    const int endedRuns = display.EndedRuns();
+    engine.StopListening();
+    if (!display.WaitForRunEnd(endedRuns, kStopTimeoutMs)) {
+        PrintUsageError("listening did not stop in time");
+        ExitNow(1);
+    }
+    ExitNow(0);
+}

@@ -1,0 +1,52 @@
+#include "cli/number_text.h"
+
+#include <limits>
+
+namespace {
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+std::optional<std::int64_t> ParseUnsignedDecimal(std::string_view text, std::int64_t maxValue) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::int64_t value = 0;
+    for (const char c : text) {
+        if (!IsDigit(c)) {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+        if (value > maxValue) {
+            return std::nullopt;  // also keeps the next step from overflowing
+        }
+    }
+    return value;
+}
+
+int ReadFieldInteger(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<int>::max()} + 1;
+    std::int64_t value = 0;
+    for (std::size_t i = 0; i < text.size() && IsDigit(text[i]); ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > kLimit) {
+            return 0;
+        }
+    }
+    const std::int64_t result = negative ? -value : value;
+    if (result > std::numeric_limits<int>::max()) {
+        return 0;
+    }
+    return static_cast<int>(result);
+}

@@ -1,0 +1,241 @@
+// The engine against targets and clients that misbehave, over real loopback
+// sockets: resets in the middle of a stream, a target that never accepts, a
+// target that hangs up after its greeting, and Stop and Start in a loop while
+// connections run.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "loopback.h"
+#include "relay/relay_engine.h"
+#include "scripted_target.h"
+#include "traffic_check.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class QuietDisplay : public RelayDisplay {
+  public:
+    void SetStatusText(const std::string&) override {}
+    void ShowConnectionCount(int) override {}
+    void EnableCommand(RelayCommand, bool) override {}
+    void ShowTrafficTotal(TrafficDirection, std::int64_t) override {}
+    void ShowMessage(const std::string& text) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.push_back(text);
+    }
+    std::vector<std::string> messages() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return messages_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::string> messages_;
+};
+
+// Streams data at the relay while reading whatever comes back, until the
+// relay ends the connection. True when it did so within the time-out.
+bool RelayEndsStream(int fd, int timeoutMs) {
+    loopback::SetReceiveTimeout(fd, timeoutMs);
+    std::atomic<bool> done{false};
+    std::thread sender([&] {
+        std::vector<char> chunk(4096, 'x');
+        for (int i = 0; i < 16384 && !done; ++i) {  // at most 64 MiB
+            if (!loopback::SendAll(fd, chunk.data(), chunk.size())) {
+                return;
+            }
+        }
+    });
+    char buffer[16384];
+    ssize_t got = 0;
+    int error = 0;
+    do {
+        got = ::recv(fd, buffer, sizeof buffer, 0);
+        error = errno;
+    } while (got > 0);
+    done = true;
+    ::shutdown(fd, SHUT_RDWR);
+    sender.join();
+    return got == 0 || (error != EAGAIN && error != EWOULDBLOCK);
+}
+
+// A target whose accept queue is full: a connect to it stays unanswered.
+class HangingTarget {
+  public:
+    HangingTarget() {
+        listener_ = loopback::Listen(0, &port_);
+        // The first filler fills the queue; later connects get no answer.
+        for (int i = 0; i < 2; ++i) {
+            fillers_.push_back(loopback::ConnectNonBlocking(port_));
+        }
+    }
+    std::uint16_t port() const { return port_; }
+
+  private:
+    loopback::Socket listener_;
+    std::uint16_t port_ = 0;
+    std::vector<loopback::Socket> fillers_;
+};
+
+class EngineFaultTest : public testing::Test {
+  protected:
+    void TearDown() override {
+        engine_.StopListening();
+        EXPECT_TRUE(WaitUntil([&] { return engine_.ConnectionCount() == 0; }, 30s))
+            << engine_.ConnectionCount() << " pump threads left";
+        EXPECT_TRUE(engine_.WaitForWorkers(30000));
+        EXPECT_EQ(display_.messages(), std::vector<std::string>());
+    }
+
+    bool Start(std::uint16_t targetPort, int localPort = 0) {
+        StartRequest request;
+        request.targetText = "127.0.0.1";
+        request.targetPort = targetPort;
+        request.connectionLimit = 1000;
+        request.localPort = localPort;
+        request.backlog = SOMAXCONN;
+        return engine_.StartListening(request);
+    }
+    std::uint16_t port() const { return static_cast<std::uint16_t>(engine_.ListeningPort()); }
+    void WaitForCount(int count) {
+        EXPECT_TRUE(WaitUntil([&] { return engine_.ConnectionCount() == count; }))
+            << "count " << engine_.ConnectionCount() << ", expected " << count;
+    }
+
+    QuietDisplay display_;
+    RelayEngine engine_{display_};
+};
+
+TEST_F(EngineFaultTest, TargetResetMidStreamEndsOnlyThatConnection) {
+    ScriptedTarget target([](loopback::Socket& connection, int index) {
+        if (index > 0) {
+            ScriptedTarget::Echo(connection);
+            return;
+        }
+        char buffer[65536];
+        loopback::ReceiveExactly(connection.fd(), buffer, sizeof buffer);
+        loopback::SetAbortiveClose(connection.fd());
+    });
+    ASSERT_TRUE(Start(target.port()));
+    loopback::Socket victim = loopback::Connect(port());
+    EXPECT_TRUE(RelayEndsStream(victim.fd(), 10000));
+    WaitForCount(0);
+
+    loopback::Socket next = loopback::Connect(port());
+    EXPECT_TRUE(EchoRoundTrip(next.fd(), 1 << 20, 1));
+}
+
+TEST_F(EngineFaultTest, ClientResetMidStreamEndsItsTargetConnection) {
+    ScriptedTarget target(
+        [](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); });
+    ASSERT_TRUE(Start(target.port()));
+    {
+        loopback::Socket client = loopback::Connect(port());
+        ASSERT_TRUE(EchoRoundTrip(client.fd(), 256 * 1024, 2));
+        std::vector<char> inFlight(256 * 1024, 'y');
+        loopback::SetNonBlocking(client.fd(), true);
+        ::send(client.fd(), inFlight.data(), inFlight.size(), MSG_NOSIGNAL);
+        loopback::SetAbortiveClose(client.fd());
+    }
+    EXPECT_TRUE(WaitUntil([&] { return target.finished() == 1; }))
+        << "the target connection outlived its client";
+    WaitForCount(0);
+
+    loopback::Socket next = loopback::Connect(port());
+    EXPECT_TRUE(EchoRoundTrip(next.fd(), 1 << 20, 3));
+}
+
+TEST_F(EngineFaultTest, TargetClosingRightAfterItsGreetingStillDeliversIt) {
+    const std::string greeting = "220 ready\r\n";
+    ScriptedTarget target([&](loopback::Socket& connection, int) {
+        loopback::SendAll(connection.fd(), greeting.data(), greeting.size());
+    });
+    ASSERT_TRUE(Start(target.port()));
+    // The greeting and the end arrive together; repeat to meet both orders.
+    for (int i = 0; i < 20; ++i) {
+        loopback::Socket client = loopback::Connect(port());
+        loopback::SetReceiveTimeout(client.fd(), 10000);
+        bool clean = false;
+        EXPECT_EQ(loopback::ReceiveUntilEnd(client.fd(), 1024, &clean), greeting) << "client " << i;
+        EXPECT_TRUE(clean) << "client " << i;
+    }
+    WaitForCount(0);
+}
+
+TEST_F(EngineFaultTest, ConnectThatHangsHoldsUpNoOtherClient) {
+    ScriptedTarget echo(
+        [](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); });
+    {
+        HangingTarget hanging;
+        ASSERT_TRUE(Start(hanging.port()));
+        const int localPort = port();
+        loopback::Socket stuck = loopback::Connect(port());
+        WaitForCount(1);
+        std::this_thread::sleep_for(200ms);
+        ASSERT_EQ(engine_.ConnectionCount(), 1) << "the connect to the full target did not hang";
+
+        // A new run towards a live target serves its clients meanwhile.
+        engine_.StopListening();
+        ASSERT_TRUE(WaitUntil([&] { return !engine_.IsListening(); }));
+        ASSERT_TRUE(Start(echo.port(), localPort));
+        loopback::Socket served = loopback::Connect(port());
+        EXPECT_TRUE(EchoRoundTrip(served.fd(), 1 << 20, 4));
+        served.Close();
+        WaitForCount(1);
+    }
+    // With the full target gone its next SYN is refused and the stuck client
+    // is closed, within the system's SYN retry interval.
+    EXPECT_TRUE(WaitUntil([&] { return engine_.ConnectionCount() == 0; }, 30s));
+}
+
+TEST_F(EngineFaultTest, StopAndStartHundredTimesWhileConnectionsRelay) {
+    ScriptedTarget target(
+        [](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); });
+    ASSERT_TRUE(Start(target.port()));
+    const int localPort = port();
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> failures{0};
+    std::atomic<int> roundTrips{0};
+    std::vector<std::thread> clients;
+    for (std::uint32_t id = 0; id < 4; ++id) {
+        loopback::Socket socket = loopback::Connect(port());
+        ASSERT_TRUE(socket.valid());
+        clients.emplace_back([&, id, socket = std::move(socket)]() mutable {
+            for (int i = 0; i < 100000 && !stop; ++i) {
+                if (!EchoRoundTrip(socket.fd(), 16 * 1024, id * 100000 + i)) {
+                    ++failures;
+                    return;
+                }
+                ++roundTrips;
+            }
+        });
+    }
+    // Clients still in the accept queue when the listener closes are reset.
+    WaitForCount(8);
+    for (int run = 0; run < 100; ++run) {
+        engine_.StopListening();
+        ASSERT_TRUE(WaitUntil([&] { return !engine_.IsListening(); })) << "run " << run;
+        ASSERT_TRUE(Start(target.port(), localPort)) << "run " << run;
+        if (run % 10 == 0) {
+            loopback::Socket fresh = loopback::Connect(port());
+            EXPECT_TRUE(EchoRoundTrip(fresh.fd(), 4096, 900000 + run)) << "run " << run;
+        }
+    }
+    stop = true;
+    for (std::thread& client : clients) {
+        client.join();
+    }
+    EXPECT_EQ(failures, 0);
+    EXPECT_GT(roundTrips, 0);
+    WaitForCount(0);
+}
+
+}  // namespace

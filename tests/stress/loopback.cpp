@@ -1,0 +1,179 @@
+#include "loopback.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace loopback {
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = other.Release();
+    }
+    return *this;
+}
+
+int Socket::Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+void Socket::Close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+namespace {
+
+sockaddr_in LoopbackAddress(std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return address;
+}
+
+}  // namespace
+
+Socket Listen(int backlog, std::uint16_t* port) {
+    Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!socket.valid()) {
+        return socket;
+    }
+    int on = 1;
+    ::setsockopt(socket.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address = LoopbackAddress(0);
+    if (::bind(socket.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(socket.fd(), backlog) != 0) {
+        return Socket();
+    }
+    socklen_t length = sizeof address;
+    ::getsockname(socket.fd(), reinterpret_cast<sockaddr*>(&address), &length);
+    if (port != nullptr) {
+        *port = ntohs(address.sin_port);
+    }
+    return socket;
+}
+
+std::uint16_t FreePort() {
+    std::uint16_t port = 0;
+    Listen(1, &port);
+    return port;
+}
+
+Socket Connect(std::uint16_t port) {
+    Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address = LoopbackAddress(port);
+    if (::connect(socket.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        return Socket();
+    }
+    return socket;
+}
+
+Socket ConnectNonBlocking(std::uint16_t port) {
+    Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    sockaddr_in address = LoopbackAddress(port);
+    if (::connect(socket.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+        errno != EINPROGRESS) {
+        return Socket();
+    }
+    return socket;
+}
+
+void SetNonBlocking(int fd, bool on) {
+    int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK));
+}
+
+void SetReceiveTimeout(int fd, int milliseconds) {
+    timeval timeout{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+}
+
+void SetAbortiveClose(int fd) {
+    linger option{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+}
+
+bool SendAll(int fd, const void* data, std::size_t length) {
+    const char* bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        ssize_t sent = ::send(fd, bytes, length, MSG_NOSIGNAL);
+        if (sent <= 0) {
+            return false;
+        }
+        bytes += sent;
+        length -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+std::string ReceiveUntilEnd(int fd, std::size_t limit, bool* clean) {
+    std::string text;
+    char buffer[16384];
+    bool ended = false;
+    while (text.size() < limit) {
+        ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got == 0) {
+            ended = true;
+            break;
+        }
+        if (got < 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    if (clean != nullptr) {
+        *clean = ended;
+    }
+    return text;
+}
+
+bool ReceiveExactly(int fd, void* data, std::size_t length) {
+    char* bytes = static_cast<char*>(data);
+    while (length > 0) {
+        ssize_t got = ::recv(fd, bytes, length, 0);
+        if (got <= 0) {
+            return false;
+        }
+        bytes += got;
+        length -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool IsListening(std::uint16_t port) {
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);  // header
+    while (std::getline(table, line)) {
+        // "  0: 0100007F:1F90 00000000:0000 0A ..." : local address, remote, state
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        std::size_t colon = local.find(':');
+        if (colon == std::string::npos || state != "0A") {
+            continue;
+        }
+        unsigned long localPort = std::stoul(local.substr(colon + 1), nullptr, 16);
+        std::string host = local.substr(0, colon);
+        if (localPort == port && (host == "0100007F" || host == "00000000")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace loopback
