@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libcli11-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386 xvfb xauth x11-utils imagemagick python3
+  wine wine32:i386 fonts-wine xvfb xauth x11-utils imagemagick python3
   socat rinetd haproxy
 )
 
@@ -15,7 +15,6 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
-  NEED_UPDATE=1
 fi
 
 missing=()
@@ -39,4 +38,3 @@ if [ "${#missing[@]}" -gt 0 ]; then
     $SUDO service "$svc" stop >/dev/null 2>&1 || true
   done
 fi
-: "${NEED_UPDATE:=0}"
