@@ -6,12 +6,12 @@
 #include <sys/socket.h>
 
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "loopback.h"
+#include "loopback_socket.h"
+#include "recording_display.h"
 #include "relay/relay_engine.h"
 #include "scripted_target.h"
 #include "traffic_check.h"
@@ -19,26 +19,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-class QuietDisplay : public RelayDisplay {
-  public:
-    void SetStatusText(const std::string&) override {}
-    void ShowConnectionCount(int) override {}
-    void EnableCommand(RelayCommand, bool) override {}
-    void ShowTrafficTotal(TrafficDirection, std::int64_t) override {}
-    void ShowMessage(const std::string& text) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        messages_.push_back(text);
-    }
-    std::vector<std::string> messages() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return messages_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<std::string> messages_;
-};
 
 // Streams data at the relay while reading whatever comes back, until the
 // relay ends the connection. True when it did so within the time-out.
@@ -91,7 +71,7 @@ class EngineFaultTest : public testing::Test {
         EXPECT_TRUE(WaitUntil([&] { return engine_.ConnectionCount() == 0; }, 30s))
             << engine_.ConnectionCount() << " pump threads left";
         EXPECT_TRUE(engine_.WaitForWorkers(30000));
-        EXPECT_EQ(display_.messages(), std::vector<std::string>());
+        EXPECT_EQ(display_.Messages(), std::vector<std::string>());
     }
 
     bool Start(std::uint16_t targetPort, int localPort = 0) {
@@ -109,7 +89,7 @@ class EngineFaultTest : public testing::Test {
             << "count " << engine_.ConnectionCount() << ", expected " << count;
     }
 
-    QuietDisplay display_;
+    testing_support::RecordingDisplay display_;
     RelayEngine engine_{display_};
 };
 

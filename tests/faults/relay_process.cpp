@@ -1,6 +1,6 @@
 #include "relay_process.h"
 
-#include "loopback.h"
+#include "loopback_socket.h"
 
 RelayProcess::RelayProcess(std::uint16_t targetPort, const std::vector<std::string>& extraArgs)
     : port_(loopback::FreePort()), process_(Options(port_, targetPort, extraArgs)) {}

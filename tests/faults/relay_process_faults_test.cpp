@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "loopback.h"
+#include "loopback_socket.h"
 #include "process_probe.h"
 #include "relay_process.h"
 #include "scripted_target.h"

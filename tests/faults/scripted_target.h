@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "loopback.h"
+#include "loopback_socket.h"
 
 class ScriptedTarget {
   public:

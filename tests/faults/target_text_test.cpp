@@ -9,12 +9,12 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "isolated_network.h"
-#include "loopback.h"
+#include "loopback_socket.h"
+#include "recording_display.h"
 #include "relay/relay_engine.h"
 #include "scripted_target.h"
 #include "traffic_check.h"
@@ -32,26 +32,6 @@ class IsolatedNetwork : public testing::Environment {
 };
 const testing::Environment* const kIsolatedNetwork =
     testing::AddGlobalTestEnvironment(new IsolatedNetwork);
-
-class MessageDisplay : public RelayDisplay {
-  public:
-    void SetStatusText(const std::string&) override {}
-    void ShowConnectionCount(int) override {}
-    void EnableCommand(RelayCommand, bool) override {}
-    void ShowTrafficTotal(TrafficDirection, std::int64_t) override {}
-    void ShowMessage(const std::string& text) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        messages_.push_back(text);
-    }
-    std::vector<std::string> messages() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return messages_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<std::string> messages_;
-};
 
 enum class Outcome { Served, Closed, Refused };
 
@@ -75,7 +55,7 @@ TEST_P(TargetTextTest, StartDoesWhatTheTextResolvesTo) {
     }
     ScriptedTarget echo(
         [](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); });
-    MessageDisplay display;
+    testing_support::RecordingDisplay display;
     RelayEngine engine(display);
     StartRequest request;
     request.targetText = c.text;
@@ -86,11 +66,11 @@ TEST_P(TargetTextTest, StartDoesWhatTheTextResolvesTo) {
 
     if (c.outcome == Outcome::Refused) {
         EXPECT_FALSE(started);
-        EXPECT_EQ(display.messages(),
+        EXPECT_EQ(display.Messages(),
                   std::vector<std::string>{"Please input target IP or domain first!"});
     } else {
         ASSERT_TRUE(started);
-        EXPECT_TRUE(display.messages().empty());
+        EXPECT_TRUE(display.Messages().empty());
         loopback::Socket client =
             loopback::Connect(static_cast<std::uint16_t>(engine.ListeningPort()));
         ASSERT_TRUE(client.valid());

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "byte_stream.h"
-#include "loopback.h"
+#include "loopback_socket.h"
 
 bool EchoRoundTrip(int fd, std::size_t bytes, std::uint32_t seed, int receiveTimeoutMs) {
     loopback::SetReceiveTimeout(fd, receiveTimeoutMs);

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "byte_stream.h"
-#include "loopback.h"
+#include "loopback_socket.h"
 
 struct LoadPlan {
     int connections = 1000;

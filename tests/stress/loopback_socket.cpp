@@ -1,4 +1,4 @@
-#include "loopback.h"
+#include "loopback_socket.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -21,7 +21,7 @@
 
 #include "child_process.h"
 #include "load_run.h"
-#include "loopback.h"
+#include "loopback_socket.h"
 #include "process_probe.h"
 
 namespace {
