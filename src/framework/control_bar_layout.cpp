@@ -1,4 +1,5 @@
 #include "framework/control_bar_layout.h"
+#include "framework/win32_casts.h"
 
 #include <commctrl.h>
 
@@ -15,7 +16,7 @@ struct LayoutPass {
 // The bar's own visible style counts: during initialisation the parent is
 // not shown yet, so IsWindowVisible would say no for every bar.
 BOOL CALLBACK LayOutBar(HWND child, LPARAM param) {
-    auto& pass = *reinterpret_cast<LayoutPass*>(param);
+    auto& pass = *PointerFromParam<LayoutPass>(param);
     const auto id = static_cast<UINT>(GetDlgCtrlID(child));
     if (GetParent(child) != pass.parent || id < pass.firstId || id > pass.lastId ||
         (GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE) == 0) {

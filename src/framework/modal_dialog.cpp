@@ -1,4 +1,5 @@
 #include "framework/modal_dialog.h"
+#include "framework/win32_casts.h"
 
 #include <exception>
 
@@ -46,11 +47,11 @@ void CModalDialog::EndDialog(int result) {
 INT_PTR CALLBACK CModalDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     CModalDialog* self = nullptr;
     if (message == WM_INITDIALOG) {
-        self = reinterpret_cast<CModalDialog*>(lParam);
+        self = PointerFromParam<CModalDialog>(lParam);
         self->m_hWnd = hwnd;
         SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
     } else {
-        self = reinterpret_cast<CModalDialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+        self = PointerFromParam<CModalDialog>(GetWindowLongPtrA(hwnd, DWLP_USER));
     }
     if (self == nullptr) {
         return FALSE;  // messages before WM_INITDIALOG

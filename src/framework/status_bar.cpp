@@ -1,13 +1,13 @@
 #include "framework/status_bar.h"
+#include "framework/win32_casts.h"
 
 #include <commctrl.h>
 
 bool CStatusBar::Create(HWND parent, UINT id) {
-    m_hWnd = CreateWindowExA(0, STATUSCLASSNAMEA, nullptr,
-                             WS_CHILD | WS_VISIBLE | CCS_BOTTOM | CCS_NOPARENTALIGN | CCS_NORESIZE,
-                             0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)),
-                             reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(parent, GWLP_HINSTANCE)),
-                             nullptr);
+    m_hWnd =
+        CreateWindowExA(0, STATUSCLASSNAMEA, nullptr,
+                        WS_CHILD | WS_VISIBLE | CCS_BOTTOM | CCS_NOPARENTALIGN | CCS_NORESIZE, 0, 0,
+                        0, 0, parent, ChildIdAsMenu(id), GetModuleHandleA(nullptr), nullptr);
     return m_hWnd != nullptr;
 }
 

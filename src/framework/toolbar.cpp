@@ -1,5 +1,7 @@
 #include "framework/toolbar.h"
+#include "framework/win32_casts.h"
 
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -39,9 +41,7 @@ bool ReadToolbarLayout(HINSTANCE instance, UINT resourceId, ToolbarLayout& layou
 bool CToolBar::Create(HWND parent, UINT id) {
     m_hWnd = CreateWindowExA(0, TOOLBARCLASSNAMEA, nullptr,
                              WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | CCS_TOP | CCS_NODIVIDER, 0, 0,
-                             0, 0, parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)),
-                             reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(parent, GWLP_HINSTANCE)),
-                             nullptr);
+                             0, 0, parent, ChildIdAsMenu(id), GetModuleHandleA(nullptr), nullptr);
     if (m_hWnd == nullptr) {
         return false;
     }
@@ -99,7 +99,7 @@ RECT CToolBar::GetItemRect(int index) const {
 }
 
 HIMAGELIST CToolBar::SetImageList(HIMAGELIST images) const {
-    return reinterpret_cast<HIMAGELIST>(
+    return PointerFromParam<std::remove_pointer_t<HIMAGELIST>>(
         SendMessageA(m_hWnd, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images)));
 }
 

@@ -5,8 +5,7 @@
 bool CToolTipCtrl::Create(HWND owner) {
     m_hWnd = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT,
                              CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr,
-                             reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(owner, GWLP_HINSTANCE)),
-                             nullptr);
+                             GetModuleHandleA(nullptr), nullptr);
     return m_hWnd != nullptr;
 }
 

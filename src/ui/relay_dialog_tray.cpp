@@ -2,6 +2,7 @@
 // minimise and hiding at start.
 #include "framework/dialog_items.h"
 #include "framework/string_resource.h"
+#include "framework/win32_casts.h"
 #include "resource.h"
 #include "ui/relay_dialog.h"
 
@@ -52,7 +53,7 @@ void CRelayDlg::HideAtStart() {
 // the user asks for the window.
 MessageReply CRelayDlg::OnWindowPosChanging(const DialogMessage& msg) {
     if (m_keepHiddenAtStart) {
-        auto* position = reinterpret_cast<WINDOWPOS*>(msg.lParam);
+        auto* position = PointerFromParam<WINDOWPOS>(msg.lParam);
         position->flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
     }
     return MessageReply::Default();

@@ -33,7 +33,7 @@ const std::array<MessageMapRow<FakeDialog>, 5> kMap = {{
 TEST(MessageMap, RoutesToTheFirstMatchingRowOrToTheDefault) {
     struct Case {
         DialogMessage msg;
-        const char* expected;  // empty: no row, default handling
+        const char* expected = "";  // empty: no row, default handling
     };
     const Case cases[] = {
         {{WM_TIMER, 2, 0}, "first"},  // rows are searched in order

@@ -7,6 +7,7 @@
 
 #include "framework/application.h"
 #include "framework/dialog_items.h"
+#include "framework/win32_casts.h"
 #include "ui/settings_persistence.h"
 
 namespace {
@@ -28,10 +29,9 @@ class SettingsControlTest : public ::testing::Test {
     void TearDown() override { DestroyWindow(m_parent); }
 
     void AddChild(const char* className, DWORD style, int id) {
-        ASSERT_NE(
-            CreateWindowExA(0, className, "", WS_CHILD | style, 0, 0, 10, 10, m_parent,
-                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr),
-            nullptr);
+        ASSERT_NE(CreateWindowExA(0, className, "", WS_CHILD | style, 0, 0, 10, 10, m_parent,
+                                  ChildIdAsMenu(static_cast<UINT>(id)), nullptr, nullptr),
+                  nullptr);
     }
 
     TestApp m_app;

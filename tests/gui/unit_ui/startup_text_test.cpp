@@ -5,6 +5,7 @@
 
 #include "app/background_switch.h"
 #include "framework/dialog_items.h"
+#include "framework/message_box.h"
 
 namespace {
 
@@ -57,6 +58,15 @@ TEST(FieldNumbers, ReadAsSignedDecimalsWithZeroForNoNumber) {
     for (const Case& c : cases) {
         EXPECT_EQ(ParseSignedDecimal(c.text), c.value) << '"' << c.text << '"';
     }
+}
+
+// The accept-error message carries a full-width comma, which no single-byte
+// code page has: the message box text is converted from UTF-8.
+TEST(MessageText, KeepsCharactersOutsideTheCodePage) {
+    EXPECT_EQ(WideFromUtf8("accept error\xEF\xBC\x8C"
+                           "errorid=10054"),
+              L"accept error\uFF0Cerrorid=10054");
+    EXPECT_EQ(WideFromUtf8(""), L"");
 }
 
 }  // namespace
