@@ -1,0 +1,289 @@
+// vorlane-relay as users run it: a real child process relaying over loopback.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/ipv4_text.h"
+#include "loopback_server.h"
+#include "relay_process.h"
+#include "test_socket.h"
+
+namespace {
+
+using cli_testing::RelayProcess;
+using cli_testing::ScratchDirectory;
+using testing_support::EchoServer;
+using testing_support::kPatienceMs;
+using testing_support::TestSocket;
+using testing_support::UnusedPort;
+
+std::string ListeningLine(int port) {
+    return "Listening on port " + std::to_string(port) + "...";
+}
+
+// Starts a relay on a free port. Another program may take the port between
+// the look-up and the relay's listen, so a failed start is retried.
+std::unique_ptr<RelayProcess> StartRelay(const std::vector<std::string>& arguments, int* port) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        *port = UnusedPort();
+        std::vector<std::string> withPort = {"--listen", std::to_string(*port)};
+        withPort.insert(withPort.end(), arguments.begin(), arguments.end());
+        auto relay = std::make_unique<RelayProcess>(withPort);
+        if (relay->WaitForStdout(ListeningLine(*port), kPatienceMs)) {
+            return relay;
+        }
+    }
+    return nullptr;
+}
+
+std::string EchoThrough(int port, const std::string& payload) {
+    TestSocket client = TestSocket::ConnectLoopback(port);
+    if (!client.IsValid() || !client.SendText(payload)) {
+        return "(no connection)";
+    }
+    return client.Read(payload.size());
+}
+
+std::string EveryByteValue(std::size_t length) {
+    std::string bytes(length, '\0');
+    for (std::size_t i = 0; i < length; ++i) {
+        bytes[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+    }
+    return bytes;
+}
+
+class RelayStopTest : public testing::TestWithParam<int> {};
+
+TEST_P(RelayStopTest, RelaysUntilSignalledThenExitsWithoutWaitingForConnections) {
+    EchoServer echo;
+    int port = 0;
+    auto relay = StartRelay({"--target-port", std::to_string(echo.Port()), "--stats"}, &port);
+    ASSERT_NE(relay, nullptr);
+
+    TestSocket client = TestSocket::ConnectLoopback(port);
+    const std::string payload = EveryByteValue(5000);
+    ASSERT_TRUE(client.SendText(payload));
+    EXPECT_EQ(client.Read(payload.size()), payload);
+    EXPECT_TRUE(relay->WaitForStdout("up 4.9 KB at", kPatienceMs)) << relay->Stdout();
+    EXPECT_TRUE(relay->WaitForStdout("down 4.9 KB at", kPatienceMs)) << relay->Stdout();
+    EXPECT_TRUE(relay->WaitForStdout("connections 2, denied 0", kPatienceMs)) << relay->Stdout();
+
+    // The client stays connected: the stop must not wait for it.
+    relay->Signal(GetParam());
+    EXPECT_EQ(relay->WaitForExit(kPatienceMs), 0);
+    const std::string out = relay->Stdout();
+    EXPECT_EQ(out.substr(0, out.find('\n') + 1), ListeningLine(port) + "\n");
+    EXPECT_TRUE(out.size() >= 19 && out.substr(out.size() - 19) == "listening stopped!\n") << out;
+    EXPECT_EQ(relay->Stderr(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, RelayStopTest, testing::Values(SIGTERM, SIGINT),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return info.param == SIGTERM ? "Sigterm" : "Sigint";
+                         });
+
+struct ErrorCase {
+    const char* name;
+    std::vector<std::string> arguments;  // "{config}" is the config file, "{taken}" a busy port
+    std::string config;
+    int exitCode;
+    std::string message;
+};
+
+void PrintTo(const ErrorCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RelayErrorTest : public testing::TestWithParam<ErrorCase> {};
+
+TEST_P(RelayErrorTest, ExitsWithItsCodeAndOneLineNamingTheCause) {
+    const ErrorCase& c = GetParam();
+    const EchoServer busy;
+    const ScratchDirectory directory;
+    const std::string configPath = directory.WriteFile("relay.ini", c.config);
+    std::vector<std::string> arguments;
+    for (const std::string& argument : c.arguments) {
+        if (argument == "{config}") {
+            arguments.push_back(configPath);
+        } else if (argument == "{taken}") {
+            arguments.push_back(std::to_string(busy.Port()));
+        } else {
+            arguments.push_back(argument);
+        }
+    }
+
+    RelayProcess relay(arguments);
+    EXPECT_EQ(relay.WaitForExit(kPatienceMs), c.exitCode);
+    const std::string err = relay.Stderr();
+    EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(relay.Stdout(), "");
+    EXPECT_EQ(busy.AcceptedCount(), 0);
+}
+
+const char kBlankTarget[] = "Please input target IP or domain first!";
+const char kPortTaken[] =
+    "Listen failed, Maybe the local port you specified is taken, please try another port!";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RelayErrorTest,
+    testing::Values(ErrorCase{"ListenNotANumber", {"--listen", "abc"}, "", 2, "--listen"},
+                    ErrorCase{"ListenAbovePortRange", {"--listen", "65536"}, "", 2, "--listen"},
+                    ErrorCase{
+                        "NegativeTargetPort", {"--target-port", "-1"}, "", 2, "--target-port"},
+                    ErrorCase{"NegativeLimit", {"--limit", "-1"}, "", 2, "--limit"},
+                    ErrorCase{"NonNumericLimit", {"--limit", "many"}, "", 2, "--limit"},
+                    ErrorCase{"UnknownMode", {"--encode", "both"}, "", 2, "--encode"},
+                    ErrorCase{"ZeroBuffer", {"--buffer", "0"}, "", 2, "--buffer"},
+                    ErrorCase{"BufferAboveOneMegabyte", {"--buffer", "1048577"}, "", 2, "--buffer"},
+                    ErrorCase{"BindToHostName", {"--bind", "localhost"}, "", 2, "--bind"},
+                    ErrorCase{"AllowPrefixTooLong", {"--allow", "10.0.0.0/33"}, "", 2, "--allow"},
+                    ErrorCase{"UnknownOption", {"--frobnicate"}, "", 2, "--frobnicate"},
+                    ErrorCase{"MissingValue", {"--target"}, "", 2, "--target"},
+                    ErrorCase{"UnreadableConfig", {"--config", "{config}/none"}, "", 2, "--config"},
+                    ErrorCase{"BadBindAddrInConfig",
+                              {"--config", "{config}"},
+                              "[Vorlane]\nBindAddr=any\n",
+                              2,
+                              "BindAddr"},
+                    ErrorCase{"BadAllowFromInConfig",
+                              {"--config", "{config}"},
+                              "[Vorlane]\nAllowFrom=10.0.0.0/8, nowhere\n",
+                              2,
+                              "nowhere"},
+                    ErrorCase{"BlankTarget", {"--target", " \t"}, "", 1, kBlankTarget},
+                    ErrorCase{"EmptyTargetInConfig",
+                              {"--config", "{config}"},
+                              "[Vorlane]\r\nDestAddr=\r\n",
+                              1,
+                              kBlankTarget},
+                    ErrorCase{"PortTaken", {"--listen", "{taken}"}, "", 1, kPortTaken}),
+    [](const testing::TestParamInfo<ErrorCase>& info) { return info.param.name; });
+
+TEST(RelayHelpTest, PrintsUsageAndExitsZero) {
+    RelayProcess relay({"--help"});
+    EXPECT_EQ(relay.WaitForExit(kPatienceMs), 0);
+    for (const char* option : {"--config", "--listen", "--target", "--target-port", "--limit",
+                               "--encode", "--buffer", "--stats", "--bind", "--allow"}) {
+        EXPECT_NE(relay.Stdout().find(option), std::string::npos) << option;
+    }
+}
+
+// The config file gives the listening port (read leniently, like a window
+// field), a quoted target and both encode boxes; the command line overrides.
+TEST(RelayConfigTest, FileValuesAreUsedAndTheCommandLineWins) {
+    EchoServer echo;
+    const ScratchDirectory directory;
+    const std::string unusedTargetPort = std::to_string(UnusedPort());
+    std::unique_ptr<RelayProcess> fromFile;
+    std::string configPath;
+    int filePort = 0;
+    for (int attempt = 0; attempt < 3 && !fromFile; ++attempt) {
+        filePort = UnusedPort();
+        configPath = directory.WriteFile(
+            "Setting.ini", "; by hand\n[vorlane]\nlocallistenport = " + std::to_string(filePort) +
+                               "x\nDestAddr=' 127.0.0.1 '\nDestPort=" + unusedTargetPort +
+                               "\nEncodeClient=1\nEncodeServer=1\n");
+        fromFile = std::make_unique<RelayProcess>(std::vector<std::string>{
+            "--config", configPath, "--target-port", std::to_string(echo.Port())});
+        if (!fromFile->WaitForStdout(ListeningLine(filePort), kPatienceMs)) {
+            fromFile.reset();
+        }
+    }
+    ASSERT_NE(fromFile, nullptr);
+    // Client mode: the target sees mapped bytes, the client plain ones.
+    EXPECT_EQ(EchoThrough(filePort, "GET "), "GET ");
+    EXPECT_EQ(echo.Received(), "\xB3\xB5\xA6\xDA");
+
+    int port = 0;
+    auto overridden = StartRelay(
+        {"--config", configPath, "--encode", "none", "--target-port", std::to_string(echo.Port())},
+        &port);
+    ASSERT_NE(overridden, nullptr);
+    EXPECT_EQ(EchoThrough(port, "PUT "), "PUT ");
+    EXPECT_EQ(echo.Received(),
+              "\xB3\xB5\xA6\xDA"
+              "PUT ");
+}
+
+struct AllowCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string allowFromLine;  // config file line, if any
+    bool admitted;
+};
+
+void PrintTo(const AllowCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RelayAllowTest : public testing::TestWithParam<AllowCase> {};
+
+TEST_P(RelayAllowTest, AdmitsOnlyClientsInsideTheRanges) {
+    const AllowCase& c = GetParam();
+    EchoServer echo;
+    const ScratchDirectory directory;
+    std::vector<std::string> arguments = {
+        "--target-port", std::to_string(echo.Port()), "--stats", "--config",
+        directory.WriteFile("r.ini", "[Vorlane]\n" + c.allowFromLine)};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    int port = 0;
+    auto relay = StartRelay(arguments, &port);
+    ASSERT_NE(relay, nullptr);
+
+    TestSocket client = TestSocket::ConnectLoopback(port);
+    ASSERT_TRUE(client.IsValid());
+    client.SendText("hello");
+    if (c.admitted) {
+        EXPECT_EQ(client.Read(5), "hello");
+        EXPECT_TRUE(relay->WaitForStdout("denied 0", kPatienceMs)) << relay->Stdout();
+        EXPECT_EQ(echo.AcceptedCount(), 1);
+    } else {
+        bool sawEnd = false;
+        EXPECT_EQ(client.ReadToEnd(&sawEnd), "");
+        EXPECT_TRUE(relay->WaitForStdout("denied 1", kPatienceMs)) << relay->Stdout();
+        EXPECT_EQ(echo.AcceptedCount(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RelayAllowTest,
+    testing::Values(
+        AllowCase{"OutsideCommandLineRange", {"--allow", "10.0.0.0/8"}, "", false},
+        AllowCase{"InsideSecondRange", {"--allow", "10.0.0.0/8", "--allow", "127.0.0.1"}, "", true},
+        AllowCase{"OutsideConfigRanges", {}, "AllowFrom = 10.0.0.0/8, 192.168.0.0/16\n", false},
+        AllowCase{"InsideConfigRange", {}, "AllowFrom=10.0.0.0/8,127.0.0.0/8\n", true},
+        AllowCase{"CommandLineReplacesConfigRanges",
+                  {"--allow", "10.0.0.0/8"},
+                  "AllowFrom=127.0.0.0/8\n",
+                  false}),
+    [](const testing::TestParamInfo<AllowCase>& info) { return info.param.name; });
+
+bool ConnectsTo(std::uint32_t hostOrderAddr, int port) {
+    const net::Socket socket = net::CreateTcpSocket();
+    const bool connected =
+        net::Connect(socket, ToNetworkOrder(hostOrderAddr), static_cast<std::uint16_t>(port));
+    net::Close(socket);
+    return connected;
+}
+
+TEST(RelayBindTest, ListensOnTheGivenAddressOnly) {
+    EchoServer echo;
+    int port = 0;
+    auto relay =
+        StartRelay({"--bind", "127.0.0.2", "--target-port", std::to_string(echo.Port())}, &port);
+    ASSERT_NE(relay, nullptr);
+    EXPECT_FALSE(ConnectsTo(0x7F000001, port));
+
+    const net::Socket socket = net::CreateTcpSocket();
+    ASSERT_TRUE(net::Connect(socket, ToNetworkOrder(0x7F000002), static_cast<std::uint16_t>(port)));
+    TestSocket client(socket);
+    ASSERT_TRUE(client.SendText("bound"));
+    EXPECT_EQ(client.Read(5), "bound");
+}
+
+}  // namespace

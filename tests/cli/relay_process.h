@@ -1,0 +1,57 @@
+// The vorlane-relay binary run as a child process, its stdout and stderr
+// captured in files. The destructor kills it by its PID if it still runs.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cli_testing {
+
+class RelayProcess {
+  public:
+    explicit RelayProcess(const std::vector<std::string>& arguments);
+    ~RelayProcess();
+    RelayProcess(const RelayProcess&) = delete;
+    RelayProcess& operator=(const RelayProcess&) = delete;
+
+    bool Started() const { return pid_ > 0; }
+    std::string Stdout() const;
+    std::string Stderr() const;
+
+    // True once stdout holds the text; false on time-out or when the process
+    // ends without printing it.
+    bool WaitForStdout(const std::string& text, int timeoutMs);
+    void Signal(int signal) const;
+    // The exit code once the process has exited normally; nothing when it
+    // is still running at the time-out or was killed by a signal.
+    std::optional<int> WaitForExit(int timeoutMs);
+
+  private:
+    bool Reap(bool block);
+
+    std::string directory_;
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    int status_ = 0;
+};
+
+// A directory of files for one test, removed with everything in it.
+class ScratchDirectory {
+  public:
+    ScratchDirectory();
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+    // Writes a file into the directory and returns its path.
+    std::string WriteFile(const std::string& name, const std::string& bytes) const;
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+}  // namespace cli_testing
