@@ -26,7 +26,7 @@ class RelayFixture : public testing::Test {
         // test; leak it instead and let this test fail.
         if (!engine->WaitForWorkers(kPatienceMs)) {
             ADD_FAILURE() << "relay threads still running";
-            engine.release();
+            static_cast<void>(engine.release());
         }
     }
 

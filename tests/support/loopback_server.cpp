@@ -88,7 +88,7 @@ std::string EchoServer::Received() const {
     return m_received;
 }
 
-LoopbackServer::Handler GreetingHandler(std::string greeting) {
+LoopbackServer::Handler GreetingHandler(const std::string& greeting) {
     return [greeting](net::Socket connection) {
         SendAll(connection, greeting.data(), static_cast<int>(greeting.size()));
         ReadUntilEnd(connection, [](const char*, int) {});

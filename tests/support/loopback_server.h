@@ -59,7 +59,7 @@ class EchoServer {
 };
 
 // Speaks first: sends its greeting on connect, then waits for the client's end.
-LoopbackServer::Handler GreetingHandler(std::string greeting);
+LoopbackServer::Handler GreetingHandler(const std::string& greeting);
 
 // Answers only after the client has ended its sending side: sends back all it
 // read, then ends the stream.
