@@ -33,6 +33,16 @@ unsigned gAcceptThread(void* argument) {
 }
 
 unsigned RelayEngine::AcceptLoop() {
+    try {
+        AcceptUntilStopped();
+    } catch (...) {
+        // Nothing may unwind out of a thread; the run just ends.
+    }
+    EndAcceptRun();
+    return 0;
+}
+
+void RelayEngine::AcceptUntilStopped() {
     while (!m_bStopRequested.load()) {
         const net::WakeSocket::Ready ready = m_wake.WaitWithListener(m_hListenSocket);
         if (m_bStopRequested.load()) {
@@ -70,8 +80,6 @@ unsigned RelayEngine::AcceptLoop() {
             RefuseClient(client);
         }
     }
-    EndAcceptRun();
-    return 0;
 }
 
 bool RelayEngine::IsAdmitted(std::uint32_t peerAddr) const {

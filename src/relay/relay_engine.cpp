@@ -2,6 +2,7 @@
 // front end.
 #include "relay/relay_engine.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/net.h"
@@ -13,6 +14,7 @@ unsigned gAcceptThread(void* argument);
 namespace {
 
 constexpr std::size_t kDefaultChunkSize = 2048;
+constexpr std::size_t kLargestChunkSize = std::size_t{1} << 20;
 
 std::string Trimmed(const std::string& text) {
     const char* const space = " \t\r\n\v\f";
@@ -52,7 +54,8 @@ bool RelayEngine::StartListening(const StartRequest& request) {
     if (!OpenListener(request)) {
         return false;
     }
-    m_nChunkSize.store(request.chunkSize == 0 ? kDefaultChunkSize : request.chunkSize);
+    m_nChunkSize.store(request.chunkSize == 0 ? kDefaultChunkSize
+                                              : std::min(request.chunkSize, kLargestChunkSize));
     m_allowFrom = request.allowFrom;
     m_nListeningPort.store(net::LocalPort(m_hListenSocket));
 

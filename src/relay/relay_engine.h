@@ -79,6 +79,7 @@ private:
     void BeginAcceptThread();
 
     unsigned AcceptLoop();
+    void AcceptUntilStopped();
     bool IsAdmitted(std::uint32_t peerAddr) const;
     void AdmitClient(net::Socket client);
     void RefuseClient(net::Socket client);
