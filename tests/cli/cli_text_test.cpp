@@ -11,9 +11,9 @@ namespace {
 
 TEST(AllowRangeTest, ParsesAddressesAndPrefixes) {
     struct Case {
-        const char* text;
+        const char* text = nullptr;
         std::optional<std::uint32_t> network;
-        std::uint32_t mask;
+        std::uint32_t mask = 0;
     };
     const Case cases[] = {
         {"127.0.0.1", 0x7F000001, 0xFFFFFFFF},

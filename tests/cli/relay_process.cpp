@@ -6,14 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <thread>
 
-extern char** environ;
+#include "platform/wait_until.h"
 
 namespace cli_testing {
 
@@ -30,18 +28,6 @@ std::string MakeTemporaryDirectory() {
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-template <typename Condition>
-bool PollUntil(Condition condition, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 }  // namespace
@@ -88,7 +74,7 @@ std::string RelayProcess::Stderr() const {
 
 bool RelayProcess::WaitForStdout(const std::string& text, int timeoutMs) {
     bool found = false;
-    PollUntil(
+    platform::WaitUntil(
         [&] {
             // Read before testing for the exit, so output printed just before it counts.
             found = Stdout().find(text) != std::string::npos;
@@ -105,7 +91,7 @@ void RelayProcess::Signal(int signal) const {
 }
 
 std::optional<int> RelayProcess::WaitForExit(int timeoutMs) {
-    if (pid_ <= 0 || !PollUntil([&] { return Reap(false); }, timeoutMs)) {
+    if (pid_ <= 0 || !platform::WaitUntil([&] { return Reap(false); }, timeoutMs)) {
         return std::nullopt;
     }
     if (!WIFEXITED(status_)) {
@@ -129,7 +115,7 @@ ScratchDirectory::~ScratchDirectory() {
 }
 
 std::string ScratchDirectory::WriteFile(const std::string& name, const std::string& bytes) const {
-    const std::string path = path_ + "/" + name;
+    std::string path = path_ + "/" + name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
 }
