@@ -103,11 +103,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Values the option parser must refuse with one line naming the option, and
 // exit 2 before it listens.
-class MalformedOptionTest
-    : public testing::TestWithParam<std::pair<const char*, std::vector<std::string>>> {};
+struct OptionCase {
+    const char* name;
+    std::vector<std::string> arguments;  // the option first
+};
+
+void PrintTo(const OptionCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class MalformedOptionTest : public testing::TestWithParam<OptionCase> {};
 
 TEST_P(MalformedOptionTest, ExitsTwoWithOneLineNamingTheOption) {
-    const std::vector<std::string>& arguments = GetParam().second;
+    const std::vector<std::string>& arguments = GetParam().arguments;
     std::vector<std::string> argv = {VORLANE_RELAY_PATH};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     ChildProcess relay(ChildOptions{argv});
@@ -122,20 +130,16 @@ TEST_P(MalformedOptionTest, ExitsTwoWithOneLineNamingTheOption) {
 INSTANTIATE_TEST_SUITE_P(
     Values, MalformedOptionTest,
     testing::Values(
-        std::make_pair("EmptyPort", std::vector<std::string>{"--listen", ""}),
-        std::make_pair("PortWithBlank", std::vector<std::string>{"--listen", " 80"}),
-        std::make_pair("PortWithSuffix", std::vector<std::string>{"--listen", "80x"}),
-        std::make_pair("PortInHex", std::vector<std::string>{"--target-port", "0x50"}),
-        std::make_pair("PortFarAboveRange",
-                       std::vector<std::string>{"--listen", "99999999999999999999"}),
-        std::make_pair("LimitAboveInt", std::vector<std::string>{"--limit", "4294967296"}),
-        std::make_pair("LimitWithSign", std::vector<std::string>{"--limit", "+-5"}),
-        std::make_pair("EmptyMode", std::vector<std::string>{"--encode", ""}),
-        std::make_pair("BufferWithUnit", std::vector<std::string>{"--buffer", "1k"}),
-        std::make_pair("EmptyAllow", std::vector<std::string>{"--allow", ""}),
-        std::make_pair("AllowWithoutPrefix", std::vector<std::string>{"--allow", "127.0.0.1/"}),
-        std::make_pair("BindPartAbove255", std::vector<std::string>{"--bind", "127.0.0.256"}),
-        std::make_pair("ConfigIsADirectory", std::vector<std::string>{"--config", "/"})),
-    [](const auto& info) { return std::string(info.param.first); });
+        OptionCase{"EmptyPort", {"--listen", ""}}, OptionCase{"PortWithBlank", {"--listen", " 80"}},
+        OptionCase{"PortWithSuffix", {"--listen", "80x"}},
+        OptionCase{"PortInHex", {"--target-port", "0x50"}},
+        OptionCase{"PortFarAboveRange", {"--listen", "99999999999999999999"}},
+        OptionCase{"LimitAboveInt", {"--limit", "4294967296"}},
+        OptionCase{"LimitWithSign", {"--limit", "+-5"}}, OptionCase{"EmptyMode", {"--encode", ""}},
+        OptionCase{"BufferWithUnit", {"--buffer", "1k"}}, OptionCase{"EmptyAllow", {"--allow", ""}},
+        OptionCase{"AllowWithoutPrefix", {"--allow", "127.0.0.1/"}},
+        OptionCase{"BindPartAbove255", {"--bind", "127.0.0.256"}},
+        OptionCase{"ConfigIsADirectory", {"--config", "/"}}),
+    [](const testing::TestParamInfo<OptionCase>& info) { return info.param.name; });
 
 }  // namespace
