@@ -1,4 +1,11 @@
 // Start, Stop, admission and refusal of clients.
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 #include <vector>
 
 #include "relay_fixture.h"
@@ -157,6 +164,37 @@ TEST_F(RelayListener, ClientOutsideTheAllowedRangesIsClosedSilently) {
     ExpectEcho(client, "admitted");
     EXPECT_EQ(engine->DeniedCount(), 1);
 }
+
+#ifndef _WIN32
+TEST_F(RelayListener, AcceptErrorIsShownAndAcceptingGoesOn) {
+    Start(RequestTo(echo.Port()));
+    TestSocket client(net::CreateTcpSocket());
+    ASSERT_TRUE(client.IsValid());
+
+    // With no descriptor left, the relay's accept fails with EMFILE.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowestFree = dup(0);
+    ASSERT_GE(lowestFree, 0);
+    close(lowestFree);
+    rlimit exhausted = saved;
+    exhausted.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &exhausted), 0);
+    const bool connected = net::Connect(client.Handle(), net::LoopbackAddr(),
+                                        static_cast<std::uint16_t>(engine->ListeningPort()));
+    const bool shown = WaitFor([&] { return !display.Messages().empty(); });
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+    ASSERT_TRUE(connected);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(display.Messages().front(),
+              "accept error\xEF\xBC\x8C"
+              "errorid=" +
+                  std::to_string(EMFILE));
+    ExpectEcho(client, "accepted after the error");
+    EXPECT_TRUE(engine->IsListening());
+}
+#endif
 
 }  // namespace
 }  // namespace testing_support
