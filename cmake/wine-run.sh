@@ -9,8 +9,9 @@ shift
 mkdir -p "$state"
 export WINEPREFIX="$state/prefix"
 export WINEDEBUG=-all
-# No Mono or Gecko: their install prompts would wait for a person.
-export WINEDLLOVERRIDES="mscoree=;mshtml="
+# No Mono or Gecko, and no debugger: a crash must end the program, not wait
+# in winedbg until the test times out.
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winedbg.exe=d"
 if [ -z "${DISPLAY:-}" ] && [ -f "$state/display" ]; then
     DISPLAY=$(cat "$state/display")
     export DISPLAY

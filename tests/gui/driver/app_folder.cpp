@@ -1,0 +1,93 @@
+#include "app_folder.h"
+
+#include <windows.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+namespace vorlane::gui {
+namespace {
+
+constexpr char kExeName[] = "Vorlane.exe";
+constexpr char kIniName[] = "Setting.ini";
+
+std::string NewTempFolder() {
+    char base[MAX_PATH] = {};
+    if (GetTempPathA(MAX_PATH, base) == 0) {
+        throw std::runtime_error("GetTempPath failed");
+    }
+    // Process id plus a counter keeps folders of parallel runs and groups apart.
+    static int serial = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::ostringstream name;
+        name << base << "vorlane-gui-" << GetCurrentProcessId() << '-' << ++serial;
+        if (CreateDirectoryA(name.str().c_str(), nullptr)) {
+            return name.str();
+        }
+    }
+    throw std::runtime_error("cannot create a temp folder");
+}
+
+}  // namespace
+
+std::string ToWindowsPath(const std::string& path) {
+    if (path.empty() || path[0] != '/') {
+        return path;
+    }
+    std::string windows = "Z:" + path;
+    for (char& c : windows) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return windows;
+}
+
+AppFolder::AppFolder(const std::string& builtExe) : dir_(NewTempFolder()) {
+    const std::string source = ToWindowsPath(builtExe);
+    if (!CopyFileA(source.c_str(), ExePath().c_str(), FALSE)) {
+        throw std::runtime_error("cannot copy " + source + " (error " +
+                                 std::to_string(GetLastError()) + ")");
+    }
+}
+
+AppFolder::~AppFolder() {
+    // The program may have just ended; its image can stay locked for a moment.
+    for (int attempt = 0; attempt < 20 && !DeleteFileA(ExePath().c_str()); ++attempt) {
+        Sleep(50);
+    }
+    RemoveIni();
+    RemoveDirectoryA(dir_.c_str());
+}
+
+std::string AppFolder::ExePath() const {
+    return dir_ + '\\' + kExeName;
+}
+
+std::string AppFolder::IniPath() const {
+    return dir_ + '\\' + kIniName;
+}
+
+void AppFolder::WriteIni(const std::string& bytes) const {
+    std::ofstream out(IniPath(), std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out) {
+        throw std::runtime_error("cannot write " + IniPath());
+    }
+}
+
+std::optional<std::string> AppFolder::ReadIni() const {
+    std::ifstream in(IniPath(), std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void AppFolder::RemoveIni() const {
+    DeleteFileA(IniPath().c_str());
+}
+
+}  // namespace vorlane::gui

@@ -1,0 +1,35 @@
+// A fresh folder holding a copy of the program, so each test group gets its
+// own Setting.ini (the program keeps it beside its executable).
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace vorlane::gui {
+
+class AppFolder {
+  public:
+    // Copies the executable at `builtExe` (a Windows path, or a Unix path that
+    // Wine maps through drive Z:) into a new folder under the temp directory.
+    explicit AppFolder(const std::string& builtExe);
+    ~AppFolder();
+    AppFolder(const AppFolder&) = delete;
+    AppFolder& operator=(const AppFolder&) = delete;
+
+    const std::string& Dir() const { return dir_; }
+    std::string ExePath() const;
+    std::string IniPath() const;
+
+    void WriteIni(const std::string& bytes) const;
+    // The file's exact bytes, or nothing when it does not exist.
+    std::optional<std::string> ReadIni() const;
+    void RemoveIni() const;
+
+  private:
+    std::string dir_;
+};
+
+// "/a/b" -> "Z:\a\b"; a path that is already a Windows path comes back unchanged.
+std::string ToWindowsPath(const std::string& path);
+
+}  // namespace vorlane::gui

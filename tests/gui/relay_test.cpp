@@ -1,0 +1,178 @@
+// Listening runs driven through the window: start at launch, refused starts,
+// the Start/Stop buttons, and a relayed connection moving the displays.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "gui_session.h"
+#include "listening_launch.h"
+#include "loopback.h"
+
+namespace vorlane::gui {
+namespace {
+
+const char kNoTarget[] = "Please input target IP or domain first!";
+const char kPortTaken[] =
+    "Listen failed, Maybe the local port you specified is taken, please try another port!";
+
+bool Idle(HWND window) {
+    return ToolbarButtonEnabled(window, ID_START) && !ToolbarButtonEnabled(window, ID_STOP);
+}
+
+bool Listening(HWND window) {
+    return !ToolbarButtonEnabled(window, ID_START) && ToolbarButtonEnabled(window, ID_STOP);
+}
+
+// A payload that a swapped or mapped byte would not survive.
+std::string Payload(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    }
+    return bytes;
+}
+
+// ---- start at launch --------------------------------------------------------
+
+class StartAtLaunch : public ListeningLaunch<StartAtLaunch> {};
+
+TEST_F(StartAtLaunch, OpensListeningWithTheBoxStillTicked) {
+    EXPECT_EQ(ListeningOn(port_), WaitForStatusText(Window(), ListeningOn(port_)));
+    EXPECT_TRUE(Listening(Window()));
+    EXPECT_TRUE(IsChecked(Window(), IDC_AUTO_START));
+    // The box's caption says "Minimize", but it neither minimises nor hides.
+    EXPECT_TRUE(IsWindowVisible(Window()));
+    EXPECT_FALSE(IsIconic(Window()));
+}
+
+TEST_F(StartAtLaunch, ExitCommandEndsAnActiveRunAndSaves) {
+    LoopbackClient client(port_);
+    ASSERT_TRUE(client.Connected());
+    ASSERT_EQ("ping", RoundTrip(client, "ping"));
+    ASSERT_EQ("2", WaitForControlText(Window(), IDC_CONNECTION_COUNT, "2"));
+
+    ASSERT_TRUE(Launch().CloseWith(WM_COMMAND, ID_EXIT)) << "a live connection held it up";
+    EXPECT_EQ(values_.File(), Launch().Folder().ReadIni().value_or("<no file>"));
+}
+
+// ---- runs started and stopped from the toolbar ------------------------------
+
+class ToolbarRuns : public SharedLaunch<ToolbarRuns> {
+  public:
+    static void SetUpTestSuite() { target_ = std::make_unique<EchoTarget>(); }
+    static void TearDownTestSuite() {
+        SharedLaunch::TearDownTestSuite();
+        target_.reset();
+    }
+
+  protected:
+    void SetUp() override {
+        SharedLaunch::SetUp();
+        if (!HasFatalFailure() && !IsSkipped()) {
+            ASSERT_TRUE(Idle(Window())) << "a previous case left a run open";
+        }
+    }
+
+    // Fills the run's fields; the target is the echo server.
+    void PrepareRun(const std::string& target, int localPort) {
+        SetControlText(Window(), IDC_TARGET_ADDR, target);
+        SetControlText(Window(), IDC_TARGET_PORT, std::to_string(target_->echo.Port()));
+        SetControlText(Window(), IDC_LOCAL_PORT, std::to_string(localPort));
+    }
+
+    void StartRun(int localPort) {
+        PostCommand(Window(), ID_START);
+        ASSERT_EQ(ListeningOn(localPort), WaitForStatusText(Window(), ListeningOn(localPort)));
+        ASSERT_TRUE(WaitUntil([&] { return Listening(Window()); }));
+    }
+
+    void StopRun() {
+        PostCommand(Window(), ID_STOP);
+        EXPECT_EQ("listening stopped!", WaitForStatusText(Window(), "listening stopped!"));
+        EXPECT_TRUE(WaitUntil([&] { return Idle(Window()); }));
+    }
+
+    static inline std::unique_ptr<EchoTarget> target_;
+};
+
+TEST_F(ToolbarRuns, RefusedStartShowsWhyAndChangesNothing) {
+    struct Case {
+        const char* name;
+        const char* target;
+        bool portHeld;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"empty target", "", false, kNoTarget},
+        {"blank target", " \t ", false, kNoTarget},
+        {"port taken", "127.0.0.1", true, kPortTaken},
+    };
+    for (const auto& c : cases) {
+        const int port = FreeLoopbackPort();
+        std::optional<PortHolder> holder;
+        if (c.portHeld) {
+            holder.emplace(port);
+            ASSERT_TRUE(holder->Listening());
+        }
+        PrepareRun(c.target, port);
+        const std::string statusBefore = StatusText(Window());
+
+        PostCommand(Window(), ID_START);
+        HWND box = Launch().Process().WaitForMessageBox();
+        ASSERT_NE(box, nullptr) << c.name;
+        EXPECT_EQ("Vorlane", WindowText(box)) << c.name;
+        EXPECT_EQ(c.message, MessageBoxText(box)) << c.name;
+        DismissMessageBox(box);
+
+        EXPECT_TRUE(Idle(Window())) << c.name;
+        EXPECT_EQ(statusBefore, StatusText(Window())) << c.name;
+    }
+}
+
+TEST_F(ToolbarRuns, StartAndStopSwapTheButtonsAndOpenAndCloseThePort) {
+    const int port = FreeLoopbackPort();
+    PrepareRun("127.0.0.1", port);
+    StartRun(port);
+    EXPECT_TRUE(LoopbackClient(port).Connected());
+
+    StopRun();
+    EXPECT_FALSE(LoopbackClient(port).Connected()) << "still listening after Stop";
+}
+
+TEST_F(ToolbarRuns, RelayedConnectionMovesCountTotalsAndSpeeds) {
+    const int port = FreeLoopbackPort();
+    PrepareRun(" 127.0.0.1 ", port);  // blanks around the target are trimmed
+    StartRun(port);
+
+    const std::string payload = Payload(5000);
+    {
+        LoopbackClient client(port);
+        ASSERT_TRUE(client.Connected());
+        EXPECT_EQ(payload, RoundTrip(client, payload));
+        EXPECT_EQ("2", WaitForControlText(Window(), IDC_CONNECTION_COUNT, "2"));
+        EXPECT_EQ("4.9 KB", WaitForControlText(Window(), IDC_BYTES_UP, "4.9 KB"));
+        EXPECT_EQ("4.9 KB", WaitForControlText(Window(), IDC_BYTES_DOWN, "4.9 KB"));
+        // A tick after the chunks shows a non-zero rate in each direction (the
+        // two may fall into different ticks).
+        bool upMoved = false;
+        bool downMoved = false;
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                upMoved |= ControlText(Window(), IDC_SPEED_UP) != "0 Byte/s";
+                downMoved |= ControlText(Window(), IDC_SPEED_DOWN) != "0 Byte/s";
+                return upMoved && downMoved;
+            },
+            milliseconds(3000)))
+            << "up " << upMoved << ", down " << downMoved;
+    }
+    EXPECT_EQ("0", WaitForControlText(Window(), IDC_CONNECTION_COUNT, "0"));
+    // An idle tick later the speeds fall back to zero.
+    EXPECT_EQ("0 Byte/s",
+              WaitForControlText(Window(), IDC_SPEED_UP, "0 Byte/s", milliseconds(3000)));
+    StopRun();
+}
+
+}  // namespace
+}  // namespace vorlane::gui

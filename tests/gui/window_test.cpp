@@ -1,0 +1,191 @@
+// The main window driven from outside: defaults, settings load and save,
+// keys that must not close it, the encode boxes and Help.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "gui_session.h"
+
+namespace vorlane::gui {
+namespace {
+
+struct FieldText {
+    int id;
+    const char* text;
+};
+
+struct CheckState {
+    int id;
+    bool ticked;
+};
+
+void ExpectTexts(HWND window, const std::vector<FieldText>& expected) {
+    for (const auto& [id, text] : expected) {
+        EXPECT_EQ(text, ControlText(window, id)) << "control " << id;
+    }
+}
+
+void ExpectChecks(HWND window, const std::vector<CheckState>& expected) {
+    for (const auto& [id, ticked] : expected) {
+        EXPECT_EQ(ticked, IsChecked(window, id)) << "box " << id;
+    }
+}
+
+void SetCheck(HWND window, int id, bool ticked) {
+    SendWithin(GetDlgItem(window, id), BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+// ---- first start: no settings file ------------------------------------------
+
+class FirstStart : public SharedLaunch<FirstStart> {};
+
+TEST_F(FirstStart, ShowsDefaultsIdleStateAndZeroDisplays) {
+    Pause(milliseconds(1200));  // past the first speed tick
+    EXPECT_EQ("Vorlane", WindowText(Window()));
+    EXPECT_TRUE(IsWindowVisible(Window()));
+    ExpectTexts(Window(), {{IDC_LOCAL_PORT, "1987"},
+                           {IDC_CONNECTION_LIMIT, "100"},
+                           {IDC_TARGET_ADDR, "127.0.0.1"},
+                           {IDC_TARGET_PORT, "1988"},
+                           {IDC_CONNECTION_COUNT, "0"},
+                           {IDC_BYTES_UP, "0 Byte"},
+                           {IDC_BYTES_DOWN, "0 Byte"},
+                           {IDC_SPEED_UP, "0 Byte/s"},
+                           {IDC_SPEED_DOWN, "0 Byte/s"}});
+    ExpectChecks(Window(), {{IDC_ENCODE_CLIENT, false},
+                            {IDC_ENCODE_SERVER, false},
+                            {IDC_AUTO_START, false},
+                            {IDC_MIN_HIDE_TO_TRAY, false}});
+    EXPECT_EQ("Ready", StatusText(Window()));
+    EXPECT_TRUE(ToolbarButtonEnabled(Window(), ID_START));
+    EXPECT_FALSE(ToolbarButtonEnabled(Window(), ID_STOP));
+    EXPECT_TRUE(ToolbarButtonEnabled(Window(), ID_HELP_SUPPORT));
+}
+
+TEST_F(FirstStart, EnterAndEscapeLeaveTheWindowOpen) {
+    struct Key {
+        const char* name;
+        int target;  // 0: the dialog itself
+        UINT message;
+        WPARAM wParam;
+    };
+    const Key keys[] = {
+        {"OK command", 0, WM_COMMAND, IDOK},
+        {"Cancel command", 0, WM_COMMAND, IDCANCEL},
+        {"Enter in the port field", IDC_LOCAL_PORT, WM_KEYDOWN, VK_RETURN},
+        {"Escape in the target field", IDC_TARGET_ADDR, WM_KEYDOWN, VK_ESCAPE},
+    };
+    for (const auto& key : keys) {
+        HWND target = key.target ? GetDlgItem(Window(), key.target) : Window();
+        PostMessageA(target, key.message, key.wParam, 0);
+        EXPECT_FALSE(Launch().Process().WaitForExit(milliseconds(700))) << key.name;
+        EXPECT_TRUE(IsWindowVisible(Window())) << key.name;
+    }
+}
+
+TEST_F(FirstStart, ClickOnOneEncodeBoxUnticksTheOther) {
+    struct Case {
+        bool clientBefore, serverBefore;
+        std::vector<int> clicks;
+        bool clientAfter, serverAfter;
+    };
+    const Case cases[] = {
+        {false, false, {IDC_ENCODE_CLIENT}, true, false},
+        {false, false, {IDC_ENCODE_CLIENT, IDC_ENCODE_CLIENT}, false, false},
+        {false, false, {IDC_ENCODE_CLIENT, IDC_ENCODE_SERVER}, false, true},
+        {false, false, {IDC_ENCODE_SERVER, IDC_ENCODE_CLIENT}, true, false},
+        {false, false, {IDC_ENCODE_SERVER, IDC_ENCODE_SERVER}, false, false},
+        // Unticking a box leaves the other one alone.
+        {true, true, {IDC_ENCODE_CLIENT}, false, true},
+        {true, true, {IDC_ENCODE_SERVER}, true, false},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SetCheck(Window(), IDC_ENCODE_CLIENT, c.clientBefore);
+        SetCheck(Window(), IDC_ENCODE_SERVER, c.serverBefore);
+        for (int id : c.clicks) {
+            Click(Window(), id);
+        }
+        EXPECT_EQ(c.clientAfter, IsChecked(Window(), IDC_ENCODE_CLIENT)) << "case " << i;
+        EXPECT_EQ(c.serverAfter, IsChecked(Window(), IDC_ENCODE_SERVER)) << "case " << i;
+    }
+    SetCheck(Window(), IDC_ENCODE_CLIENT, false);
+    SetCheck(Window(), IDC_ENCODE_SERVER, false);
+}
+
+TEST_F(FirstStart, HelpShowsAOneLineNoteUntilDismissed) {
+    PostCommand(Window(), ID_HELP_SUPPORT);
+    HWND box = Launch().Process().WaitForMessageBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ("Vorlane", WindowText(box));
+    const std::string note = MessageBoxText(box);
+    EXPECT_FALSE(note.empty());
+    EXPECT_EQ(std::string::npos, note.find_first_of("\r\n")) << note;
+    DismissMessageBox(box);
+    EXPECT_FALSE(IsWindow(box));
+    EXPECT_TRUE(IsWindowVisible(Window()));
+}
+
+// Last case of the group: every case before it left the settings at their defaults.
+TEST_F(FirstStart, CloseWritesTheDefaultFile) {
+    EXPECT_EQ(std::nullopt, Launch().Folder().ReadIni()) << "written before closing";
+    ASSERT_TRUE(Launch().CloseWith(WM_CLOSE));
+    EXPECT_EQ(kDefaultIni, Launch().Folder().ReadIni().value_or("<no file>"));
+}
+
+// ---- a prepared settings file -----------------------------------------------
+
+const std::string kLongLimit(300, '7');
+
+class PreparedSettings : public SharedLaunch<PreparedSettings> {
+  public:
+    static std::string Ini() {
+        IniValues values;
+        values.localListenPort = "2345";
+        values.connectionLimit = kLongLimit;
+        values.destAddr = "relay.example#newline#second";
+        values.destPort = "";
+        values.encodeClient = "1";
+        values.encodeServer = "1";
+        values.autoStart = "yes";
+        values.minHideToTray = "1";
+        return values.File();
+    }
+};
+
+TEST_F(PreparedSettings, LoadsEveryKindOfValue) {
+    const std::string limit = kLongLimit.substr(0, 255);
+    ExpectTexts(Window(), {{IDC_LOCAL_PORT, "2345"},
+                           {IDC_CONNECTION_LIMIT, limit.c_str()},
+                           {IDC_TARGET_ADDR, "relay.example\r\nsecond"},
+                           {IDC_TARGET_PORT, ""}});
+    // Both encode boxes ticked: a load is no click, so neither unticks the other.
+    ExpectChecks(Window(), {{IDC_ENCODE_CLIENT, true},
+                            {IDC_ENCODE_SERVER, true},
+                            {IDC_AUTO_START, false},
+                            {IDC_MIN_HIDE_TO_TRAY, true}});
+    // "yes" is not "1": no start at launch.
+    EXPECT_EQ("Ready", StatusText(Window()));
+    EXPECT_TRUE(ToolbarButtonEnabled(Window(), ID_START));
+}
+
+TEST_F(PreparedSettings, CloseBoxSavesTheControlsAsTheyStand) {
+    SetControlText(Window(), IDC_LOCAL_PORT, "");
+    Click(Window(), IDC_MIN_HIDE_TO_TRAY);
+    ASSERT_TRUE(Launch().CloseWith(WM_SYSCOMMAND, SC_CLOSE));
+
+    IniValues saved;
+    saved.localListenPort = "";
+    saved.connectionLimit = kLongLimit.substr(0, 255);
+    saved.destAddr = "relay.example#newline#second";
+    saved.destPort = "";
+    saved.encodeClient = "1";
+    saved.encodeServer = "1";
+    saved.autoStart = "0";
+    saved.minHideToTray = "0";
+    EXPECT_EQ(saved.File(), Launch().Folder().ReadIni().value_or("<no file>"));
+}
+
+}  // namespace
+}  // namespace vorlane::gui
