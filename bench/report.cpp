@@ -29,31 +29,44 @@ const PeerResult* Find(const std::vector<PeerResult>& results, const std::string
     return nullptr;
 }
 
-using Metric = std::function<std::optional<double>(const PeerResult&)>;
+// One column of the table, as the goals compare it.
+struct Metric {
+    const char* label;
+    std::function<std::optional<double>(const PeerResult&)> pick;
+    std::function<std::string(double)> show;  // value with its unit
+    bool lower_is_better;
+};
 
-std::optional<double> Upload(const PeerResult& r) {
-    return r.upload;
+std::string ShowRate(double bytes_per_second) {
+    return Rate(bytes_per_second) + " GiB/s";
 }
-std::optional<double> Download(const PeerResult& r) {
-    return r.download;
+std::string ShowConnectRate(double rate) {
+    return Format("%.0f", rate) + " conn/s";
 }
-std::optional<double> ConnectRate(const PeerResult& r) {
-    return r.connects_per_second;
-}
-std::optional<double> PingMedian(const PeerResult& r) {
-    return r.ping ? std::optional<double>(r.ping->p50_us) : std::nullopt;
+std::string ShowMicros(double micros) {
+    return Format("%.1f", micros) + " µs";
 }
 
-// The best of the named peers that have the metric: the largest, or with
-// lower_is_better the smallest. Names the winner.
+const Metric kUpload{"1 conn up", [](const PeerResult& r) { return r.upload; }, ShowRate, false};
+const Metric kDownload{"1 conn down", [](const PeerResult& r) { return r.download; }, ShowRate,
+                       false};
+const Metric kConnectRate{"conn/s", [](const PeerResult& r) { return r.connects_per_second; },
+                          ShowConnectRate, false};
+const Metric kPingMedian{"ping p50",
+                         [](const PeerResult& r) {
+                             return r.ping ? std::optional<double>(r.ping->p50_us) : std::nullopt;
+                         },
+                         ShowMicros, true};
+
+// The best value among the named peers that have one; names the winner.
 std::optional<double> Best(const std::vector<PeerResult>& results,
                            const std::vector<std::string>& names, const Metric& metric,
-                           bool lower_is_better, std::string* winner) {
+                           std::string* winner) {
     std::optional<double> best;
     for (const std::string& name : names) {
         const PeerResult* peer = Find(results, name);
-        const std::optional<double> value = peer ? metric(*peer) : std::nullopt;
-        if (value && (!best || (lower_is_better ? *value < *best : *value > *best))) {
+        const std::optional<double> value = peer ? metric.pick(*peer) : std::nullopt;
+        if (value && (!best || (metric.lower_is_better ? *value < *best : *value > *best))) {
             best = value;
             *winner = name;
         }
@@ -69,33 +82,24 @@ std::string JoinNames(const std::vector<std::string>& names) {
     return list;
 }
 
-void WriteGoalRow(std::ostream& out, const std::string& goal, const std::string& measured,
-                  std::optional<bool> met) {
-    out << "| " << goal << " | " << measured << " | "
-        << (met ? (*met ? "**met**" : "**not met**") : "not measured") << " |\n";
-}
-
-// Goal: relay's metric ≥ factor × the best of the peers (or ≤ for latency).
+// Goal: the relay's figure ≥ factor × the best peer's (≤ where lower is better).
 void CheckRatio(std::ostream& out, const std::vector<PeerResult>& results, const std::string& relay,
-                const std::string& what, const Metric& metric,
-                const std::vector<std::string>& peers, double factor, bool lower_is_better) {
+                const Metric& metric, const std::vector<std::string>& peers, double factor) {
     std::string winner;
-    const std::optional<double> best = Best(results, peers, metric, lower_is_better, &winner);
+    const std::optional<double> best = Best(results, peers, metric, &winner);
     const PeerResult* mine = Find(results, relay);
-    const std::optional<double> value = mine ? metric(*mine) : std::nullopt;
-    const std::string goal = relay + " " + what + (lower_is_better ? " ≤ " : " ≥ ") +
-                             Format("%.1f", factor) + " × " + (peers.size() > 1 ? "best of " : "") +
-                             JoinNames(peers);
+    const std::optional<double> value = mine ? metric.pick(*mine) : std::nullopt;
+    out << "| " << relay << " " << metric.label << (metric.lower_is_better ? " ≤ " : " ≥ ")
+        << Format("%.1f", factor) << " × " << (peers.size() > 1 ? "best of " : "")
+        << JoinNames(peers) << " | ";
     if (!best || !value || *best <= 0) {
-        WriteGoalRow(out, goal, "", std::nullopt);
+        out << " | not measured |\n";
         return;
     }
     const double ratio = *value / *best;
-    const bool met = lower_is_better ? ratio <= factor : ratio >= factor;
-    WriteGoalRow(out, goal,
-                 Format("%.2f", ratio) + " × " + winner + " (" + Format("%.4g", *value) + " vs " +
-                     Format("%.4g", *best) + ")",
-                 met);
+    const bool met = metric.lower_is_better ? ratio <= factor : ratio >= factor;
+    out << Format("%.2f", ratio) << " × " << winner << " (" << metric.show(*value) << " vs "
+        << metric.show(*best) << ") | " << (met ? "**met**" : "**not met**") << " |\n";
 }
 
 }  // namespace
@@ -124,16 +128,14 @@ void WriteCommands(std::ostream& out, const std::vector<PeerResult>& results) {
 void WriteGoals(std::ostream& out, const std::vector<PeerResult>& results) {
     const std::vector<std::string> peers = {"socat-b2048", "socat", "rinetd", "haproxy"};
     out << "| goal | measured | result |\n|---|---|---|\n";
-    for (const auto& [what, metric] :
-         {std::pair<std::string, Metric>{"1 conn up", Upload}, {"1 conn down", Download}}) {
-        CheckRatio(out, results, "vorlane-relay", what, metric, {"socat-b2048"}, 1.2, false);
-        CheckRatio(out, results, "vorlane-relay-64k", what, metric, {"rinetd", "haproxy"}, 1.0,
-                   false);
-        CheckRatio(out, results, "vorlane-relay-64k", what, metric, {"direct"}, 0.6, false);
+    for (const Metric* metric : {&kUpload, &kDownload}) {
+        CheckRatio(out, results, "vorlane-relay", *metric, {"socat-b2048"}, 1.2);
+        CheckRatio(out, results, "vorlane-relay-64k", *metric, {"rinetd", "haproxy"}, 1.0);
+        CheckRatio(out, results, "vorlane-relay-64k", *metric, {"direct"}, 0.6);
     }
-    for (const std::string relay : {"vorlane-relay", "vorlane-relay-64k"}) {
-        CheckRatio(out, results, relay, "conn/s", ConnectRate, {"haproxy"}, 1.2, false);
-        CheckRatio(out, results, relay, "ping p50", PingMedian, peers, 1.0, true);
+    for (const char* relay : {"vorlane-relay", "vorlane-relay-64k"}) {
+        CheckRatio(out, results, relay, kConnectRate, {"haproxy"}, 1.2);
+        CheckRatio(out, results, relay, kPingMedian, peers, 1.0);
     }
 }
 
