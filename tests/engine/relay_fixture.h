@@ -1,6 +1,10 @@
 // A relay engine over real loopback sockets with a recording display, and
-// the teardown that leaves no thread or socket behind.
+// the teardown that checks no thread or socket is left behind.
 #pragma once
+
+#ifndef _WIN32
+#include <dirent.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -15,6 +19,24 @@
 
 namespace testing_support {
 
+// Open descriptors of this process, or -1 where that cannot be counted.
+inline int OpenDescriptorCount() {
+#ifdef _WIN32
+    return -1;
+#else
+    DIR* directory = opendir("/proc/self/fd");
+    if (directory == nullptr) {
+        return -1;
+    }
+    int count = 0;
+    while (readdir(directory) != nullptr) {
+        ++count;
+    }
+    closedir(directory);
+    return count;
+#endif
+}
+
 class RelayFixture : public testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(net::StartSockets()); }
@@ -27,7 +49,10 @@ class RelayFixture : public testing::Test {
         if (!engine->WaitForWorkers(kPatienceMs)) {
             ADD_FAILURE() << "relay threads still running";
             static_cast<void>(engine.release());
+            return;
         }
+        engine.reset();
+        EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore) << "a socket was left open";
     }
 
     static StartRequest RequestTo(int targetPort) {
@@ -59,6 +84,8 @@ class RelayFixture : public testing::Test {
         return WaitFor([&] { return engine->ConnectionCount() == count; });
     }
 
+    const int descriptorsBefore =
+        OpenDescriptorCount();  // first: counted before any member opens one
     RecordingDisplay display;
     EchoServer echo;
     std::unique_ptr<RelayEngine> engine = std::make_unique<RelayEngine>(display);
