@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "gui_session.h"
 #include "listening_launch.h"
@@ -172,6 +173,68 @@ TEST_F(ToolbarRuns, RelayedConnectionMovesCountTotalsAndSpeeds) {
     EXPECT_EQ("0 Byte/s",
               WaitForControlText(Window(), IDC_SPEED_UP, "0 Byte/s", milliseconds(3000)));
     StopRun();
+}
+
+TEST_F(ToolbarRuns, EncodeBoxesDecideWhatTheTargetHears) {
+    struct Case {
+        bool client, server;
+        const char* heard;  // by the target, for the client's "GET "
+    };
+    const Case cases[] = {
+        {false, false, "GET "},
+        {true, false, "\xB3\xB5\xA6\xDA"},
+        {false, true, "\xB3\xB5\xA6\xDA"},
+        {true, true, "\xB3\xB5\xA6\xDA"},
+    };
+    for (const auto& c : cases) {
+        SetCheck(Window(), IDC_ENCODE_CLIENT, c.client);
+        SetCheck(Window(), IDC_ENCODE_SERVER, c.server);
+        const int port = FreeLoopbackPort();
+        PrepareRun("127.0.0.1", port);
+        StartRun(port);
+        target_->echo.TakeHeard();
+        {
+            LoopbackClient client(port);
+            // Mapped once on the way in and once on the way back: plain again.
+            EXPECT_EQ("GET ", RoundTrip(client, "GET "));
+        }
+        EXPECT_EQ(c.heard, target_->echo.TakeHeard()) << c.client << c.server;
+        EXPECT_EQ("0", WaitForControlText(Window(), IDC_CONNECTION_COUNT, "0"));
+        StopRun();
+    }
+    SetCheck(Window(), IDC_ENCODE_CLIENT, false);
+    SetCheck(Window(), IDC_ENCODE_SERVER, false);
+}
+
+TEST_F(ToolbarRuns, LimitFieldDecidesWhoIsServed) {
+    struct Case {
+        const char* limit;
+        int served;  // clients served before the next one is refused
+    };
+    // Each served client counts twice (one pump per direction).
+    const Case cases[] = {{"abc", 0}, {"2", 1}, {"3", 2}};
+    for (const auto& c : cases) {
+        const int port = FreeLoopbackPort();
+        PrepareRun("127.0.0.1", port);
+        SetControlText(Window(), IDC_CONNECTION_LIMIT, c.limit);
+        StartRun(port);
+        std::vector<std::unique_ptr<LoopbackClient>> clients;
+        for (int k = 0; k <= c.served; ++k) {
+            clients.push_back(std::make_unique<LoopbackClient>(port));
+            if (k < c.served) {
+                EXPECT_EQ("x", RoundTrip(*clients.back(), "x")) << c.limit << " client " << k;
+                const std::string count = std::to_string(2 * (k + 1));
+                EXPECT_EQ(count, WaitForControlText(Window(), IDC_CONNECTION_COUNT, count));
+            } else {
+                EXPECT_EQ("too many connection\r\n", clients.back()->Receive(100))
+                    << c.limit << " client " << k;
+            }
+        }
+        clients.clear();
+        EXPECT_EQ("0", WaitForControlText(Window(), IDC_CONNECTION_COUNT, "0"));
+        StopRun();
+    }
+    SetControlText(Window(), IDC_CONNECTION_LIMIT, "100");
 }
 
 }  // namespace

@@ -121,8 +121,7 @@ TEST_F(TrayIcon, MenuFirstItemHidesAndShowsTheWindow) {
 
 TEST_F(TrayIcon, MinimiseHidesOnlyWhenTheBoxIsTicked) {
     for (bool ticked : {true, false}) {
-        SendWithin(GetDlgItem(Window(), IDC_MIN_HIDE_TO_TRAY), BM_SETCHECK,
-                   ticked ? BST_CHECKED : BST_UNCHECKED, 0);
+        SetCheck(Window(), IDC_MIN_HIDE_TO_TRAY, ticked);
         SendWithin(Window(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
         if (ticked) {
             EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(Window()); }));

@@ -32,10 +32,6 @@ void ExpectChecks(HWND window, const std::vector<CheckState>& expected) {
     }
 }
 
-void SetCheck(HWND window, int id, bool ticked) {
-    SendWithin(GetDlgItem(window, id), BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
-}
-
 // ---- first start: no settings file ------------------------------------------
 
 class FirstStart : public SharedLaunch<FirstStart> {};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 namespace vorlane::gui {
 namespace {
@@ -129,11 +130,23 @@ void EchoServer::Echo(SOCKET peer) {
             continue;
         }
         const int received = recv(peer, buffer, sizeof buffer, 0);
-        if (received <= 0 || !SendAll(peer, buffer, static_cast<size_t>(received))) {
+        if (received <= 0) {
+            break;
+        }
+        {
+            std::lock_guard<std::mutex> hold(heardLock_);
+            heard_.append(buffer, static_cast<size_t>(received));
+        }
+        if (!SendAll(peer, buffer, static_cast<size_t>(received))) {
             break;
         }
     }
     closesocket(peer);
+}
+
+std::string EchoServer::TakeHeard() {
+    std::lock_guard<std::mutex> hold(heardLock_);
+    return std::exchange(heard_, {});
 }
 
 LoopbackClient::LoopbackClient(int port) : socket_(socket(AF_INET, SOCK_STREAM, 0)) {

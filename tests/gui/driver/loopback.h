@@ -38,7 +38,8 @@ class PortHolder {
     SOCKET socket_ = INVALID_SOCKET;
 };
 
-// Sends back whatever each client sends, until the client closes.
+// Sends back whatever each client sends, until the client closes, and keeps
+// what it heard so a test can see the bytes as they arrived.
 class EchoServer {
   public:
     EchoServer();
@@ -46,6 +47,8 @@ class EchoServer {
     EchoServer(const EchoServer&) = delete;
     EchoServer& operator=(const EchoServer&) = delete;
     int Port() const { return port_; }
+    // Everything received since the last call, from all clients.
+    std::string TakeHeard();
 
   private:
     void AcceptLoop();
@@ -54,6 +57,8 @@ class EchoServer {
     SOCKET listener_ = INVALID_SOCKET;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
+    std::mutex heardLock_;
+    std::string heard_;
     std::mutex workersLock_;
     std::vector<std::thread> workers_;
     std::thread acceptor_;

@@ -49,6 +49,10 @@ void SetControlText(HWND dialog, int id, const std::string& text) {
     SendWithin(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
+void SetCheck(HWND dialog, int id, bool ticked) {
+    SendWithin(GetDlgItem(dialog, id), BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
 void Click(HWND dialog, int id) {
     SendWithin(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
 }

@@ -18,6 +18,8 @@ std::string WindowText(HWND window);
 std::string ControlText(HWND dialog, int id);
 bool IsChecked(HWND dialog, int id);
 void SetControlText(HWND dialog, int id, const std::string& text);
+// Sets the state directly, as code does: no click, no notification.
+void SetCheck(HWND dialog, int id, bool ticked);
 // A real click: the button toggles itself and notifies its parent.
 void Click(HWND dialog, int id);
 
