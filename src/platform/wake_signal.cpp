@@ -1,24 +1,28 @@
-#ifdef _WIN32
-#include <winsock2.h>
-#else
+#include "platform/wake_signal.h"
+
+#include "platform/net.h"
+#include "platform/system_sockets.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <cerrno>
 #endif
 
-#include "platform/net.h"
-#include "platform/wake_socket.h"
-
 namespace net {
 
-WakeSocket::~WakeSocket() {
+#ifdef _WIN32
+
+WakeSignal::~WakeSignal() {
     if (m_hSocket != kInvalidSocket) {
         Close(m_hSocket);
     }
 }
 
-bool WakeSocket::Open() {
-    if (IsOpen()) {
+bool WakeSignal::Open() {
+    if (m_hSocket != kInvalidSocket) {
         return true;
     }
     const Socket socket = CreateUdpSocket();
@@ -35,20 +39,18 @@ bool WakeSocket::Open() {
     return true;
 }
 
-void WakeSocket::Signal() {
+void WakeSignal::Signal() {
     const char byte = 0;
     SendTo(m_hSocket, &byte, 1, LoopbackAddr(), m_nPort);
 }
 
-void WakeSocket::Drain() {
+void WakeSignal::Drain() {
     char buffer[16];
     for (int i = 0; i < 1000 && Recv(m_hSocket, buffer, sizeof buffer) > 0; ++i) {
     }
 }
 
-#ifdef _WIN32
-
-WakeSocket::Ready WakeSocket::WaitWithListener(Socket listener) {
+WakeSignal::Ready WakeSignal::WaitWithListener(Socket listener) {
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(listener, &readable);
@@ -57,17 +59,47 @@ WakeSocket::Ready WakeSocket::WaitWithListener(Socket listener) {
         return Ready::Failed;
     }
     // A wake-up wins: it means Stop, and Stop must not be followed by an accept.
-    if (FD_ISSET(m_hSocket, &readable)) {
-        return Ready::Wake;
-    }
-    return Ready::Listener;
+    return FD_ISSET(m_hSocket, &readable) ? Ready::Wake : Ready::Listener;
 }
 
 #else
 
+WakeSignal::~WakeSignal() {
+    if (m_readEnd >= 0) {
+        ::close(m_readEnd);
+        ::close(m_writeEnd);
+    }
+}
+
+bool WakeSignal::Open() {
+    if (m_readEnd >= 0) {
+        return true;
+    }
+    int ends[2];
+    if (::pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) {
+        return false;
+    }
+    m_readEnd = ends[0];
+    m_writeEnd = ends[1];
+    return true;
+}
+
+void WakeSignal::Signal() {
+    const char byte = 0;
+    // A full pipe already holds a wake-up; nothing is lost when this fails.
+    const ssize_t written = ::write(m_writeEnd, &byte, 1);
+    static_cast<void>(written);
+}
+
+void WakeSignal::Drain() {
+    char buffer[64];
+    while (::read(m_readEnd, buffer, sizeof buffer) > 0) {
+    }
+}
+
 // poll, not select: descriptor numbers can pass FD_SETSIZE on a busy relay.
-WakeSocket::Ready WakeSocket::WaitWithListener(Socket listener) {
-    pollfd entries[2] = {{listener, POLLIN, 0}, {m_hSocket, POLLIN, 0}};
+WakeSignal::Ready WakeSignal::WaitWithListener(Socket listener) {
+    pollfd entries[2] = {{listener, POLLIN, 0}, {m_readEnd, POLLIN, 0}};
     int ready;
     do {
         ready = ::poll(entries, 2, -1);
@@ -75,10 +107,7 @@ WakeSocket::Ready WakeSocket::WaitWithListener(Socket listener) {
     if (ready <= 0) {
         return Ready::Failed;
     }
-    if (entries[1].revents != 0) {
-        return Ready::Wake;
-    }
-    return Ready::Listener;
+    return entries[1].revents != 0 ? Ready::Wake : Ready::Listener;
 }
 
 #endif

@@ -44,16 +44,16 @@ unsigned RelayEngine::AcceptLoop() {
 
 void RelayEngine::AcceptUntilStopped() {
     while (!m_bStopRequested.load()) {
-        const net::WakeSocket::Ready ready = m_wake.WaitWithListener(m_hListenSocket);
+        const net::WakeSignal::Ready ready = m_wake.WaitWithListener(m_hListenSocket);
         if (m_bStopRequested.load()) {
             break;
         }
-        if (ready == net::WakeSocket::Ready::Wake) {
+        if (ready == net::WakeSignal::Ready::Wake) {
             m_wake.Drain();  // a stale wake-up from an earlier Stop
             continue;
         }
         std::uint32_t peerAddr = 0;
-        const net::Socket client = ready == net::WakeSocket::Ready::Listener
+        const net::Socket client = ready == net::WakeSignal::Ready::Listener
                                        ? net::Accept(m_hListenSocket, &peerAddr)
                                        : net::kInvalidSocket;
         if (client == net::kInvalidSocket) {

@@ -14,7 +14,7 @@
 #include "platform/critical_section.h"
 #include "platform/socket_handle.h"
 #include "platform/thread_start.h"
-#include "platform/wake_socket.h"
+#include "platform/wake_signal.h"
 #include "relay/byte_map.h"
 #include "relay/relay_display.h"
 #include "relay/start_request.h"
@@ -114,7 +114,7 @@ private:
     // The accept thread owns and closes the listener; Stop only raises the flag
     // and wakes it, so no accept ever runs on a closed handle.
     net::Socket m_hListenSocket = net::kInvalidSocket;
-    net::WakeSocket m_wake;
+    net::WakeSignal m_wake;
     std::atomic<bool> m_bStopRequested{false};
     std::atomic<bool> m_bListening{false};  // an accept thread exists
     std::atomic<int> m_nListeningPort{0};
