@@ -2,18 +2,33 @@
 
 #include "loopback_socket.h"
 
-RelayProcess::RelayProcess(std::uint16_t targetPort, const std::vector<std::string>& extraArgs)
-    : port_(loopback::FreePort()), process_(Options(port_, targetPort, extraArgs)) {}
+RelayProcess::RelayProcess(std::uint16_t targetPort, std::vector<std::string> extraArgs)
+    : targetPort_(targetPort), extraArgs_(std::move(extraArgs)) {
+    Launch();
+}
 
-ChildOptions RelayProcess::Options(std::uint16_t port, std::uint16_t targetPort,
-                                   const std::vector<std::string>& extraArgs) {
+void RelayProcess::Launch() {
+    port_ = loopback::FreePort();
     ChildOptions options;
-    options.argv = {VORLANE_RELAY_PATH, "--listen",      std::to_string(port),      "--target",
-                    "127.0.0.1",        "--target-port", std::to_string(targetPort)};
-    options.argv.insert(options.argv.end(), extraArgs.begin(), extraArgs.end());
-    return options;
+    options.argv = {VORLANE_RELAY_PATH, "--listen",      std::to_string(port_),      "--target",
+                    "127.0.0.1",        "--target-port", std::to_string(targetPort_)};
+    options.argv.insert(options.argv.end(), extraArgs_.begin(), extraArgs_.end());
+    process_.reset();  // the previous try, if any, has ended
+    process_ = std::make_unique<ChildProcess>(options);
 }
 
 bool RelayProcess::WaitUntilListening() {
-    return process_.WaitForOutput(OutputStream::Out, "Listening on port", std::chrono::seconds(20));
+    for (int attempt = 0;; ++attempt) {
+        if (process_->WaitForOutput(OutputStream::Out, "Listening on port",
+                                    std::chrono::seconds(20))) {
+            return true;
+        }
+        const bool portTaken =
+            process_->WaitForExit(std::chrono::seconds(1)) &&
+            process_->Output(OutputStream::Err).find("Listen failed") != std::string::npos;
+        if (!portTaken || attempt == 2) {
+            return false;
+        }
+        Launch();
+    }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,18 +11,19 @@
 
 class RelayProcess {
   public:
-    RelayProcess(std::uint16_t targetPort, const std::vector<std::string>& extraArgs = {});
-    ~RelayProcess() = default;
+    RelayProcess(std::uint16_t targetPort, std::vector<std::string> extraArgs = {});
 
-    // True once it printed that it listens.
+    // True once it printed that it listens. A port taken by someone else
+    // between choosing and binding it gets the relay a new one, twice at most.
     bool WaitUntilListening();
     std::uint16_t port() const { return port_; }
-    ChildProcess& process() { return process_; }
+    ChildProcess& process() { return *process_; }
 
   private:
-    static ChildOptions Options(std::uint16_t port, std::uint16_t targetPort,
-                                const std::vector<std::string>& extraArgs);
+    void Launch();
 
-    std::uint16_t port_;
-    ChildProcess process_;
+    std::uint16_t targetPort_;
+    std::vector<std::string> extraArgs_;
+    std::uint16_t port_ = 0;
+    std::unique_ptr<ChildProcess> process_;
 };

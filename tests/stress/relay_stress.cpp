@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -142,6 +143,17 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Watches the port rather than the program's output, so any relay program fits.
+bool WaitUntilListening(ChildProcess& relay, std::uint16_t port) {
+    const auto start = std::chrono::steady_clock::now();
+    while (!loopback::IsListening(port)) {
+        if (relay.WaitForExit(std::chrono::milliseconds(100)) || SecondsSince(start) > 90) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -156,43 +168,48 @@ int main(int argc, char** argv) {
         std::printf("FAILED: %s\n", run.error().c_str());
         return 1;
     }
-    const std::uint16_t relayPort = loopback::FreePort();
     const int limit = 2 * connections + 10;  // the limit counts two threads per connection
-    ChildOptions child;
-    for (std::string arg : options.command) {
-        Replace(arg, "{listen}", std::to_string(relayPort));
-        Replace(arg, "{target}", std::to_string(run.targetPort()));
-        Replace(arg, "{limit}", std::to_string(limit));
-        child.argv.push_back(arg);
-    }
-    if (!options.iniPath.empty()) {
-        WriteSettings(options.iniPath, relayPort, run.targetPort(), limit);
-    }
-
-    ChildProcess relay(child);
-    if (!relay.started()) {
-        std::printf("FAILED: cannot start %s\n", child.argv[0].c_str());
-        return 1;
-    }
-    auto start = std::chrono::steady_clock::now();
-    while (!loopback::IsListening(relayPort)) {
-        if (relay.WaitForExit(std::chrono::milliseconds(100))) {
-            return Fail(relay, "the relay ended before it listened");
+    std::uint16_t relayPort = 0;
+    std::unique_ptr<ChildProcess> relay;
+    // A port taken by someone else between choosing and binding it ends the
+    // relay at once; a new port is tried then, twice at most.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        relayPort = loopback::FreePort();
+        ChildOptions child;
+        for (std::string arg : options.command) {
+            Replace(arg, "{listen}", std::to_string(relayPort));
+            Replace(arg, "{target}", std::to_string(run.targetPort()));
+            Replace(arg, "{limit}", std::to_string(limit));
+            child.argv.push_back(arg);
         }
-        if (SecondsSince(start) > 90) {
-            return Fail(relay, "the relay did not listen on port " + std::to_string(relayPort));
+        if (!options.iniPath.empty()) {
+            WriteSettings(options.iniPath, relayPort, run.targetPort(), limit);
+        }
+        relay.reset();
+        relay = std::make_unique<ChildProcess>(child);
+        if (!relay->started()) {
+            std::printf("FAILED: cannot start %s\n", child.argv[0].c_str());
+            return 1;
+        }
+        if (WaitUntilListening(*relay, relayPort)) {
+            break;
+        }
+        std::printf("the relay ended before it listened; stderr:\n%s\n",
+                    relay->Output(OutputStream::Err).c_str());
+        if (attempt == 2 || relay->ExitCode() < 0) {
+            return Fail(*relay, "the relay did not listen on port " + std::to_string(relayPort));
         }
     }
-    std::printf("relay pid %d listening on %u, target on %u\n", static_cast<int>(relay.pid()),
+    std::printf("relay pid %d listening on %u, target on %u\n", static_cast<int>(relay->pid()),
                 relayPort, run.targetPort());
-    ProcessSnapshot before = SteadySnapshot(relay.pid());
+    ProcessSnapshot before = SteadySnapshot(relay->pid());
     Print("before the load:", before);
 
-    start = std::chrono::steady_clock::now();
+    auto start = std::chrono::steady_clock::now();
     if (!run.OpenAll(relayPort)) {
-        return Fail(relay, run.error());
+        return Fail(*relay, run.error());
     }
-    ProcessSnapshot idle = SteadySnapshot(relay.pid());
+    ProcessSnapshot idle = SteadySnapshot(relay->pid());
     std::printf("%d connections open after %.1f s\n", connections, SecondsSince(start));
     Print("with all connections idle:", idle);
     std::printf("per connection: %.1f KiB resident, %.2f threads\n",
@@ -201,31 +218,31 @@ int main(int argc, char** argv) {
 
     start = std::chrono::steady_clock::now();
     if (!run.TransferAndClose()) {
-        return Fail(relay, run.error());
+        return Fail(*relay, run.error());
     }
     double seconds = SecondsSince(start);
     std::printf("%llu bytes checked in %.1f s (%.1f MiB/s)\n",
                 static_cast<unsigned long long>(run.bytesChecked()), seconds,
                 static_cast<double>(run.bytesChecked()) / seconds / 1048576.0);
 
-    ProcessSnapshot after = ReadProcess(relay.pid());
+    ProcessSnapshot after = ReadProcess(relay->pid());
     start = std::chrono::steady_clock::now();
     while ((after.threads != before.threads || after.descriptors != before.descriptors) &&
            SecondsSince(start) < options.settleSeconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        after = ReadProcess(relay.pid());
+        after = ReadProcess(relay->pid());
     }
     Print("after all closed:", after);
     if (after.threads != before.threads || after.descriptors != before.descriptors) {
-        return Fail(relay,
+        return Fail(*relay,
                     "the relay kept " + std::to_string(after.descriptors - before.descriptors) +
                         " descriptors and " + std::to_string(after.threads - before.threads) +
                         " threads after every connection closed");
     }
 
-    relay.Stop();
-    if (options.expectCleanExit && relay.ExitCode() != 0) {
-        return Fail(relay, "the relay exited with " + std::to_string(relay.ExitCode()));
+    relay->Stop();
+    if (options.expectCleanExit && relay->ExitCode() != 0) {
+        return Fail(*relay, "the relay exited with " + std::to_string(relay->ExitCode()));
     }
     std::printf("passed: %d connections, %zu bytes each way\n", connections,
                 options.plan.bytesEach);
