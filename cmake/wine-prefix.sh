@@ -14,5 +14,7 @@ wineboot -i >/dev/null 2>&1
 # Without a window manager every hide stalls about two seconds unless the
 # X11 driver leaves window management to Wine.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+# This Wine does not look in its own font folder; Marlett draws the title-bar buttons.
+cp -n /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
 wineserver -w
 touch "$WINEPREFIX/.vorlane-ready"

@@ -12,7 +12,11 @@ if [ -n "${DISPLAY:-}" ]; then
     mkdir -p build/run
     cp build/win32/src/app/Vorlane.exe build/run/
     export WINEPREFIX="$PWD/build/run/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
-    [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
+    if [ ! -d "$WINEPREFIX" ]; then
+        wineboot -i >/dev/null 2>&1
+        # This Wine does not look in its own font folder; Marlett draws the title-bar buttons.
+        cp -n /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+    fi
     exec wine build/run/Vorlane.exe "$@"
 else
     cmake --preset native >/dev/null
