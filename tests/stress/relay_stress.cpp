@@ -4,10 +4,14 @@
 // hold exactly the descriptors and threads it held before the load.
 //
 // relay_stress [--connections N] [--bytes N] [--window N] [--timeout S]
-//              [--settle S] [--ini FILE] [--expect-clean-exit] -- COMMAND ARGS...
+//              [--settle S] [--ini FILE] [--stats-count TEXT] [--expect-clean-exit]
+//              -- COMMAND ARGS...
 // In COMMAND and ARGS, {listen}, {target} and {limit} become the relay's port,
 // the target's port and a connection limit that admits every connection.
 // --ini writes a settings file for the window program with the same values.
+// --stats-count names the text after which the relay's output carries its
+// connection count (its pump threads): it must reach twice the connections
+// while all are open and 0 once they are closed.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -31,6 +35,7 @@ struct Options {
     LoadPlan plan;
     int settleSeconds = 20;
     std::string iniPath;
+    std::string statsCount;
     bool expectCleanExit = false;
     std::vector<std::string> command;
 };
@@ -38,7 +43,8 @@ struct Options {
 [[noreturn]] void Usage() {
     std::fprintf(stderr,
                  "usage: relay_stress [--connections N] [--bytes N] [--window N] [--timeout S]\n"
-                 "       [--settle S] [--ini FILE] [--expect-clean-exit] -- COMMAND ARGS...\n");
+                 "       [--settle S] [--ini FILE] [--stats-count TEXT] [--expect-clean-exit]\n"
+                 "       -- COMMAND ARGS...\n");
     std::exit(2);
 }
 
@@ -72,6 +78,8 @@ Options ParseOptions(int argc, char** argv) {
             options.settleSeconds = static_cast<int>(value("--settle"));
         } else if (arg == "--ini" && i + 1 < argc) {
             options.iniPath = argv[++i];
+        } else if (arg == "--stats-count" && i + 1 < argc) {
+            options.statsCount = argv[++i];
         } else if (arg == "--expect-clean-exit") {
             options.expectCleanExit = true;
         } else if (arg == "--") {
@@ -143,6 +151,33 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The number after the last occurrence of text in the relay's output, or -1.
+int ReportedCount(ChildProcess& relay, const std::string& text) {
+    const std::string out = relay.Output(OutputStream::Out);
+    const std::size_t at = out.rfind(text);
+    if (at == std::string::npos) {
+        return -1;
+    }
+    return std::atoi(out.c_str() + at + text.size());
+}
+
+// Waits for the once-a-second report to show the count; true at once without a text.
+bool CountReaches(ChildProcess& relay, const std::string& text, int expected) {
+    if (text.empty()) {
+        return true;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    while (ReportedCount(relay, text) != expected) {
+        if (SecondsSince(start) > 10) {
+            std::printf("the relay reports %d connections, expected %d\n",
+                        ReportedCount(relay, text), expected);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
 // Watches the port rather than the program's output, so any relay program fits.
 bool WaitUntilListening(ChildProcess& relay, std::uint16_t port) {
     const auto start = std::chrono::steady_clock::now();
@@ -212,6 +247,9 @@ int main(int argc, char** argv) {
     ProcessSnapshot idle = SteadySnapshot(relay->pid());
     std::printf("%d connections open after %.1f s\n", connections, SecondsSince(start));
     Print("with all connections idle:", idle);
+    if (!CountReaches(*relay, options.statsCount, 2 * connections)) {
+        return Fail(*relay, "the reported count does not match the open connections");
+    }
     std::printf("per connection: %.1f KiB resident, %.2f threads\n",
                 static_cast<double>(idle.residentKiB - before.residentKiB) / connections,
                 static_cast<double>(idle.threads - before.threads) / connections);
@@ -238,6 +276,10 @@ int main(int argc, char** argv) {
                     "the relay kept " + std::to_string(after.descriptors - before.descriptors) +
                         " descriptors and " + std::to_string(after.threads - before.threads) +
                         " threads after every connection closed");
+    }
+
+    if (!CountReaches(*relay, options.statsCount, 0)) {
+        return Fail(*relay, "the reported count did not return to 0");
     }
 
     relay->Stop();
