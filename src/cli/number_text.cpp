@@ -8,6 +8,11 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// As the window's field reading skips it; a "#newline#" loads as CR LF.
+bool IsWhiteSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
 }  // namespace
 
 std::optional<std::int64_t> ParseUnsignedDecimal(std::string_view text, std::int64_t maxValue) {
@@ -28,7 +33,7 @@ std::optional<std::int64_t> ParseUnsignedDecimal(std::string_view text, std::int
 }
 
 int ReadFieldInteger(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+    while (!text.empty() && IsWhiteSpace(text.front())) {
         text.remove_prefix(1);
     }
     bool negative = false;
