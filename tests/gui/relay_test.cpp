@@ -58,6 +58,31 @@ TEST_F(StartAtLaunch, ExitCommandEndsAnActiveRunAndSaves) {
     EXPECT_EQ(values_.File(), Launch().Folder().ReadIni().value_or("<no file>"));
 }
 
+TEST(StartAtLaunchRefused, ReportsBeforeTheWindowAppearsAndStaysIdle) {
+    SKIP_WITHOUT_VORLANE();
+    WinsockSession winsock;
+    const int port = FreeLoopbackPort();
+    PortHolder holder(port);
+    ASSERT_TRUE(holder.Listening());
+    IniValues values;
+    values.localListenPort = std::to_string(port);
+    values.autoStart = "1";
+    Session session(values.File());
+
+    HWND box = session.Process().WaitForMessageBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(kPortTaken, MessageBoxText(box));
+    HWND window = session.Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(IsWindowVisible(window)) << "shown before the message";
+    DismissMessageBox(box);
+
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }));
+    EXPECT_TRUE(Idle(window));
+    EXPECT_EQ("Ready", StatusText(window));
+    EXPECT_TRUE(session.CloseWith(WM_CLOSE));
+}
+
 // ---- runs started and stopped from the toolbar ------------------------------
 
 class ToolbarRuns : public SharedLaunch<ToolbarRuns> {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "gui_session.h"
@@ -186,6 +187,10 @@ struct CommandLineCase {
     const char* arguments;
     bool hidden;
 };
+
+void PrintTo(const CommandLineCase& c, std::ostream* out) {
+    *out << "arguments \"" << c.arguments << '"';
+}
 
 class BackgroundSwitch : public ::testing::TestWithParam<CommandLineCase> {};
 

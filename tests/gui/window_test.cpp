@@ -15,6 +15,11 @@ struct FieldText {
     const char* text;
 };
 
+struct FieldDigitsOnly {
+    int id;
+    bool digitsOnly;
+};
+
 struct CheckState {
     int id;
     bool ticked;
@@ -57,6 +62,24 @@ TEST_F(FirstStart, ShowsDefaultsIdleStateAndZeroDisplays) {
     EXPECT_TRUE(ToolbarButtonEnabled(Window(), ID_START));
     EXPECT_FALSE(ToolbarButtonEnabled(Window(), ID_STOP));
     EXPECT_TRUE(ToolbarButtonEnabled(Window(), ID_HELP_SUPPORT));
+}
+
+TEST_F(FirstStart, TabVisitsTheSettingsInOrderAndPortsTakeDigitsOnly) {
+    const int tabOrder[] = {IDC_LOCAL_PORT,       IDC_TARGET_ADDR,      IDC_TARGET_PORT,
+                            IDC_ENCODE_CLIENT,    IDC_ENCODE_SERVER,    IDC_AUTO_START,
+                            IDC_MIN_HIDE_TO_TRAY, IDC_CONNECTION_LIMIT, IDC_LOCAL_PORT};
+    for (size_t i = 0; i + 1 < std::size(tabOrder); ++i) {
+        HWND next = GetNextDlgTabItem(Window(), GetDlgItem(Window(), tabOrder[i]), FALSE);
+        EXPECT_EQ(tabOrder[i + 1], GetDlgCtrlID(next)) << "after " << tabOrder[i];
+    }
+    const FieldDigitsOnly fields[] = {{IDC_LOCAL_PORT, true},
+                                      {IDC_TARGET_ADDR, false},
+                                      {IDC_TARGET_PORT, true},
+                                      {IDC_CONNECTION_LIMIT, false}};
+    for (const auto& [id, digitsOnly] : fields) {
+        const auto style = GetWindowLongA(GetDlgItem(Window(), id), GWL_STYLE);
+        EXPECT_EQ(digitsOnly, (style & ES_NUMBER) != 0) << "field " << id;
+    }
 }
 
 TEST_F(FirstStart, EnterAndEscapeLeaveTheWindowOpen) {
