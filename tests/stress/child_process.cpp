@@ -118,6 +118,10 @@ bool ChildProcess::WaitForExit(std::chrono::milliseconds timeout) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    // What the child wrote last may still be in the pipes. A grandchild that
+    // inherited them can keep them open, hence the bound.
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(2), [&] { return outputClosed_; });
     return true;
 }
 
