@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libcli11-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 fonts-wine xvfb xauth x11-utils imagemagick python3
-  socat rinetd haproxy
+  socat rinetd haproxy linux-perf strace
 )
 
 SUDO=""
