@@ -19,7 +19,7 @@ constexpr WPARAM kOtherIconId = TRAY_ICON_ID + 1;
 constexpr milliseconds kUserPace{300};
 
 LRESULT TrayEvent(HWND window, UINT mouseMessage, WPARAM iconId = TRAY_ICON_ID) {
-    return SendWithin(window, WM_TRAY_NOTIFY, iconId, mouseMessage);
+    return SendWithin(window, WM_TRAY_NOTIFY, iconId, static_cast<LPARAM>(mouseMessage));
 }
 
 bool Shown(HWND window) {
@@ -211,7 +211,12 @@ TEST_P(BackgroundSwitch, HidesOnlyWhenTheLineEndsInTheSwitch) {
         Pause(milliseconds(look == 0 ? 1000 : 2000));
         EXPECT_EQ(!GetParam().hidden, IsWindowVisible(window) != FALSE) << "look " << look;
     }
-    session.CloseWith(WM_CLOSE);
+    // Hidden at start, the icon still brings it back.
+    if (GetParam().hidden) {
+        TrayEvent(window, WM_LBUTTONDBLCLK);
+        EXPECT_TRUE(WaitUntil([&] { return Shown(window); })) << Visibility(window);
+    }
+    EXPECT_TRUE(session.CloseWith(WM_CLOSE));
 }
 
 INSTANTIATE_TEST_SUITE_P(CommandLines, BackgroundSwitch,

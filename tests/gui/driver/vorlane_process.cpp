@@ -19,7 +19,8 @@ struct Search {
 
 // A named callback: a lambda cannot become a stdcall function pointer on i686.
 BOOL CALLBACK CollectWindowOf(HWND window, LPARAM context) {
-    auto* search = reinterpret_cast<Search*>(context);
+    // EnumWindows hands our pointer back as an integer.
+    auto* search = reinterpret_cast<Search*>(context);  // NOLINT(performance-no-int-to-ptr)
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
     if (owner == search->pid) {
