@@ -160,7 +160,7 @@ TEST_F(ToolbarRuns, RefusedStartShowsWhyAndChangesNothing) {
 TEST_F(ToolbarRuns, StartAndStopSwapTheButtonsAndOpenAndCloseThePort) {
     const int port = FreeLoopbackPort();
     PrepareRun("127.0.0.1", port);
-    StartRun(port);
+    ASSERT_NO_FATAL_FAILURE(StartRun(port));
     EXPECT_TRUE(LoopbackClient(port).Connected());
 
     StopRun();
@@ -170,7 +170,7 @@ TEST_F(ToolbarRuns, StartAndStopSwapTheButtonsAndOpenAndCloseThePort) {
 TEST_F(ToolbarRuns, RelayedConnectionMovesCountTotalsAndSpeeds) {
     const int port = FreeLoopbackPort();
     PrepareRun(" 127.0.0.1 ", port);  // blanks around the target are trimmed
-    StartRun(port);
+    ASSERT_NO_FATAL_FAILURE(StartRun(port));
 
     const std::string payload = Payload(5000);
     {
@@ -216,7 +216,7 @@ TEST_F(ToolbarRuns, EncodeBoxesDecideWhatTheTargetHears) {
         SetCheck(Window(), IDC_ENCODE_SERVER, c.server);
         const int port = FreeLoopbackPort();
         PrepareRun("127.0.0.1", port);
-        StartRun(port);
+        ASSERT_NO_FATAL_FAILURE(StartRun(port));
         target_->echo.TakeHeard();
         {
             LoopbackClient client(port);
@@ -242,7 +242,7 @@ TEST_F(ToolbarRuns, LimitFieldDecidesWhoIsServed) {
         const int port = FreeLoopbackPort();
         PrepareRun("127.0.0.1", port);
         SetControlText(Window(), IDC_CONNECTION_LIMIT, c.limit);
-        StartRun(port);
+        ASSERT_NO_FATAL_FAILURE(StartRun(port));
         std::vector<std::unique_ptr<LoopbackClient>> clients;
         for (int k = 0; k <= c.served; ++k) {
             clients.push_back(std::make_unique<LoopbackClient>(port));
