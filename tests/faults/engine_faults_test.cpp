@@ -118,8 +118,8 @@ TEST_F(EngineFaultTest, ClientResetMidStreamEndsItsTargetConnection) {
     ASSERT_TRUE(Start(target.port()));
     {
         loopback::Socket client = loopback::Connect(port());
-        ASSERT_TRUE(EchoRoundTrip(client.fd(), 256 * 1024, 2));
-        std::vector<char> inFlight(256 * 1024, 'y');
+        ASSERT_TRUE(EchoRoundTrip(client.fd(), 256u << 10, 2));
+        std::vector<char> inFlight(256u << 10, 'y');
         loopback::SetNonBlocking(client.fd(), true);
         ::send(client.fd(), inFlight.data(), inFlight.size(), MSG_NOSIGNAL);
         loopback::SetAbortiveClose(client.fd());
@@ -190,7 +190,7 @@ TEST_F(EngineFaultTest, StopAndStartHundredTimesWhileConnectionsRelay) {
         ASSERT_TRUE(socket.valid());
         clients.emplace_back([&, id, socket = std::move(socket)]() mutable {
             for (int i = 0; i < 100000 && !stop; ++i) {
-                if (!EchoRoundTrip(socket.fd(), 16 * 1024, id * 100000 + i)) {
+                if (!EchoRoundTrip(socket.fd(), 16u << 10, id * 100000 + i)) {
                     ++failures;
                     return;
                 }

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr std::size_t kLargestChunk = 16 * 1024;
+constexpr std::size_t kLargestChunk = std::size_t{16} << 10;
 constexpr int kPollMilliseconds = 100;
 
 std::uint32_t ReadNumber(const std::uint8_t bytes[4]) {

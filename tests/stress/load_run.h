@@ -16,9 +16,9 @@
 
 struct LoadPlan {
     int connections = 1000;
-    std::size_t bytesEach = 64 * 1024;  // in each direction, per connection
-    int openWindow = 64;                // connections being set up at once
-    std::chrono::seconds timeout{120};  // per phase
+    std::size_t bytesEach = std::size_t{64} << 10;  // in each direction, per connection
+    int openWindow = 64;                            // connections being set up at once
+    std::chrono::seconds timeout{120};              // per phase
 };
 
 class LoadRun {

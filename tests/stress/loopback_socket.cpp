@@ -98,7 +98,7 @@ void SetNonBlocking(int fd, bool on) {
 }
 
 void SetReceiveTimeout(int fd, int milliseconds) {
-    timeval timeout{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    timeval timeout{milliseconds / 1000, static_cast<suseconds_t>(milliseconds % 1000) * 1000};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 }
 
