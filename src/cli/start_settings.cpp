@@ -6,6 +6,7 @@
 #include "cli/ipv4_text.h"
 #include "cli/listen_backlog.h"
 #include "cli/number_text.h"
+#include "settings/field_integer.h"
 #include "settings/ini_document.h"
 #include "settings/newline_marker.h"
 #include "settings/profile_file.h"

@@ -2,6 +2,7 @@
 #include "framework/dialog_items.h"
 #include "framework/message_box.h"
 #include "resource.h"
+#include "settings/field_integer.h"
 #include "ui/relay_dialog.h"
 #include "ui/settings_persistence.h"
 
@@ -22,9 +23,9 @@ void CRelayDlg::StartListening() {
     request.encodeClient = IsItemChecked(window, IDC_ENCODE_CLIENT);
     request.encodeServer = IsItemChecked(window, IDC_ENCODE_SERVER);
     request.targetText = GetItemText(window, IDC_TARGET_ADDR);
-    request.targetPort = GetItemInt(window, IDC_TARGET_PORT);
-    request.connectionLimit = GetItemInt(window, IDC_CONNECTION_LIMIT);
-    request.localPort = GetItemInt(window, IDC_LOCAL_PORT);
+    request.targetPort = ReadFieldInteger(GetItemText(window, IDC_TARGET_PORT));
+    request.connectionLimit = ReadFieldInteger(GetItemText(window, IDC_CONNECTION_LIMIT));
+    request.localPort = ReadFieldInteger(GetItemText(window, IDC_LOCAL_PORT));
     request.backlog = kWindowBacklog;
     request.chunkSize = kWindowChunkSize;
     // A refusal has been shown as a message box; nothing else changes.

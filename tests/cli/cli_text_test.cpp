@@ -6,6 +6,7 @@
 
 #include "cli/ipv4_text.h"
 #include "cli/number_text.h"
+#include "settings/field_integer.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "app/background_switch.h"
 #include "framework/dialog_items.h"
 #include "framework/message_box.h"
+#include "settings/field_integer.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ TEST(FieldNumbers, ReadAsSignedDecimalsWithZeroForNoNumber) {
         {"99999999999999999999", 0},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ParseSignedDecimal(c.text), c.value) << '"' << c.text << '"';
+        EXPECT_EQ(ReadFieldInteger(c.text), c.value) << '"' << c.text << '"';
     }
 }
 
