@@ -228,6 +228,7 @@ int Run(int argc, char** argv) {
         for (size_t i = 0; i < peers.size(); ++i) {
             if (round == 1 || !rounds[i].front().skipped) {
                 rounds[i].push_back(RunPeer(options, peers[i], work_dir));
+                WriteResultRow(std::cerr, rounds[i].back());
             }
         }
     }

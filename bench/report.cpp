@@ -108,13 +108,17 @@ void WriteResultTable(std::ostream& out, const std::vector<PeerResult>& results,
     out << "| relay | 1 conn up GiB/s | 1 conn down GiB/s | " << connections
         << " conns GiB/s | ping p50 µs | ping p99 µs | conn/s | note |\n"
         << "|---|--:|--:|--:|--:|--:|--:|---|\n";
-    for (const PeerResult& r : results) {
-        out << "| " << r.name << " | " << Rate(r.upload) << " | " << Rate(r.download) << " | "
-            << Rate(r.aggregate) << " | " << (r.ping ? Format("%.1f", r.ping->p50_us) : "–")
-            << " | " << (r.ping ? Format("%.1f", r.ping->p99_us) : "–") << " | "
-            << (r.connects_per_second ? Format("%.0f", *r.connects_per_second) : "–") << " | "
-            << (r.skipped ? "skipped: " : "") << r.note << " |\n";
+    for (const PeerResult& result : results) {
+        WriteResultRow(out, result);
     }
+}
+
+void WriteResultRow(std::ostream& out, const PeerResult& r) {
+    out << "| " << r.name << " | " << Rate(r.upload) << " | " << Rate(r.download) << " | "
+        << Rate(r.aggregate) << " | " << (r.ping ? Format("%.1f", r.ping->p50_us) : "–") << " | "
+        << (r.ping ? Format("%.1f", r.ping->p99_us) : "–") << " | "
+        << (r.connects_per_second ? Format("%.0f", *r.connects_per_second) : "–") << " | "
+        << (r.skipped ? "skipped: " : "") << r.note << " |\n";
 }
 
 void WriteCommands(std::ostream& out, const std::vector<PeerResult>& results) {

@@ -10,6 +10,8 @@
 
 namespace bench {
 
+// One row of the table; also the per-round progress line.
+void WriteResultRow(std::ostream& out, const PeerResult& result);
 void WriteResultTable(std::ostream& out, const std::vector<PeerResult>& results, int connections);
 void WriteCommands(std::ostream& out, const std::vector<PeerResult>& results);
 void WriteGoals(std::ostream& out, const std::vector<PeerResult>& results);
