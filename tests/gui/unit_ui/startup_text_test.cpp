@@ -1,12 +1,8 @@
-// The -background switch and the reading of numbers typed into fields.
+// The -background switch and the text of messages.
 #include <gtest/gtest.h>
 
-#include <climits>
-
 #include "app/background_switch.h"
-#include "framework/dialog_items.h"
 #include "framework/message_box.h"
-#include "settings/field_integer.h"
 
 namespace {
 
@@ -31,33 +27,6 @@ TEST(BackgroundSwitch, OnlyTheLastElevenCharactersCount) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(EndsWithBackgroundSwitch(c.line), c.hidden) << (c.line ? c.line : "(null)");
-    }
-}
-
-TEST(FieldNumbers, ReadAsSignedDecimalsWithZeroForNoNumber) {
-    struct Case {
-        const char* text;
-        int value;
-    };
-    const Case cases[] = {
-        {"1987", 1987},
-        {"  42", 42},
-        {"\t7", 7},
-        {"-5", -5},
-        {"+8", 8},
-        {"12abc", 12},  // digits up to the first non-digit
-        {"70000", 70000},
-        {"abc", 0},
-        {"", 0},
-        {"-", 0},
-        {" - 3", 0},
-        {"2147483647", INT_MAX},
-        {"-2147483648", INT_MIN},
-        {"2147483648", 0},  // out of range, as the system's reading reports it
-        {"99999999999999999999", 0},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(ReadFieldInteger(c.text), c.value) << '"' << c.text << '"';
     }
 }
 
