@@ -3,7 +3,8 @@
 //
 //   relay_bench [--relay-path PATH] [--only NAME,...] [--peer NAME=COMMAND]...
 //               [--bytes N] [--connections N] [--round-trips N]
-//               [--connect-seconds S] [--connect-max N] [--rounds N] [--markdown FILE]
+//               [--connect-seconds S] [--connect-max N] [--rounds N] [--hold-cpus-awake]
+//               [--markdown FILE]
 
 #include <unistd.h>
 #include <CLI/CLI.hpp>
@@ -14,9 +15,11 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
+#include "idle_latency_hold.h"
 #include "peers.h"
 #include "relay_process.h"
 #include "report.h"
@@ -36,6 +39,7 @@ struct Options {
     double connect_seconds = 5;
     int connect_max = 20000;
     int rounds = 1;
+    bool hold_cpus_awake = false;
     std::string markdown_path;
 };
 
@@ -177,8 +181,11 @@ void OnInterrupt(int) {
     _exit(130);
 }
 
-std::string Report(const Options& options, const std::vector<PeerResult>& results) {
+std::string Report(const Options& options, const std::vector<PeerResult>& results,
+                   bool cpus_held_awake) {
     std::ostringstream out;
+    out << options.rounds << (options.rounds == 1 ? " round" : " rounds, medians") << "; idle CPUs "
+        << (cpus_held_awake ? "held awake (polling)" : "free to sleep") << ".\n\n";
     WriteResultTable(out, results, options.connections);
     out << "\nCommands ({listen}: the relay's port, {target_port}: the bench's target):\n\n";
     WriteCommands(out, results);
@@ -206,12 +213,22 @@ int Run(int argc, char** argv) {
         ->check(CLI::Range(1, 1000000));
     app.add_option("--rounds", options.rounds, "passes over all relays; figures are medians")
         ->check(CLI::Range(1, 100));
+    app.add_flag("--hold-cpus-awake", options.hold_cpus_awake,
+                 "keep idle CPUs polling (root): wake-ups then cost what the relay costs");
     app.add_option("--markdown", options.markdown_path, "also write the report here");
     CLI11_PARSE(app, argc, argv);
 
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
+
+    std::optional<IdleLatencyHold> awake;
+    if (options.hold_cpus_awake) {
+        awake.emplace();
+        if (!awake->held()) {
+            std::cerr << "relay_bench: cannot hold CPUs awake (needs root); going on without\n";
+        }
+    }
 
     char work_template[] = "/tmp/relay-bench.XXXXXX";
     const char* work_dir = mkdtemp(work_template);
@@ -239,7 +256,7 @@ int Run(int argc, char** argv) {
         results.push_back(MedianOfRounds(peer_rounds));
     }
 
-    const std::string report = Report(options, results);
+    const std::string report = Report(options, results, awake && awake->held());
     std::cout << report;
     if (!options.markdown_path.empty()) {
         std::ofstream(options.markdown_path) << report;

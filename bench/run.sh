@@ -23,11 +23,16 @@ if ! cmake --build "$build" -j2 --target vorlane-relay >"$build/vorlane-relay-bu
     rm -f "$relay"
 fi
 
-args=(--relay-path "$relay" --rounds 3 --connect-seconds 3 "$@")
-# On a machine shared with builds, a raised priority (root only) keeps their
-# bursts from landing on one relay's turn; the relays inherit it.
+args=(--relay-path "$relay" --rounds 3 --connect-seconds 3)
+# As root: a raised priority, so that other work's bursts on a shared machine
+# do not land on one relay's turn (the relays inherit it), and idle CPUs kept
+# polling, so that wake-ups in a virtual machine do not swamp the latencies.
 priority=()
-if [ "$(id -u)" -eq 0 ]; then priority=(nice -n -15); fi
+if [ "$(id -u)" -eq 0 ]; then
+    priority=(nice -n -15)
+    args+=(--hold-cpus-awake)
+fi
+args+=("$@")
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 "${priority[@]}" "$build/bench/relay_bench" "${args[@]}" --markdown "$build/table.md"
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
