@@ -37,7 +37,7 @@ class CCriticalSection {
 
   private:
 #ifdef _WIN32
-    CRITICAL_SECTION m_section;
+    CRITICAL_SECTION m_section{};
 #else
     std::mutex m_section;
 #endif
