@@ -60,9 +60,10 @@ bool IsTransientAcceptError(int error) {
 }
 
 bool IsClosedListenerError(int error) {
-    // Wine reports a listener closed under a pending accept as 995.
-    return error == WSAEINTR || error == WSAENOTSOCK || error == ERROR_OPERATION_ABORTED ||
-           error == WSAEINVAL;
+    // Wine reports a listener closed under a pending accept as 995. Not
+    // WSAEINVAL: Wine also gives that when descriptors run out, and that must
+    // be shown as an accept error, not taken for the end of the run.
+    return error == WSAEINTR || error == WSAENOTSOCK || error == ERROR_OPERATION_ABORTED;
 }
 
 bool SetBlocking(Socket socket, bool blocking) {
