@@ -52,24 +52,31 @@ void RelayEngine::AcceptUntilStopped() {
             m_wake.Drain();  // a stale wake-up from an earlier Stop
             continue;
         }
+        if (ready == net::WakeSignal::Ready::Listener && !AcceptPending()) {
+            break;
+        }
+        if (ready == net::WakeSignal::Ready::Failed && !ReportAcceptError(net::LastError())) {
+            break;
+        }
+    }
+}
+
+// The listener is non-blocking: one wake-up takes every client queued by
+// then, which saves a wait per client in a burst. The stop flag is checked
+// before each accept, so none follows a Stop. False when the run is over.
+bool RelayEngine::AcceptPending() {
+    for (bool first = true; !m_bStopRequested.load(); first = false) {
         std::uint32_t peerAddr = 0;
-        const net::Socket client = ready == net::WakeSignal::Ready::Listener
-                                       ? net::Accept(m_hListenSocket, &peerAddr)
-                                       : net::kInvalidSocket;
+        const net::Socket client = net::Accept(m_hListenSocket, &peerAddr);
         if (client == net::kInvalidSocket) {
             const int error = net::LastError();
-            if (m_bStopRequested.load() || net::IsClosedListenerError(error)) {
-                break;
+            if (first) {
+                return ReportAcceptError(error);
             }
-            if (!net::IsTransientAcceptError(error)) {
-                char message[64];
-                std::snprintf(message, sizeof message,
-                              "accept error\xEF\xBC\x8C"
-                              "errorid=%d",
-                              error);
-                m_display.ShowMessage(message);
-            }
-            continue;
+            // Only the first accept surely had a client queued: a later one
+            // fails for want of a descriptor even with nobody waiting. The wait
+            // tells whether someone is, and the next accept reports the error.
+            return !m_bStopRequested.load() && !net::IsClosedListenerError(error);
         }
         if (!IsAdmitted(peerAddr)) {
             m_nDeniedCount.fetch_add(1);
@@ -80,6 +87,24 @@ void RelayEngine::AcceptUntilStopped() {
             RefuseClient(client);
         }
     }
+    return false;
+}
+
+// Shows a failed accept unless it only means "try again"; false when it (or
+// a Stop meanwhile) means the run is over.
+bool RelayEngine::ReportAcceptError(int error) {
+    if (m_bStopRequested.load() || net::IsClosedListenerError(error)) {
+        return false;
+    }
+    if (!net::IsTransientAcceptError(error)) {
+        char message[64];
+        std::snprintf(message, sizeof message,
+                      "accept error\xEF\xBC\x8C"
+                      "errorid=%d",
+                      error);
+        m_display.ShowMessage(message);
+    }
+    return true;
 }
 
 bool RelayEngine::IsAdmitted(std::uint32_t peerAddr) const {

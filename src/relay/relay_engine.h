@@ -80,6 +80,8 @@ private:
 
     unsigned AcceptLoop();
     void AcceptUntilStopped();
+    bool AcceptPending();
+    bool ReportAcceptError(int error);
     bool IsAdmitted(std::uint32_t peerAddr) const;
     void AdmitClient(net::Socket client);
     void RefuseClient(net::Socket client);

@@ -102,6 +102,23 @@ TEST_F(RelayListener, LimitCountsPumpThreadsSoTenServesFive) {
     EXPECT_TRUE(CountReaches(0));
 }
 
+TEST_F(RelayListener, BurstOfQueuedClientsIsServedInFull) {
+    // Clients queue up faster than they are accepted, so one wake-up takes several.
+    Start(RequestTo(echo.Port()));
+    std::vector<TestSocket> clients;
+    for (int i = 0; i < 12; ++i) {
+        clients.push_back(Connect());
+        ASSERT_TRUE(clients.back().SendText("burst client " + std::to_string(i)));
+    }
+    for (int i = 0; i < 12; ++i) {
+        const std::string text = "burst client " + std::to_string(i);
+        EXPECT_EQ(clients[i].Read(text.size()), text);
+    }
+    clients.clear();
+    EXPECT_TRUE(CountReaches(0));
+    EXPECT_TRUE(display.Messages().empty());
+}
+
 TEST_F(RelayListener, StopEndsTheRunButNotItsConnections) {
     Start(RequestTo(echo.Port()));
     TestSocket client = Connect();
