@@ -119,12 +119,7 @@ void RelayEngine::StopListening() {
 }
 
 SpeedSample RelayEngine::TickSpeeds() {
-    const SpeedGrowth growth = m_traffic.Tick();
-    SpeedSample sample;
-    sample.up = growth.up;
-    sample.down = growth.down;
-    sample.show = growth.show;
-    return sample;
+    return m_traffic.Tick();
 }
 
 void RelayEngine::RefreshTrafficDisplay() {

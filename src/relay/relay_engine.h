@@ -22,14 +22,8 @@
 
 struct RelayConnection;
 
-struct SpeedSample {
-    std::int64_t up = 0;    // client-to-server growth since the previous tick
-    std::int64_t down = 0;  // server-to-client growth since the previous tick
-    bool show = false;      // false while the display is hidden
-};
-
 class RelayEngine {
-public:
+  public:
     explicit RelayEngine(RelayDisplay& display);
     // Only valid once no worker thread is left (see WaitForWorkers).
     ~RelayEngine();
@@ -66,7 +60,7 @@ public:
     // tests and for a clean exit of the headless relay.
     bool WaitForWorkers(int timeoutMs);
 
-private:
+  private:
     friend unsigned gAcceptThread(void* argument);
     friend unsigned gClientThread(void* argument);
     friend unsigned gServerThread(void* argument);

@@ -17,8 +17,8 @@ void TrafficCounters::ResetTrafficCounters() {
     m_nLastBytesDown.store(0, std::memory_order_relaxed);
 }
 
-SpeedGrowth TrafficCounters::Tick() {
-    SpeedGrowth growth;
+SpeedSample TrafficCounters::Tick() {
+    SpeedSample growth;
     growth.show = !IsHidden();
     const std::int64_t up = BytesUp();
     const std::int64_t down = BytesDown();

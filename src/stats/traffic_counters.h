@@ -11,10 +11,11 @@
 #include "platform/critical_section.h"
 #include "stats/traffic_display.h"
 
-struct SpeedGrowth {
-    std::int64_t up = 0;
-    std::int64_t down = 0;
-    bool show = false;
+// One speed tick: each total's growth since the previous tick.
+struct SpeedSample {
+    std::int64_t up = 0;    // client-to-server growth since the previous tick
+    std::int64_t down = 0;  // server-to-client growth since the previous tick
+    bool show = false;      // false while the display is hidden
 };
 
 class TrafficCounters {
@@ -32,7 +33,7 @@ class TrafficCounters {
     void ResetTrafficCounters();
     // UI thread, once a second: growth of both totals since the previous
     // tick. The samples move on whether hidden or not.
-    SpeedGrowth Tick();
+    SpeedSample Tick();
     // UI thread: shows both totals again (after the window reappears).
     void RefreshTrafficDisplay();
 
