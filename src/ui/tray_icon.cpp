@@ -1,13 +1,17 @@
 #include "ui/tray_icon.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace {
 
 // The first, smallest form of the record: its tooltip field holds 64 bytes.
+// 88 bytes on 32-bit Windows; on 64-bit the wider handles give it its own size.
 constexpr DWORD kRecordSize = NOTIFYICONDATAA_V1_SIZE;
 constexpr std::size_t kTipCapacity = 64;
-static_assert(kRecordSize == 88, "the shell's first record layout");
+static_assert(kRecordSize == offsetof(NOTIFYICONDATAA, szTip) + kTipCapacity,
+              "the shell's first record layout ends with its 64-byte tooltip");
+static_assert(sizeof(void*) != 4 || kRecordSize == 88, "the 32-bit first record layout");
 
 // The tray's pop-up menu: the menu resource with the icon's id and its first
 // sub-menu, whose first item (Show/Hide Window) is the default action.

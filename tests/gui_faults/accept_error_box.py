@@ -29,6 +29,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 WINE_PREFIX_SH = os.path.join(HERE, "..", "..", "cmake", "wine-prefix.sh")
+WINE_ARCH_SH = os.path.join(HERE, "..", "..", "cmake", "wine-arch.sh")
 # Wine passes the wineserver's EMFILE on as a status that Winsock has no
 # mapping for, so the code is not always WSAEMFILE; any code is shown.
 ACCEPT_ERROR = re.compile("box 0 accept error\uff0cerrorid=(-?[0-9]+)")
@@ -139,7 +140,7 @@ class Probe:
     """The Windows helper in the same prefix: one command, one answer line."""
 
     def __init__(self, env, exe):
-        self.process = subprocess.Popen(["wine", exe], env=env, stdin=subprocess.PIPE,
+        self.process = subprocess.Popen([env["WINELOADER"], exe], env=env, stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                         text=True, encoding="utf-8")
 
@@ -205,11 +206,19 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def wine_loader(state):
+    """The loader of the architecture that the build tree wrote into STATE_DIR."""
+    with open(os.path.join(state, "arch")) as arch:
+        return subprocess.run(["bash", WINE_ARCH_SH, "loader", arch.read().strip()],
+                              check=True, capture_output=True, text=True).stdout.strip()
+
+
 def run(state, vorlane_exe, probe_exe, work):
     xvfb, display = start_xvfb(work)
     processes = [xvfb]
     env = dict(os.environ, WINEPREFIX=os.path.join(state, "prefix"), WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree=;mshtml=;winedbg.exe=d", DISPLAY=display)
+               WINEDLLOVERRIDES="mscoree=;mshtml=;winedbg.exe=d", DISPLAY=display,
+               WINELOADER=wine_loader(state))
     echo = EchoServer()
     probe = None
     try:
@@ -229,7 +238,7 @@ def run(state, vorlane_exe, probe_exe, work):
                        "DestAddr=127.0.0.1\r\nDestPort=%d\r\nEncodeClient=0\r\n"
                        "EncodeServer=0\r\nAutoStart=1\r\nMinHideToTray=0\r\n"
                        % (port, echo.port)).encode())
-        vorlane = subprocess.Popen(["wine", "Vorlane.exe"], cwd=folder, env=env,
+        vorlane = subprocess.Popen([env["WINELOADER"], "Vorlane.exe"], cwd=folder, env=env,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         processes.append(vorlane)
         probe = Probe(env, probe_exe)

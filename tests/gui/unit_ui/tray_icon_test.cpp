@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -26,7 +27,9 @@ TEST_F(TrayIconTest, RecordHasTheFirstLayoutAndABoundedTooltip) {
     const std::string longTip(100, 'T');
     icon.AddToTray(m_owner, 1410, longTip.c_str(), LoadIconA(nullptr, IDI_APPLICATION), 138);
     const NOTIFYICONDATAA& data = icon.Data();
-    EXPECT_EQ(data.cbSize, 88u);
+    // The first layout: 88 bytes on 32-bit Windows, up to the 64-byte tooltip on 64-bit.
+    const unsigned firstLayout = sizeof(void*) == 4 ? 88u : offsetof(NOTIFYICONDATAA, szTip) + 64u;
+    EXPECT_EQ(data.cbSize, firstLayout);
     EXPECT_EQ(data.hWnd, m_owner);
     EXPECT_EQ(data.uID, 138u);
     EXPECT_EQ(data.uFlags, 7u);
