@@ -5,7 +5,7 @@
 #include "ui/settings_persistence.h"
 
 // In this order; the first matching row handles a message.
-const std::array<CRelayDlg::Row, 14> CRelayDlg::kMessageMap = {{
+const std::array<CRelayDlg::Row, 17> CRelayDlg::kMessageMap = {{
     {WM_PAINT, 0, 0, &CRelayDlg::OnPaint},
     {WM_QUERYDRAGICON, 0, 0, &CRelayDlg::OnQueryDragIcon},
     {WM_CLOSE, 0, 0, &CRelayDlg::OnClose},
@@ -20,6 +20,10 @@ const std::array<CRelayDlg::Row, 14> CRelayDlg::kMessageMap = {{
     {WM_COMMAND, 0, ID_HELP_SUPPORT, &CRelayDlg::ShowSupportMessage},
     {WM_TRAY_NOTIFY, 0, 0, &CRelayDlg::ForwardTrayMessage},
     {WM_WINDOWPOSCHANGING, 0, 0, &CRelayDlg::OnWindowPosChanging},
+    {WM_QUERYOPEN, 0, 0, &CRelayDlg::OnQueryOpen},
+    {WM_SYSCOMMAND, 0, 0, &CRelayDlg::OnSysCommand},
+    // Registered when the program starts, so not a constant.
+    {TaskbarCreatedMessage(), 0, 0, &CRelayDlg::OnTaskbarCreated},
 }};
 
 CRelayDlg::CRelayDlg(HINSTANCE instance, bool hideAtStart)
@@ -54,6 +58,11 @@ BOOL CRelayDlg::OnInitDialog() {
     }
     SetTimer(window, TIMER_SPEED, 1000, nullptr);
     if (m_hideAtStart) {
+        // Without an icon the window starts minimised instead of hidden.
+        if (!m_trayIcon.IsInTray()) {
+            Minimise();
+            m_keepMinimisedAtStart = true;
+        }
         SetTimer(window, TIMER_HIDE_AT_START, 10, nullptr);
     }
     return TRUE;

@@ -45,7 +45,7 @@ class CRelayDlg : public CModalDialog, public RelayDisplay {
 
   private:
     using Row = MessageMapRow<CRelayDlg>;
-    static const std::array<Row, 14> kMessageMap;
+    static const std::array<Row, 17> kMessageMap;
 
     // Window messages.
     MessageReply OnPaint(const DialogMessage& msg);
@@ -54,7 +54,10 @@ class CRelayDlg : public CModalDialog, public RelayDisplay {
     MessageReply OnSize(const DialogMessage& msg);
     MessageReply OnTimer(const DialogMessage& msg);
     MessageReply OnWindowPosChanging(const DialogMessage& msg);
+    MessageReply OnQueryOpen(const DialogMessage& msg);
+    MessageReply OnSysCommand(const DialogMessage& msg);
     MessageReply ForwardTrayMessage(const DialogMessage& msg);
+    MessageReply OnTaskbarCreated(const DialogMessage& msg);
     // Notifications.
     MessageReply OnEncodeClientClicked(const DialogMessage& msg);
     MessageReply OnEncodeServerClicked(const DialogMessage& msg);
@@ -75,7 +78,8 @@ class CRelayDlg : public CModalDialog, public RelayDisplay {
     void StartListening();
     void ShowSpeeds();
     void HideAtStart();
-    void Hide();
+    bool Hide();
+    void Minimise();
 
     HICON m_hIcon;
     CToolBar m_toolBar;
@@ -92,5 +96,9 @@ class CRelayDlg : public CModalDialog, public RelayDisplay {
     // dialog manager may show the window after that timer (under Wine it does
     // so when the queue first goes idle), and the window must stay hidden.
     bool m_keepHiddenAtStart = false;
+    // Likewise for a window minimised at start because there is no icon: the
+    // dialog manager's first show would restore it. Set until the user
+    // restores it or one restore has been refused.
+    bool m_keepMinimisedAtStart = false;
     const DWORD m_uiThreadId;
 };

@@ -38,6 +38,11 @@ class TrayMenu {
 
 }  // namespace
 
+UINT TaskbarCreatedMessage() {
+    static const UINT message = RegisterWindowMessageA("TaskbarCreated");
+    return message;
+}
+
 CTrayIcon::CTrayIcon() : m_bInTray(FALSE), m_nid{} {}
 
 CTrayIcon::~CTrayIcon() {
@@ -64,7 +69,19 @@ bool CTrayIcon::AddToTray(HWND owner, UINT callbackMessage, const char* tooltip,
     if (tooltip != nullptr) {
         std::strncpy(m_nid.szTip, tooltip, kTipCapacity - 1);
     }
+    m_bRecordFilled = true;
     m_bInTray = Shell_NotifyIconA(NIM_ADD, &m_nid);
+    return m_bInTray != FALSE;
+}
+
+bool CTrayIcon::AddAgain() {
+    if (!m_bRecordFilled) {
+        return false;
+    }
+    // The message also comes when the shell did not lose the icon (a display
+    // change, say); the add then fails and the icon is merely refreshed.
+    m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    m_bInTray = Shell_NotifyIconA(NIM_ADD, &m_nid) || Shell_NotifyIconA(NIM_MODIFY, &m_nid);
     return m_bInTray != FALSE;
 }
 

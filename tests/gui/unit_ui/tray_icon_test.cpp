@@ -46,6 +46,22 @@ TEST_F(TrayIconTest, NoOwnerWindowMeansNoIcon) {
     EXPECT_FALSE(icon.IsInTray());
 }
 
+// What a restarted shell needs: the same icon added again from the record.
+TEST_F(TrayIconTest, AddsItselfAgainAfterTheShellLostIt) {
+    CTrayIcon icon;
+    EXPECT_FALSE(icon.AddAgain()) << "nothing to add before the first add";
+    if (!icon.AddToTray(m_owner, 1410, "Vorlane", LoadIconA(nullptr, IDI_APPLICATION), 138)) {
+        GTEST_SKIP() << "no notification area in this session";
+    }
+    NOTIFYICONDATAA lost = icon.Data();
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &lost));
+    EXPECT_TRUE(icon.AddAgain());
+    EXPECT_TRUE(icon.AddAgain()) << "a second announcement finds the icon in place";
+    NOTIFYICONDATAA present = icon.Data();
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &present));
+    icon.RemoveFromTray();
+}
+
 TEST_F(TrayIconTest, AnswersPerEvent) {
     CTrayIcon icon;
     icon.AddToTray(m_owner, 1410, "Vorlane", LoadIconA(nullptr, IDI_APPLICATION), 138);
