@@ -46,6 +46,9 @@ bool IsClosedListenerError(int error);
 
 bool SetBlocking(Socket socket, bool blocking);
 bool SetNoDelay(Socket socket);
+// Keep-alive probes after a minute of silence, so a peer that vanished is
+// found within about two minutes rather than the system's two hours.
+void SetKeepAliveTimes(Socket socket);
 // Lets a new listener bind while old connections of the port linger in
 // TIME_WAIT. Does nothing on Windows, where the option would allow stealing
 // a port that another program listens on.

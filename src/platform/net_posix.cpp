@@ -91,6 +91,19 @@ bool SetNoDelay(Socket socket) {
     return ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
 }
 
+void SetKeepAliveTimes(Socket socket) {
+    const int on = 1;
+    ::setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+#ifdef TCP_KEEPIDLE
+    const int idleSeconds = kKeepAliveIdleSeconds;
+    const int intervalSeconds = kKeepAliveIntervalSeconds;
+    const int probes = kKeepAliveProbes;
+    ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds);
+    ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds);
+    ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+#endif
+}
+
 void AllowPortReuse(Socket socket) {
     const int on = 1;
     ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);

@@ -77,6 +77,17 @@ bool SetNoDelay(Socket socket) {
                         sizeof on) == 0;
 }
 
+// Windows probes ten times at the given interval before it gives up.
+void SetKeepAliveTimes(Socket socket) {
+    tcp_keepalive times{};
+    times.onoff = 1;
+    times.keepalivetime = kKeepAliveIdleSeconds * 1000;
+    times.keepaliveinterval = kKeepAliveIntervalSeconds * 1000;
+    DWORD returned = 0;
+    ::WSAIoctl(socket, SIO_KEEPALIVE_VALS, &times, sizeof times, nullptr, 0, &returned, nullptr,
+               nullptr);
+}
+
 void AllowPortReuse(Socket) {}
 
 bool WaitReadable(Socket socket, int timeoutMs) {

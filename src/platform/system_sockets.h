@@ -4,6 +4,7 @@
 
 #ifdef _WIN32
 #include <winsock2.h>
+#include <mstcpip.h>
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
@@ -12,6 +13,11 @@
 #endif
 
 namespace net {
+
+// Keep-alive: the first probe after this much silence, then one per interval.
+constexpr int kKeepAliveIdleSeconds = 60;
+constexpr int kKeepAliveIntervalSeconds = 10;
+constexpr int kKeepAliveProbes = 6;
 
 #ifdef _WIN32
 using AddressLength = int;

@@ -16,49 +16,50 @@
 #include "platform/thread_start.h"
 #include "platform/wake_signal.h"
 #include "relay/byte_map.h"
+#include "relay/relay_control.h"
 #include "relay/relay_display.h"
 #include "relay/start_request.h"
 #include "stats/traffic_counters.h"
 
 struct RelayConnection;
 
-class RelayEngine {
+class RelayEngine final : public RelayControl {
   public:
     explicit RelayEngine(RelayDisplay& display);
     // Only valid once no worker thread is left (see WaitForWorkers).
-    ~RelayEngine();
+    ~RelayEngine() override;
     RelayEngine(const RelayEngine&) = delete;
     RelayEngine& operator=(const RelayEngine&) = delete;
 
     // Start command (UI thread). On a refusal the reason has been shown with
     // ShowMessage and false is returned; true once the accept thread runs.
-    bool StartListening(const StartRequest& request);
+    bool StartListening(const StartRequest& request) override;
     // Stop command (UI thread): ends the listening run, not its connections.
-    void StopListening();
+    void StopListening() override;
 
     // Speed tick (UI thread, once a second): growth of both totals since the
     // previous tick; the samples move on whether or not the display is hidden.
-    SpeedSample TickSpeeds();
+    SpeedSample TickSpeeds() override;
     // Redraws both totals through the display (UI thread, no lock taken).
     void RefreshTrafficDisplay();
     void ResetTrafficCounters();
 
     // While hidden, totals are counted but not shown; the count is always shown.
-    void SetHidden(bool hidden);
+    void SetHidden(bool hidden) override;
     bool IsHidden() const;
 
-    int ConnectionCount() const;
-    std::int64_t BytesUp() const;
-    std::int64_t BytesDown() const;
+    int ConnectionCount() const override;
+    std::int64_t BytesUp() const override;
+    std::int64_t BytesDown() const override;
     // Local port of the current or last run as the system bound it (a run on port 0 gets one).
-    int ListeningPort() const;
-    bool IsListening() const;  // an accept thread exists
+    int ListeningPort() const override;
+    bool IsListening() const override;  // an accept thread exists
     // Clients closed at once because no allowFrom range holds their address.
-    std::int64_t DeniedCount() const;
+    std::int64_t DeniedCount() const override;
 
     // Waits until no accept or pump thread is left, at most timeoutMs. For
     // tests and for a clean exit of the headless relay.
-    bool WaitForWorkers(int timeoutMs);
+    bool WaitForWorkers(int timeoutMs) override;
 
   private:
     friend unsigned gAcceptThread(void* argument);

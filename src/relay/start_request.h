@@ -1,6 +1,7 @@
 // Everything a listening run takes from its front end, read in one go.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -23,4 +24,8 @@ struct StartRequest {
     std::uint32_t bindAddr = 0;  // local IPv4 address to listen on, network order; 0 is any
     std::size_t chunkSize = 2048;  // bytes per receive; the window always uses 2048
     std::vector<AllowRange> allowFrom;  // empty admits every client
+    // The event engine only: 0 leaves the wait for a target to the system, and
+    // keeps a quiet connection for ever.
+    std::chrono::milliseconds connectTimeout{0};
+    std::chrono::milliseconds idleTimeout{0};
 };

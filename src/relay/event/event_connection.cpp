@@ -1,0 +1,277 @@
+#include "relay/event/event_connection.h"
+
+#include <asio/connect.hpp>
+#include <asio/write.hpp>
+
+#include "platform/net.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Keep-alive on both sockets finds peers that vanished (a laptop that slept,
+// a NAT that forgot the flow) even with no idle time-out; no delay keeps
+// request/response latency down for small chunks.
+void TuneRelaySocket(asio::ip::tcp::socket& socket) {
+    std::error_code ignored;
+    socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    socket.set_option(asio::socket_base::keep_alive(true), ignored);
+    net::SetKeepAliveTimes(static_cast<net::Socket>(socket.native_handle()));
+    socket.non_blocking(true, ignored);
+}
+
+}  // namespace
+
+net::IpAddress ToIpAddress(const asio::ip::address& address) {
+    if (address.is_v4()) {
+        return net::IpAddress::FromV4(address.to_v4().to_uint());
+    }
+    return net::IpAddress::FromV6(address.to_v6().to_bytes());
+}
+
+EventConnection::EventConnection(EventConnectionHost& host, EventWorker& worker,
+                                 std::shared_ptr<const EventRun> run, tcp::socket client)
+    : m_host(host),
+      m_worker(worker),
+      m_run(std::move(run)),
+      m_client(std::move(client)),
+      m_target(worker.context),
+      m_resolver(worker.context),
+      m_connectTimer(worker.context),
+      m_idleTimer(worker.context),
+      m_up(&m_client, &m_target, TrafficDirection::ClientToServer, true),
+      m_down(&m_target, &m_client, TrafficDirection::ServerToClient, false),
+      m_started(Clock::now()),
+      m_lastActivity(m_started) {
+    std::error_code ec;
+    const tcp::endpoint peer = m_client.remote_endpoint(ec);
+    if (!ec) {
+        m_clientAddress = ToIpAddress(peer.address());
+        m_clientPort = peer.port();
+    }
+}
+
+EventConnection::~EventConnection() = default;
+
+void EventConnection::Start() {
+    m_worker.live.insert(shared_from_this());
+    if (m_run->targetLiteral) {
+        const auto& literal = *m_run->targetLiteral;
+        const asio::ip::address address =
+            literal.IsV4() ? asio::ip::address(asio::ip::address_v4(literal.V4()))
+                           : asio::ip::address(asio::ip::address_v6(literal.V6()));
+        ConnectTo(tcp::endpoint(address, m_run->targetPort));
+    } else {
+        LookUpTarget();
+    }
+}
+
+void EventConnection::LookUpTarget() {
+    ArmConnectTimer();
+    m_resolver.async_resolve(
+        m_run->targetHost, std::to_string(m_run->targetPort),
+        [self = shared_from_this()](std::error_code ec, tcp::resolver::results_type results) {
+            if (self->m_closed) {
+                return;
+            }
+            if (self->m_connectTimedOut) {
+                self->Close(CloseReason::ConnectTimeout);
+            } else if (ec || results.empty()) {
+                self->Close(CloseReason::LookupFailed);
+            } else {
+                self->ConnectTo(results);
+            }
+        });
+}
+
+void EventConnection::ConnectTo(const tcp::resolver::results_type& addresses) {
+    asio::async_connect(m_target, addresses,
+                        [self = shared_from_this()](std::error_code ec, const tcp::endpoint&) {
+                            if (self->m_closed) {
+                                return;
+                            }
+                            if (self->m_connectTimedOut) {
+                                self->Close(CloseReason::ConnectTimeout);
+                            } else if (ec) {
+                                self->Close(CloseReason::ConnectFailed);
+                            } else {
+                                self->Connected();
+                            }
+                        });
+}
+
+void EventConnection::ConnectTo(const tcp::endpoint& address) {
+    ArmConnectTimer();
+    std::error_code ec;
+    m_target.open(address.protocol(), ec);
+    if (ec) {
+        Close(CloseReason::ConnectFailed);
+        return;
+    }
+    m_target.async_connect(address, [self = shared_from_this()](std::error_code ec) {
+        if (self->m_closed) {
+            return;
+        }
+        if (self->m_connectTimedOut) {
+            self->Close(CloseReason::ConnectTimeout);
+        } else if (ec) {
+            self->Close(CloseReason::ConnectFailed);
+        } else {
+            self->Connected();
+        }
+    });
+}
+
+// The look-up and the connect attempts share one deadline.
+void EventConnection::ArmConnectTimer() {
+    if (m_run->connectTimeout.count() <= 0) {
+        return;
+    }
+    m_connectTimer.expires_after(m_run->connectTimeout);
+    m_connectTimer.async_wait([self = shared_from_this()](std::error_code ec) {
+        if (ec || self->m_closed) {
+            return;
+        }
+        // Cancelling wakes the pending look-up or connect, which then ends
+        // the connection with this reason.
+        self->m_connectTimedOut = true;
+        self->m_resolver.cancel();
+        std::error_code ignored;
+        self->m_target.close(ignored);
+    });
+}
+
+void EventConnection::Connected() {
+    m_connectTimer.cancel();
+    std::error_code ec;
+    const tcp::endpoint peer = m_target.remote_endpoint(ec);
+    if (!ec) {
+        m_targetAddress = ToIpAddress(peer.address());
+    }
+    TuneRelaySocket(m_client);
+    TuneRelaySocket(m_target);
+    m_host.TakeShare();
+    ++m_shares;
+    m_lastActivity = Clock::now();
+    if (m_run->idleTimeout.count() > 0) {
+        ArmIdleTimer(m_run->idleTimeout);
+    }
+    // The target may speak first: both directions start at once.
+    WaitReadable(m_down);
+    WaitReadable(m_up);
+}
+
+void EventConnection::ArmIdleTimer(Clock::duration wait) {
+    m_idleTimer.expires_after(wait);
+    m_idleTimer.async_wait([self = shared_from_this()](std::error_code ec) {
+        if (!ec && !self->m_closed) {
+            self->OnIdleTimer();
+        }
+    });
+}
+
+// One timer per connection, moved on only when it fires: a chunk just notes
+// the time, which costs far less than re-arming a timer for every chunk.
+void EventConnection::OnIdleTimer() {
+    const Clock::duration quiet = Clock::now() - m_lastActivity;
+    if (quiet >= m_run->idleTimeout) {
+        Close(CloseReason::IdleTimeout);
+        return;
+    }
+    ArmIdleTimer(m_run->idleTimeout - quiet);
+}
+
+void EventConnection::WaitReadable(Direction& direction) {
+    direction.from->async_wait(tcp::socket::wait_read,
+                               [self = shared_from_this(), &direction](std::error_code ec) {
+                                   if (self->m_closed) {
+                                       return;
+                                   }
+                                   if (ec) {
+                                       self->Close(CloseReason::Reset);
+                                       return;
+                                   }
+                                   self->ReceiveChunk(direction);
+                               });
+}
+
+// Takes a buffer only now that bytes are waiting, and gives it back as soon
+// as they are sent.
+void EventConnection::ReceiveChunk(Direction& direction) {
+    const std::size_t size = m_run->chunkSize;
+    direction.buffer = m_worker.buffers.Take(size);
+    std::error_code ec;
+    const std::size_t received =
+        direction.from->read_some(asio::buffer(direction.buffer.get(), size), ec);
+    if (ec == asio::error::would_block || ec == asio::error::try_again) {
+        ReturnBuffer(direction);
+        WaitReadable(direction);
+        return;
+    }
+    if (ec == asio::error::eof) {
+        ReturnBuffer(direction);
+        EndOfStream(direction);
+        return;
+    }
+    if (ec) {
+        ReturnBuffer(direction);
+        Close(CloseReason::Reset);
+        return;
+    }
+    MapChunk(m_host.Mode(), direction.fromClient, direction.buffer.get(),
+             static_cast<int>(received));
+    direction.bytes += static_cast<std::int64_t>(received);
+    m_host.AddTraffic(direction.traffic, static_cast<std::int64_t>(received));
+    m_lastActivity = Clock::now();
+    asio::async_write(*direction.to, asio::buffer(direction.buffer.get(), received),
+                      [self = shared_from_this(), &direction](std::error_code ec, std::size_t) {
+                          self->ReturnBuffer(direction);
+                          if (self->m_closed) {
+                              return;
+                          }
+                          if (ec) {
+                              self->Close(CloseReason::Reset);
+                              return;
+                          }
+                          self->m_lastActivity = Clock::now();
+                          // More is often waiting already: try before waiting.
+                          self->ReceiveChunk(direction);
+                      });
+}
+
+// The end of one side's stream is passed on as a half-close; the other
+// direction keeps flowing until it ends too.
+void EventConnection::EndOfStream(Direction& direction) {
+    std::error_code ignored;
+    direction.to->shutdown(tcp::socket::shutdown_send, ignored);
+    direction.open = false;
+    m_host.ReleaseShares(1);
+    --m_shares;
+    if (!m_up.open && !m_down.open) {
+        Close(direction.fromClient ? CloseReason::ClientClosed : CloseReason::TargetClosed);
+    }
+}
+
+void EventConnection::ReturnBuffer(Direction& direction) {
+    if (direction.buffer) {
+        m_worker.buffers.Give(std::move(direction.buffer), m_run->chunkSize);
+    }
+}
+
+void EventConnection::Close(CloseReason reason) {
+    if (m_closed) {
+        return;
+    }
+    m_closed = true;
+    m_connectTimer.cancel();
+    m_idleTimer.cancel();
+    m_resolver.cancel();
+    std::error_code ignored;
+    m_client.close(ignored);
+    m_target.close(ignored);
+    m_host.ReleaseShares(m_shares);
+    m_shares = 0;
+    m_host.ConnectionClosed(reason);
+    // Last: this may drop the final reference but one, held by the caller.
+    m_worker.live.erase(shared_from_this());
+}

@@ -1,0 +1,122 @@
+// One client of the event engine and its target: both sockets, both
+// addresses, the bytes each way, when it began and when bytes last moved.
+// Everything happens on the connection's worker thread; pending operations
+// hold the connection alive, and Close ends them all.
+//
+// Road of a connection: look up the target (a name, for every connection;
+// an address needs none), try each address in turn until one connects within
+// the connect time-out, then relay both directions. The end of one direction's
+// stream is passed on as a half-close and the other direction goes on; the
+// connection ends when both have ended, on an error, on the idle time-out, or
+// when the engine closes it.
+#pragma once
+
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <system_error>
+
+#include "platform/ip_address.h"
+#include "relay/byte_map.h"
+#include "relay/event/buffer_pool.h"
+#include "relay/event/event_run.h"
+#include "relay/event/event_worker.h"
+#include "stats/traffic_display.h"
+
+enum class CloseReason {
+    ClientClosed,    // both directions ended, the client's last
+    TargetClosed,    // both directions ended, the target's last
+    Reset,           // a receive or send failed
+    IdleTimeout,     // no byte either way for the idle time-out
+    ConnectTimeout,  // the target did not answer in time
+    ConnectFailed,   // every address of the target refused or failed
+    LookupFailed,    // the target name did not resolve
+    Stopped,         // the engine closed it
+};
+
+// What a connection reports to the engine that runs it. Called on the
+// connection's worker thread.
+class EventConnectionHost {
+  public:
+    virtual EncodeMode Mode() const = 0;
+    virtual void AddTraffic(TrafficDirection direction, std::int64_t bytes) = 0;
+    // A relay share ends (one per direction still open, as the limit counts).
+    virtual void ReleaseShares(int shares) = 0;
+    virtual void TakeShare() = 0;
+    virtual void ConnectionClosed(CloseReason reason) = 0;
+
+  protected:
+    ~EventConnectionHost() = default;
+};
+
+class EventConnection : public std::enable_shared_from_this<EventConnection> {
+  public:
+    using tcp = asio::ip::tcp;
+
+    // The client already holds one share: the engine took it when it admitted
+    // the client, so a burst of clients is counted before any of them runs.
+    EventConnection(EventConnectionHost& host, EventWorker& worker,
+                    std::shared_ptr<const EventRun> run, tcp::socket client);
+    ~EventConnection();
+    EventConnection(const EventConnection&) = delete;
+    EventConnection& operator=(const EventConnection&) = delete;
+
+    // On the worker thread, once: registers with the worker and connects.
+    void Start();
+    // Ends both sockets and every pending operation; the first reason counts.
+    void Close(CloseReason reason);
+
+  private:
+    // One direction: receives on `from`, maps, sends on `to`.
+    struct Direction {
+        Direction(tcp::socket* source, tcp::socket* destination, TrafficDirection counted,
+                  bool fromTheClient)
+            : from(source), to(destination), traffic(counted), fromClient(fromTheClient) {}
+        tcp::socket* from;
+        tcp::socket* to;
+        TrafficDirection traffic;
+        bool fromClient;
+        bool open = true;
+        std::int64_t bytes = 0;
+        BufferPool::Buffer buffer;  // only while a chunk is in flight
+    };
+
+    void LookUpTarget();
+    void ConnectTo(const tcp::resolver::results_type& addresses);
+    void ConnectTo(const tcp::endpoint& address);
+    void ArmConnectTimer();
+    void Connected();
+    void ArmIdleTimer(std::chrono::steady_clock::duration wait);
+    void OnIdleTimer();
+
+    void WaitReadable(Direction& direction);
+    void ReceiveChunk(Direction& direction);
+    void EndOfStream(Direction& direction);
+    void ReturnBuffer(Direction& direction);
+
+    EventConnectionHost& m_host;
+    EventWorker& m_worker;
+    std::shared_ptr<const EventRun> m_run;
+    tcp::socket m_client;
+    tcp::socket m_target;
+    tcp::resolver m_resolver;
+    asio::steady_timer m_connectTimer;
+    asio::steady_timer m_idleTimer;
+    Direction m_up;    // client to target
+    Direction m_down;  // target to client
+
+    net::IpAddress m_clientAddress;
+    std::uint16_t m_clientPort = 0;
+    net::IpAddress m_targetAddress;  // the address that answered
+    std::chrono::steady_clock::time_point m_started;
+    std::chrono::steady_clock::time_point m_lastActivity;
+    int m_shares = 1;  // relay shares held: 1 while connecting, then one per open direction
+    bool m_connectTimedOut = false;
+    bool m_closed = false;
+};
+
+// An address of asio's as the platform's address type.
+net::IpAddress ToIpAddress(const asio::ip::address& address);

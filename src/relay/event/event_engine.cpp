@@ -1,0 +1,392 @@
+#include "relay/event/event_engine.h"
+
+#include <asio/ip/v6_only.hpp>
+#include <asio/post.hpp>
+#include <asio/write.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/net.h"
+
+namespace {
+
+using tcp = asio::ip::tcp;
+
+constexpr std::size_t kDefaultChunkSize = 2048;
+constexpr std::size_t kLargestChunkSize = std::size_t{1} << 20;
+constexpr int kLargestPort = 65535;
+// An accept that fails (out of descriptors, say) is tried again after this,
+// so a lasting failure cannot spin.
+constexpr auto kAcceptRetry = std::chrono::milliseconds(100);
+constexpr char kRefusal[] = "too many connection\r\n";
+
+std::string Trimmed(const std::string& text) {
+    const char* const space = " \t\r\n\v\f";
+    const std::size_t first = text.find_first_not_of(space);
+    if (first == std::string::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
+int WorkerThreads(int asked) {
+    if (asked > 0) {
+        return asked;
+    }
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(cores);
+}
+
+// The request's IPv4 fields in network order, as the platform's addresses.
+net::IpAddress FromNetworkOrder(std::uint32_t networkOrder) {
+    unsigned char bytes[4];
+    std::memcpy(bytes, &networkOrder, sizeof bytes);
+    return net::IpAddress::FromV4((std::uint32_t{bytes[0]} << 24) |
+                                  (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) |
+                                  std::uint32_t{bytes[3]});
+}
+
+asio::ip::address ToAsioAddress(const net::IpAddress& address) {
+    if (address.IsV4()) {
+        return asio::ip::address_v4(address.V4());
+    }
+    return asio::ip::address_v6(address.V6());
+}
+
+}  // namespace
+
+EventRelayEngine::EventRelayEngine(RelayDisplay& display, int workers)
+    : m_display(display),
+      m_traffic(display),
+      m_workers([&] {
+          std::vector<std::unique_ptr<EventWorker>> made;
+          for (int i = 0; i < WorkerThreads(workers); ++i) {
+              made.push_back(std::make_unique<EventWorker>());
+          }
+          return made;
+      }()),
+      m_acceptor(m_workers.front()->context),
+      m_acceptRetry(m_workers.front()->context) {
+    for (auto& worker : m_workers) {
+        EventWorker* w = worker.get();
+        w->thread = std::thread([w] { w->context.run(); });
+    }
+}
+
+EventRelayEngine::~EventRelayEngine() {
+    StopListening();
+    CloseAll();
+    WaitForWorkers(5000);
+    for (auto& worker : m_workers) {
+        worker->work.reset();
+        worker->context.stop();
+    }
+    for (auto& worker : m_workers) {
+        if (worker->thread.joinable()) {
+            worker->thread.join();
+        }
+    }
+    // Whatever a stopped context still held goes with it, on this thread.
+    for (auto& worker : m_workers) {
+        worker->live.clear();
+    }
+}
+
+bool EventRelayEngine::StartListening(const StartRequest& request) {
+    if (m_listening.load()) {
+        return false;
+    }
+    m_mode.store(ChooseEncodeMode(request.encodeClient, request.encodeServer));
+    m_limit.store(request.connectionLimit);
+    const std::string target = Trimmed(request.targetText);
+    if (target.empty()) {
+        m_display.ShowMessage("Please input target IP or domain first!");
+        return false;
+    }
+    if (request.targetPort < 1 || request.targetPort > kLargestPort) {
+        m_display.ShowMessage("Please input a target port from 1 to 65535!");
+        return false;
+    }
+    if (request.localPort < 0 || request.localPort > kLargestPort) {
+        m_display.ShowMessage("Please input a local port from 0 to 65535!");
+        return false;
+    }
+
+    auto run = std::make_shared<EventRun>();
+    run->targetHost = target;
+    // "[::1]" is how an IPv6 literal is often written beside a port.
+    std::string literal = target;
+    if (literal.size() > 2 && literal.front() == '[' && literal.back() == ']') {
+        literal = literal.substr(1, literal.size() - 2);
+    }
+    run->targetLiteral = net::IpAddress::Parse(literal);
+    run->targetPort = static_cast<std::uint16_t>(request.targetPort);
+    run->chunkSize =
+        request.chunkSize == 0 ? kDefaultChunkSize : std::min(request.chunkSize, kLargestChunkSize);
+    run->connectTimeout = request.connectTimeout;
+    run->idleTimeout = request.idleTimeout;
+    if (!run->targetLiteral) {
+        // Name service may come later: every connection looks the name up again.
+        std::error_code ec;
+        tcp::resolver resolver(m_workers.front()->context);
+        if (resolver.resolve(target, std::to_string(request.targetPort), ec).empty() || ec) {
+            m_display.ShowMessage("warning: target " + target +
+                                  " does not resolve now; each client looks it up again");
+        }
+    }
+
+    if (!OpenAcceptor(request, request.localPort)) {
+        return false;
+    }
+    m_allowFrom.clear();
+    for (const AllowRange& range : request.allowFrom) {
+        int prefix = 0;
+        for (std::uint32_t mask = range.mask; mask != 0; mask <<= 1) {
+            ++prefix;
+        }
+        m_allowFrom.push_back(net::IpRange::Of(net::IpAddress::FromV4(range.network), prefix));
+    }
+    m_run = std::move(run);
+
+    m_traffic.ResetTrafficCounters();
+    char status[64];
+    std::snprintf(status, sizeof status, "Listening on port %d...", m_listeningPort.load());
+    m_display.SetStatusText(status);
+    m_display.EnableCommand(RelayCommand::Start, false);
+    m_display.EnableCommand(RelayCommand::Stop, true);
+    m_listening.store(true);
+    asio::post(m_workers.front()->context, [this] { Accept(); });
+    return true;
+}
+
+// Without a bind address the listener takes both families on one socket
+// (dual-stack); where IPv6 is missing it falls back to IPv4 alone.
+bool EventRelayEngine::OpenAcceptor(const StartRequest& request, int port) {
+    const net::IpAddress bind = FromNetworkOrder(request.bindAddr);
+    std::vector<tcp::endpoint> choices;
+    if (bind.IsUnspecified()) {
+        choices.emplace_back(tcp::v6(), static_cast<std::uint16_t>(port));
+        choices.emplace_back(tcp::v4(), static_cast<std::uint16_t>(port));
+    } else {
+        choices.emplace_back(ToAsioAddress(bind), static_cast<std::uint16_t>(port));
+    }
+    std::error_code ec;
+    for (const tcp::endpoint& endpoint : choices) {
+        ec.clear();
+        m_acceptor.close(ec);
+        m_acceptor.open(endpoint.protocol(), ec);
+        if (ec) {
+            continue;
+        }
+        if (endpoint.protocol() == tcp::v6() && bind.IsUnspecified()) {
+            m_acceptor.set_option(asio::ip::v6_only(false), ec);
+        }
+        net::AllowPortReuse(static_cast<net::Socket>(m_acceptor.native_handle()));
+        m_acceptor.bind(endpoint, ec);
+        if (!ec) {
+            m_acceptor.listen(request.backlog, ec);
+        }
+        if (!ec) {
+            m_listeningPort.store(m_acceptor.local_endpoint(ec).port());
+            return true;
+        }
+        // A taken port is taken for both families; only a missing family is worth the next try.
+        if (ec != asio::error::address_family_not_supported) {
+            break;
+        }
+    }
+    m_acceptor.close(ec);
+    m_display.ShowMessage(
+        "Listen failed, Maybe the local port you specified is taken, please try another port!");
+    return false;
+}
+
+EventWorker& EventRelayEngine::NextWorker() {
+    EventWorker& worker = *m_workers[m_nextWorker];
+    m_nextWorker = (m_nextWorker + 1) % m_workers.size();
+    return worker;
+}
+
+void EventRelayEngine::Accept() {
+    EventWorker& worker = NextWorker();
+    m_acceptor.async_accept(worker.context,
+                            [this, &worker](std::error_code error, tcp::socket client) {
+                                OnAccepted(error, std::move(client), worker);
+                            });
+}
+
+void EventRelayEngine::OnAccepted(std::error_code error, tcp::socket client, EventWorker& worker) {
+    if (error == asio::error::operation_aborted || !m_acceptor.is_open()) {
+        EndAccepting();
+        return;
+    }
+    if (error) {
+        RetryAcceptAfterError(error);
+        return;
+    }
+    std::error_code ec;
+    const tcp::endpoint peer = client.remote_endpoint(ec);
+    if (ec) {
+        Accept();  // gone before it was seen
+        return;
+    }
+    if (!IsAllowed(ToIpAddress(peer.address()))) {
+        m_denied.fetch_add(1);
+        client.close(ec);
+    } else if (m_shares.load() >= m_limit.load()) {
+        Refuse(std::move(client));
+    } else {
+        // The first share is taken here, so a burst of clients is counted
+        // before any of them runs.
+        AdjustShares(+1);
+        m_live.fetch_add(1);
+        EventConnectionHost& host = *this;
+        asio::post(worker.context, [&host, &worker, run = m_run,
+                                    socket = std::make_shared<tcp::socket>(std::move(client))] {
+            std::make_shared<EventConnection>(host, worker, run, std::move(*socket))->Start();
+        });
+    }
+    Accept();
+}
+
+void EventRelayEngine::RetryAcceptAfterError(std::error_code error) {
+    char text[64];
+    std::snprintf(text, sizeof text,
+                  "accept error\xEF\xBC\x8C"
+                  "errorid=%d",
+                  error.value());
+    m_display.ShowMessage(text);
+    m_acceptRetry.expires_after(kAcceptRetry);
+    m_acceptRetry.async_wait([this](std::error_code ec) {
+        if (ec || !m_acceptor.is_open()) {
+            EndAccepting();
+            return;
+        }
+        Accept();
+    });
+}
+
+bool EventRelayEngine::IsAllowed(const net::IpAddress& client) const {
+    if (m_allowFrom.empty()) {
+        return true;
+    }
+    for (const net::IpRange& range : m_allowFrom) {
+        if (range.Contains(client)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The refusal text, mapped in Server mode where the client is the far relay,
+// then the end of the stream.
+void EventRelayEngine::Refuse(tcp::socket client) {
+    m_refused.fetch_add(1);
+    struct Refusal {
+        tcp::socket socket;
+        char text[sizeof kRefusal - 1];
+    };
+    auto refusal = std::make_shared<Refusal>(Refusal{std::move(client), {}});
+    std::memcpy(refusal->text, kRefusal, sizeof refusal->text);
+    if (Mode() == EncodeMode::Server) {
+        EncodePacket(refusal->text, static_cast<int>(sizeof refusal->text));
+    }
+    asio::async_write(refusal->socket, asio::buffer(refusal->text),
+                      [refusal](std::error_code, std::size_t) {
+                          std::error_code ignored;
+                          refusal->socket.shutdown(tcp::socket::shutdown_both, ignored);
+                          refusal->socket.close(ignored);
+                      });
+}
+
+void EventRelayEngine::EndAccepting() {
+    if (!m_listening.load()) {
+        return;
+    }
+    std::error_code ignored;
+    m_acceptor.close(ignored);
+    m_display.SetStatusText("listening stopped!");
+    m_display.EnableCommand(RelayCommand::Stop, false);
+    m_display.EnableCommand(RelayCommand::Start, true);
+    {
+        std::lock_guard<std::mutex> lock(m_endLock);
+        m_listening.store(false);
+    }
+    m_ended.notify_all();
+}
+
+void EventRelayEngine::StopListening() {
+    m_display.EnableCommand(RelayCommand::Stop, false);
+    if (!m_listening.load()) {
+        return;
+    }
+    asio::post(m_workers.front()->context, [this] {
+        std::error_code ignored;
+        m_acceptRetry.cancel();
+        m_acceptor.close(ignored);  // the pending accept ends with operation_aborted
+        if (!m_acceptor.is_open()) {
+            // No accept may be pending (between a retry and the next accept).
+            EndAccepting();
+        }
+    });
+}
+
+void EventRelayEngine::CloseAll() {
+    for (auto& worker : m_workers) {
+        EventWorker* w = worker.get();
+        asio::post(w->context, [w] {
+            const auto open = w->live;  // Close takes each out of the set
+            for (const auto& connection : open) {
+                connection->Close(CloseReason::Stopped);
+            }
+        });
+    }
+}
+
+bool EventRelayEngine::Drain(std::chrono::milliseconds grace) {
+    StopListening();
+    std::unique_lock<std::mutex> lock(m_endLock);
+    const bool finished =
+        m_ended.wait_for(lock, grace, [this] { return m_live.load() == 0 && !m_listening.load(); });
+    lock.unlock();
+    if (!finished) {
+        CloseAll();
+    }
+    return finished;
+}
+
+bool EventRelayEngine::WaitForWorkers(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_endLock);
+    return m_ended.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [this] { return m_live.load() == 0 && !m_listening.load(); });
+}
+
+void EventRelayEngine::AddTraffic(TrafficDirection direction, std::int64_t bytes) {
+    m_traffic.AddTrafficBytes(direction, bytes);
+}
+
+void EventRelayEngine::TakeShare() {
+    AdjustShares(+1);
+}
+
+void EventRelayEngine::ReleaseShares(int shares) {
+    if (shares != 0) {
+        AdjustShares(-shares);
+    }
+}
+
+void EventRelayEngine::AdjustShares(int delta) {
+    CScopedLock lock(m_csCount);
+    const int count = m_shares.fetch_add(delta) + delta;
+    m_display.ShowConnectionCount(count);
+}
+
+void EventRelayEngine::ConnectionClosed(CloseReason) {
+    {
+        std::lock_guard<std::mutex> lock(m_endLock);
+        m_live.fetch_sub(1);
+    }
+    m_ended.notify_all();
+}

@@ -1,0 +1,27 @@
+// One thread of the event engine with its own I/O context: every connection
+// lives on one worker, so nothing of a connection is ever touched by two
+// threads. The worker keeps its live connections and its buffer pool.
+#pragma once
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+
+#include <memory>
+#include <thread>
+#include <unordered_set>
+
+#include "relay/event/buffer_pool.h"
+
+class EventConnection;
+
+struct EventWorker {
+    EventWorker() : work(asio::make_work_guard(context)) {}
+
+    asio::io_context context{1};  // run by this worker's thread alone
+    asio::executor_work_guard<asio::io_context::executor_type> work;
+    std::thread thread;
+    // Touched only on this worker's thread.
+    // Open connections, held here until they close.
+    std::unordered_set<std::shared_ptr<EventConnection>> live;
+    BufferPool buffers;
+};

@@ -1,0 +1,38 @@
+// What a front end drives, whichever engine carries the relay: the threaded
+// engine of the window, or the event engine of the headless relay.
+#pragma once
+
+#include <cstdint>
+
+#include "relay/start_request.h"
+#include "stats/traffic_counters.h"
+
+class RelayControl {
+  public:
+    virtual ~RelayControl() = default;
+
+    // On a refusal the reason has been shown with ShowMessage and false is returned.
+    virtual bool StartListening(const StartRequest& request) = 0;
+    // Ends the listening run, not its connections.
+    virtual void StopListening() = 0;
+
+    // Growth of both totals since the previous tick (once a second).
+    virtual SpeedSample TickSpeeds() = 0;
+    // While hidden, totals are counted but not shown.
+    virtual void SetHidden(bool hidden) = 0;
+
+    // Relay shares: one per direction of a client still open (two per
+    // relayed client, one while its target is being reached), as the limit counts.
+    virtual int ConnectionCount() const = 0;
+    virtual std::int64_t BytesUp() const = 0;
+    virtual std::int64_t BytesDown() const = 0;
+    // Local port of the current or last run as the system bound it.
+    virtual int ListeningPort() const = 0;
+    virtual bool IsListening() const = 0;
+    // Clients closed at once because no allowFrom range holds their address.
+    virtual std::int64_t DeniedCount() const = 0;
+
+    // Waits until nothing of the engine runs any more (no accepting, no
+    // connection), at most timeoutMs.
+    virtual bool WaitForWorkers(int timeoutMs) = 0;
+};
