@@ -87,16 +87,7 @@ void EventConnection::LookUpTarget() {
 void EventConnection::ConnectTo(const tcp::resolver::results_type& addresses) {
     asio::async_connect(m_target, addresses,
                         [self = shared_from_this()](std::error_code ec, const tcp::endpoint&) {
-                            if (self->m_closed) {
-                                return;
-                            }
-                            if (self->m_connectTimedOut) {
-                                self->Close(CloseReason::ConnectTimeout);
-                            } else if (ec) {
-                                self->Close(CloseReason::ConnectFailed);
-                            } else {
-                                self->Connected();
-                            }
+                            self->OnConnectDone(ec);
                         });
 }
 
@@ -108,18 +99,21 @@ void EventConnection::ConnectTo(const tcp::endpoint& address) {
         Close(CloseReason::ConnectFailed);
         return;
     }
-    m_target.async_connect(address, [self = shared_from_this()](std::error_code ec) {
-        if (self->m_closed) {
-            return;
-        }
-        if (self->m_connectTimedOut) {
-            self->Close(CloseReason::ConnectTimeout);
-        } else if (ec) {
-            self->Close(CloseReason::ConnectFailed);
-        } else {
-            self->Connected();
-        }
-    });
+    m_target.async_connect(
+        address, [self = shared_from_this()](std::error_code ec) { self->OnConnectDone(ec); });
+}
+
+void EventConnection::OnConnectDone(std::error_code ec) {
+    if (m_closed) {
+        return;
+    }
+    if (m_connectTimedOut) {
+        Close(CloseReason::ConnectTimeout);
+    } else if (ec) {
+        Close(CloseReason::ConnectFailed);
+    } else {
+        Connected();
+    }
 }
 
 // The look-up and the connect attempts share one deadline.

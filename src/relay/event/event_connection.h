@@ -87,6 +87,7 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     void LookUpTarget();
     void ConnectTo(const tcp::resolver::results_type& addresses);
     void ConnectTo(const tcp::endpoint& address);
+    void OnConnectDone(std::error_code ec);
     void ArmConnectTimer();
     void Connected();
     void ArmIdleTimer(std::chrono::steady_clock::duration wait);
