@@ -7,7 +7,7 @@
 namespace net {
 namespace {
 
-// A decimal number of at most `maxDigits` digits and no leading zero, up to `limit`.
+// A decimal number of one to three digits, no leading zero, up to `limit`.
 std::optional<unsigned> ParseDecimal(std::string_view text, unsigned limit) {
     if (text.empty() || text.size() > 3 || (text.size() > 1 && text.front() == '0')) {
         return std::nullopt;
@@ -132,7 +132,10 @@ std::optional<IpRange> IpRange::Parse(std::string_view text) {
     if (!address) {
         return std::nullopt;
     }
-    const unsigned longest = address->IsV4() ? 32 : 128;
+    // An IPv6 text counts its prefix in IPv6 bits, also when it names an
+    // IPv4-mapped address; such a range must lie within the mapped block.
+    const bool v6Text = text.substr(0, slash).find(':') != std::string_view::npos;
+    const unsigned longest = v6Text ? 128 : 32;
     unsigned prefix = longest;
     if (slash != std::string_view::npos) {
         const auto parsed = ParseDecimal(text.substr(slash + 1), longest);
@@ -140,6 +143,12 @@ std::optional<IpRange> IpRange::Parse(std::string_view text) {
             return std::nullopt;
         }
         prefix = *parsed;
+    }
+    if (v6Text && address->IsV4()) {
+        if (prefix < 96) {
+            return std::nullopt;
+        }
+        prefix -= 96;
     }
     return Of(*address, static_cast<int>(prefix));
 }
