@@ -37,10 +37,10 @@ class BadValue {
     std::string message_;
 };
 
-int CheckNumber(const std::string& option, const std::string& text, std::int64_t maxValue,
-                const char* expected) {
+int CheckNumber(const std::string& option, const std::string& text, std::int64_t minValue,
+                std::int64_t maxValue, const char* expected) {
     const auto value = ParseUnsignedDecimal(text, maxValue);
-    if (!value) {
+    if (!value || *value < minValue) {
         throw BadValue(option, text, expected);
     }
     return static_cast<int>(*value);
@@ -60,31 +60,28 @@ EncodeChoice CheckEncode(const std::string& text) {
 }
 
 RelayOptions CheckValues(const RawOptions& raw) {
-    constexpr char kPort[] = "a port number from 0 to 65535";
     RelayOptions options;
     options.configPath = raw.configPath;
     options.target = raw.target;
     options.stats = raw.stats;
     if (raw.listenPort) {
-        options.listenPort = CheckNumber("--listen", *raw.listenPort, kMaxPort, kPort);
+        options.listenPort =
+            CheckNumber("--listen", *raw.listenPort, 0, kMaxPort, "a port number from 0 to 65535");
     }
     if (raw.targetPort) {
-        options.targetPort = CheckNumber("--target-port", *raw.targetPort, kMaxPort, kPort);
+        options.targetPort = CheckNumber("--target-port", *raw.targetPort, 1, kMaxPort,
+                                         "a port number from 1 to 65535");
     }
     if (raw.limit) {
         options.limit =
-            CheckNumber("--limit", *raw.limit, kMaxLimit, "a connection limit of 0 or more");
+            CheckNumber("--limit", *raw.limit, 0, kMaxLimit, "a connection limit of 0 or more");
     }
     if (raw.encode) {
         options.encode = CheckEncode(*raw.encode);
     }
     if (raw.buffer) {
-        const int size =
-            CheckNumber("--buffer", *raw.buffer, kMaxChunkSize, "a size from 1 to 1048576 bytes");
-        if (size == 0) {
-            throw BadValue("--buffer", *raw.buffer, "a size from 1 to 1048576 bytes");
-        }
-        options.chunkSize = static_cast<std::size_t>(size);
+        options.chunkSize = static_cast<std::size_t>(CheckNumber(
+            "--buffer", *raw.buffer, 1, kMaxChunkSize, "a size from 1 to 1048576 bytes"));
     }
     if (raw.bind) {
         options.bindAddr = ParseDottedAddress(*raw.bind);

@@ -16,3 +16,5 @@ void ShowAppMessage(HWND owner, const std::string& utf8Text);
 // UTF-8 to UTF-16, and the system code page's narrow text to UTF-16.
 std::wstring WideFromUtf8(const std::string& text);
 std::wstring WideFromAnsi(const std::string& text);
+// The system code page's narrow text (a path, say) as UTF-8, for a message.
+std::string Utf8FromAnsi(const std::string& text);

@@ -1,5 +1,6 @@
 // The accept thread: admits, refuses or denies each client until Stop.
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "platform/net.h"
@@ -142,15 +143,27 @@ void RelayEngine::AdmitClient(net::Socket client) {
 }
 
 void RelayEngine::RefuseClient(net::Socket client) {
-    SendAll(client, kRefusal, sizeof kRefusal - 1);
+    char refusal[sizeof kRefusal - 1];
+    std::memcpy(refusal, kRefusal, sizeof refusal);
+    // In Server mode the client is the far relay, which maps every byte it
+    // receives from here; unmapped, the text would reach its client as garbage.
+    if (m_nEncodeMode.load(std::memory_order_relaxed) == EncodeMode::Server) {
+        EncodePacket(refusal, static_cast<int>(sizeof refusal));
+    }
+    SendAll(client, refusal, static_cast<int>(sizeof refusal));
     net::Shutdown(client, net::ShutdownHow::Both);
     net::Close(client);
 }
 
+// However the run ended (Stop, or a listener that failed under it), the front
+// end is left idle. The stop flag tells a Start that comes in before the last
+// step to wait for it rather than take the run for a live one.
 void RelayEngine::EndAcceptRun() {
+    m_bStopRequested.store(true);
     net::Close(m_hListenSocket);
     m_hListenSocket = net::kInvalidSocket;
     m_display.SetStatusText("listening stopped!");
+    m_display.EnableCommand(RelayCommand::Stop, false);
     m_display.EnableCommand(RelayCommand::Start, true);
     m_bListening.store(false);
 }

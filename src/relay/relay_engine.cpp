@@ -15,6 +15,7 @@ namespace {
 
 constexpr std::size_t kDefaultChunkSize = 2048;
 constexpr std::size_t kLargestChunkSize = std::size_t{1} << 20;
+constexpr int kLargestPort = 65535;
 
 std::string Trimmed(const std::string& text) {
     const char* const space = " \t\r\n\v\f";
@@ -49,6 +50,16 @@ bool RelayEngine::StartListening(const StartRequest& request) {
         m_display.ShowMessage("Please input target IP or domain first!");
         return false;
     }
+    // A port out of range would otherwise be cut to its low 16 bits. Both are
+    // checked before the look-up, which may block, for a start refused anyway.
+    if (request.targetPort < 1 || request.targetPort > kLargestPort) {
+        m_display.ShowMessage("Please input a target port from 1 to 65535!");
+        return false;
+    }
+    if (request.localPort < 0 || request.localPort > kLargestPort) {
+        m_display.ShowMessage("Please input a local port from 0 to 65535!");
+        return false;
+    }
     m_dwTargetAddr.store(ResolveTarget(target), std::memory_order_relaxed);
 
     if (!OpenListener(request)) {
@@ -57,11 +68,12 @@ bool RelayEngine::StartListening(const StartRequest& request) {
     m_nChunkSize.store(request.chunkSize == 0 ? kDefaultChunkSize
                                               : std::min(request.chunkSize, kLargestChunkSize));
     m_allowFrom = request.allowFrom;
+    // Port 0 lets the system choose; the status names the port clients can use.
     m_nListeningPort.store(net::LocalPort(m_hListenSocket));
 
     m_traffic.ResetTrafficCounters();
     char status[64];
-    std::snprintf(status, sizeof status, "Listening on port %d...", request.localPort);
+    std::snprintf(status, sizeof status, "Listening on port %d...", m_nListeningPort.load());
     m_display.SetStatusText(status);
     m_display.EnableCommand(RelayCommand::Start, false);
     m_display.EnableCommand(RelayCommand::Stop, true);
@@ -82,7 +94,7 @@ bool RelayEngine::OpenListener(const StartRequest& request) {
     net::AllowPortReuse(listener);
     // A failed bind counts as a failed listen: listening on an unbound socket
     // would succeed on a port of the system's choosing.
-    const auto port = static_cast<std::uint16_t>(request.localPort & 0xFFFF);
+    const auto port = static_cast<std::uint16_t>(request.localPort);
     if (!net::Bind(listener, request.bindAddr, port) || !net::Listen(listener, request.backlog) ||
         !net::SetBlocking(listener, false)) {
         net::Close(listener);

@@ -14,14 +14,14 @@ struct AllowRange {
 };
 
 struct StartRequest {
-    bool encodeClient = false;   // box "Encrypt Client Packet"
-    bool encodeServer = false;   // box "Encrypt Server Packet"; Client wins when both are set
-    std::string targetText;      // target as typed, before trimming
-    int targetPort = 0;          // only the low 16 bits are used
-    int connectionLimit = 0;     // compared with the pump-thread count
-    int localPort = 0;           // only the low 16 bits are used; the status text shows it as given
-    int backlog = 0;             // the window listens with 0, the headless relay with SOMAXCONN
-    std::uint32_t bindAddr = 0;  // local IPv4 address to listen on, network order; 0 is any
+    bool encodeClient = false;     // box "Encrypt Client Packet"
+    bool encodeServer = false;     // box "Encrypt Server Packet"; Client wins when both are set
+    std::string targetText;        // target as typed, before trimming
+    int targetPort = 0;            // 1 to 65535; Start refuses others
+    int connectionLimit = 0;       // compared with the pump-thread count
+    int localPort = 0;             // 0 to 65535 (0: the system picks); Start refuses others
+    int backlog = 0;               // the window listens with 0, the headless relay with SOMAXCONN
+    std::uint32_t bindAddr = 0;    // local IPv4 address to listen on, network order; 0 is any
     std::size_t chunkSize = 2048;  // bytes per receive; the window always uses 2048
     std::vector<AllowRange> allowFrom;  // empty admits every client
     // The event engine only: 0 leaves the wait for a target to the system, and

@@ -94,7 +94,10 @@ MessageReply CRelayDlg::OnQueryDragIcon(const DialogMessage&) {
 // The close box, Alt+F4 and the system menu. Listening runs and connections
 // are left alone: the process ends right after the modal run.
 MessageReply CRelayDlg::OnClose(const DialogMessage&) {
-    PersistSettings(GetSafeHwnd(), PersistDirection::Save);
+    if (!PersistSettings(GetSafeHwnd(), PersistDirection::Save)) {
+        // One box for the file, however many keys failed; the window closes all the same.
+        ShowMessage("Cannot save settings to " + Utf8FromAnsi(SettingsPath()) + "!");
+    }
     // The dialog manager's own answer to WM_CLOSE is an IDCANCEL command,
     // which this window ignores; the dialog ends here instead.
     EndDialog(IDCANCEL);

@@ -18,8 +18,9 @@ void CRelayDlg::ShowConnectionCount(int count) {
 }
 
 // Start/Stop states:  built: both enabled;  initialised: Stop disabled;
-// a Start succeeds: Start off, Stop on;  Stop: Stop off;  the run has ended:
-// Start on;  a refused Start: unchanged. The engine makes the calls.
+// a Start succeeds: Start off, Stop on;  Stop: Stop off;  the run has ended,
+// whatever ended it: Stop off, Start on;  a refused Start: unchanged. The
+// engine makes the calls.
 void CRelayDlg::EnableCommand(RelayCommand command, bool enabled) {
     m_toolBar.EnableButton(command == RelayCommand::Start ? ID_START : ID_STOP, enabled);
 }

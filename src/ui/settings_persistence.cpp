@@ -11,17 +11,14 @@
 namespace {
 
 enum class ControlKind { Text, Check, Other };
+// What became of one row: moved, skipped (no such control, or not a text or
+// check control), or handled but not written to the file.
+enum class RowResult { Done, Skipped, NotWritten };
 
 // Check boxes, three-state boxes and automatic radio buttons all have one of
 // these bits in the low byte of their style.
 constexpr LONG kCheckStyleBits = 0x0B;
 constexpr int kCheckBufferSize = 256;
-
-std::string SettingsPath() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return SettingsPathBeside(path, CP_ACP);
-}
 
 ControlKind KindOf(HWND control) {
     char className[256] = {};
@@ -44,7 +41,55 @@ std::string ReadValue(const std::string& path, const std::string& section, const
     return std::string(buffer.data(), length);
 }
 
+RowResult Written(BOOL result) {
+    return result ? RowResult::Done : RowResult::NotWritten;
+}
+
+RowResult PersistRow(HWND dialog, unsigned char direction, int controlId, const char* key,
+                     const char* defaultValue, int size) {
+    const std::string path = SettingsPath();
+    const std::string section = CApplication::Current().AppName();
+    HWND control = GetDlgItem(dialog, controlId);
+    if (control == nullptr || !IsWindow(control)) {
+        return RowResult::Skipped;
+    }
+    const bool load = direction == 0;
+    switch (KindOf(control)) {
+        case ControlKind::Text: {
+            if (load) {
+                const std::string value = ReadValue(path, section, key, defaultValue, size);
+                SetWindowTextA(control, NewlineMarkersToCrLf(value).c_str());
+                return RowResult::Done;
+            }
+            const std::string value = CrLfToNewlineMarkers(GetItemText(dialog, controlId));
+            return Written(
+                WritePrivateProfileStringA(section.c_str(), key, value.c_str(), path.c_str()));
+        }
+        case ControlKind::Check: {
+            if (load) {
+                const std::string value =
+                    ReadValue(path, section, key, defaultValue, kCheckBufferSize);
+                // A direct state change: no click, so no command reaches the window.
+                SendMessageA(control, BM_SETCHECK, value == "1" ? BST_CHECKED : BST_UNCHECKED, 0);
+                return RowResult::Done;
+            }
+            const bool unticked = SendMessageA(control, BM_GETCHECK, 0, 0) == BST_UNCHECKED;
+            return Written(WritePrivateProfileStringA(section.c_str(), key, unticked ? "0" : "1",
+                                                      path.c_str()));
+        }
+        case ControlKind::Other:
+            break;
+    }
+    return RowResult::Skipped;
+}
+
 }  // namespace
+
+std::string SettingsPath() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return SettingsPathBeside(path, CP_ACP);
+}
 
 std::string SettingsPathBeside(const std::string& modulePath, UINT codePage) {
     // A backslash byte can be the second byte of a double-byte character.
@@ -64,44 +109,16 @@ std::string SettingsPathBeside(const std::string& modulePath, UINT codePage) {
 
 bool PersistControl(HWND dialog, unsigned char direction, int controlId, const char* key,
                     const char* defaultValue, int size) {
-    const std::string path = SettingsPath();
-    const std::string section = CApplication::Current().AppName();
-    HWND control = GetDlgItem(dialog, controlId);
-    if (control == nullptr || !IsWindow(control)) {
-        return false;
-    }
-    const bool load = direction == 0;
-    switch (KindOf(control)) {
-        case ControlKind::Text:
-            if (load) {
-                const std::string value = ReadValue(path, section, key, defaultValue, size);
-                SetWindowTextA(control, NewlineMarkersToCrLf(value).c_str());
-            } else {
-                const std::string value = CrLfToNewlineMarkers(GetItemText(dialog, controlId));
-                WritePrivateProfileStringA(section.c_str(), key, value.c_str(), path.c_str());
-            }
-            return true;
-        case ControlKind::Check:
-            if (load) {
-                const std::string value =
-                    ReadValue(path, section, key, defaultValue, kCheckBufferSize);
-                // A direct state change: no click, so no command reaches the window.
-                SendMessageA(control, BM_SETCHECK, value == "1" ? BST_CHECKED : BST_UNCHECKED, 0);
-            } else {
-                const bool unticked = SendMessageA(control, BM_GETCHECK, 0, 0) == BST_UNCHECKED;
-                WritePrivateProfileStringA(section.c_str(), key, unticked ? "0" : "1",
-                                           path.c_str());
-            }
-            return true;
-        case ControlKind::Other:
-            break;
-    }
-    return false;
+    return PersistRow(dialog, direction, controlId, key, defaultValue, size) != RowResult::Skipped;
 }
 
-void PersistSettings(HWND dialog, PersistDirection direction) {
+bool PersistSettings(HWND dialog, PersistDirection direction) {
+    bool allWritten = true;
     for (const SettingKey& row : kSettingKeys) {
-        PersistControl(dialog, static_cast<unsigned char>(direction), row.controlId, row.key,
-                       row.defaultValue, kSettingValueBufferSize);
+        if (PersistRow(dialog, static_cast<unsigned char>(direction), row.controlId, row.key,
+                       row.defaultValue, kSettingValueBufferSize) == RowResult::NotWritten) {
+            allWritten = false;
+        }
     }
+    return allWritten;
 }

@@ -9,8 +9,11 @@
 enum class PersistDirection : unsigned char { Load = 0, Save = 1 };
 
 // Every key of the settings table, in table order. A row that fails does not
-// stop the rows after it.
-void PersistSettings(HWND dialog, PersistDirection direction);
+// stop the rows after it. False when a save could not write every key.
+bool PersistSettings(HWND dialog, PersistDirection direction);
+
+// Setting.ini beside the running executable, in the system's code page.
+std::string SettingsPath();
 
 // One control and one key. direction: 0 loads, anything else saves. size is
 // the buffer, terminator included, for a loaded text. False when the control

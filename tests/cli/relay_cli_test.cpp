@@ -128,6 +128,7 @@ TEST_P(RelayErrorTest, ExitsWithItsCodeAndOneLineNamingTheCause) {
 const char kBlankTarget[] = "Please input target IP or domain first!";
 const char kPortTaken[] =
     "Listen failed, Maybe the local port you specified is taken, please try another port!";
+const char kBadTargetPort[] = "Please input a target port from 1 to 65535!";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RelayErrorTest,
@@ -135,6 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"ListenNotANumber", {"--listen", "abc"}, "", 2, "--listen"},
         ErrorCase{"ListenAbovePortRange", {"--listen", "65536"}, "", 2, "--listen"},
         ErrorCase{"NegativeTargetPort", {"--target-port", "-1"}, "", 2, "--target-port"},
+        ErrorCase{"TargetPortZero", {"--target-port", "0"}, "", 2, "--target-port"},
         ErrorCase{"NegativeLimit", {"--limit", "-1"}, "", 2, "--limit"},
         ErrorCase{"NonNumericLimit", {"--limit", "many"}, "", 2, "--limit"},
         ErrorCase{"UnknownMode", {"--encode", "both"}, "", 2, "--encode"},
@@ -162,7 +164,24 @@ INSTANTIATE_TEST_SUITE_P(
                   "[Vorlane]\r\nDestAddr=\r\n",
                   1,
                   kBlankTarget},
-        ErrorCase{"PortTaken", {"--listen", "{taken}"}, "", 1, kPortTaken}),
+        ErrorCase{"PortTaken", {"--listen", "{taken}"}, "", 1, kPortTaken},
+        // A file's ports are read as the window reads its fields, so the
+        // engine's own range check refuses them, as the window's Start does.
+        ErrorCase{"LocalPortAboveRangeInConfig",
+                  {"--config", "{config}"},
+                  "[Vorlane]\r\nLocalListenPort=70000\r\n",
+                  1,
+                  "Please input a local port from 0 to 65535!"},
+        ErrorCase{"TargetPortAboveRangeInConfig",
+                  {"--config", "{config}", "--listen", "0"},
+                  "[Vorlane]\r\nDestPort=70000\r\n",
+                  1,
+                  kBadTargetPort},
+        ErrorCase{"EmptyTargetPortInConfig",
+                  {"--config", "{config}", "--listen", "0"},
+                  "[Vorlane]\r\nDestPort=\r\n",
+                  1,
+                  kBadTargetPort}),
     [](const testing::TestParamInfo<ErrorCase>& info) { return info.param.name; });
 
 TEST(RelayHelpTest, PrintsUsageAndExitsZero) {

@@ -14,6 +14,7 @@
 #include "loopback_server.h"
 #include "platform/net.h"
 #include "recording_display.h"
+#include "relay/byte_map.h"
 #include "relay/relay_engine.h"
 #include "test_socket.h"
 
@@ -37,22 +38,45 @@ inline int OpenDescriptorCount() {
 #endif
 }
 
+// Bytes as the byte map puts them on the wire.
+inline std::string Mapped(std::string bytes) {
+    EncodePacket(bytes.data(), static_cast<int>(bytes.size()));
+    return bytes;
+}
+
 class RelayFixture : public testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(net::StartSockets()); }
 
     void TearDown() override {
         engine->StopListening();
+        if (farEngine) {
+            farEngine->StopListening();
+        }
         echo.Stop();
-        // Dropping an engine whose threads still run would crash every later
-        // test; leak it instead and let this test fail.
-        if (!engine->WaitForWorkers(kPatienceMs)) {
-            ADD_FAILURE() << "relay threads still running";
-            static_cast<void>(engine.release());
+        if (!Finish(engine) || !Finish(farEngine)) {
             return;
         }
-        engine.reset();
         EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore) << "a socket was left open";
+    }
+
+    // Drops an engine once its threads have ended. One whose threads still
+    // run would crash every later test: it is leaked instead, and the test fails.
+    static bool Finish(std::unique_ptr<RelayEngine>& relay) {
+        if (relay && !relay->WaitForWorkers(kPatienceMs)) {
+            ADD_FAILURE() << "relay threads still running";
+            static_cast<void>(relay.release());
+            return false;
+        }
+        relay.reset();
+        return true;
+    }
+
+    // A second relay in front of which the first can be chained; it is
+    // stopped and checked at the end like the first.
+    void StartFarRelay(const StartRequest& request) {
+        farEngine = std::make_unique<RelayEngine>(farDisplay);
+        ASSERT_TRUE(farEngine->StartListening(request));
     }
 
     static StartRequest RequestTo(int targetPort) {
@@ -89,6 +113,8 @@ class RelayFixture : public testing::Test {
     RecordingDisplay display;
     EchoServer echo;
     std::unique_ptr<RelayEngine> engine = std::make_unique<RelayEngine>(display);
+    RecordingDisplay farDisplay;
+    std::unique_ptr<RelayEngine> farEngine;
 };
 
 }  // namespace testing_support

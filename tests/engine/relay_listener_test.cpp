@@ -1,11 +1,14 @@
 // Start, Stop, admission and refusal of clients.
 #ifndef _WIN32
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #endif
 
+#include <string>
 #include <vector>
 
 #include "relay_fixture.h"
@@ -26,24 +29,20 @@ class RelayListener : public RelayFixture {
         EXPECT_TRUE(sawEnd);
     }
 
-    void ExpectRefused() {
+    // A client that receives the refusal, as the wire carries it, then the end.
+    void ExpectRefused(const std::string& refusal = kRefusal) {
         TestSocket client = Connect();
         ASSERT_TRUE(client.IsValid());
         bool sawEnd = false;
-        EXPECT_EQ(client.ReadToEnd(&sawEnd), kRefusal);
+        EXPECT_EQ(client.ReadToEnd(&sawEnd), refusal);
         EXPECT_TRUE(sawEnd);
     }
 };
 
-TEST_F(RelayListener, StartShowsThePortAsGivenAndSwapsTheCommands) {
-    // The low 16 bits are listened on; the status shows the number as typed.
-    const int port = UnusedPort();
-    StartRequest request = RequestTo(echo.Port());
-    request.localPort = 65536 + port;
-    Start(request);
-    EXPECT_EQ(engine->ListeningPort(), port);
+TEST_F(RelayListener, StartOnPortZeroShowsTheBoundPortAndSwapsTheCommands) {
+    Start(RequestTo(echo.Port()));  // local port 0: the system picks one
     EXPECT_EQ(display.StatusTexts().back(),
-              "Listening on port " + std::to_string(65536 + port) + "...");
+              "Listening on port " + std::to_string(engine->ListeningPort()) + "...");
     const std::vector<RecordingDisplay::Enable> enables = display.Enables();
     ASSERT_EQ(enables.size(), 2u);
     EXPECT_EQ(enables[0].command, RelayCommand::Start);
@@ -51,17 +50,47 @@ TEST_F(RelayListener, StartShowsThePortAsGivenAndSwapsTheCommands) {
     EXPECT_EQ(enables[1].command, RelayCommand::Stop);
     EXPECT_TRUE(enables[1].enabled);
     EXPECT_TRUE(display.Messages().empty());
+    TestSocket client = Connect();
+    ExpectEcho(client, "on the bound port");
 }
 
-TEST_F(RelayListener, BlankTargetIsRefusedBeforeAnySocketIsOpened) {
-    StartRequest request = RequestTo(echo.Port());
-    request.targetText = " \t \r\n";
-    EXPECT_FALSE(engine->StartListening(request));
-    EXPECT_EQ(display.Messages(),
-              std::vector<std::string>{"Please input target IP or domain first!"});
-    EXPECT_FALSE(engine->IsListening());
-    EXPECT_TRUE(display.Enables().empty());
-    EXPECT_TRUE(display.StatusTexts().empty());
+TEST_F(RelayListener, RefusedStartShowsWhyAndOpensNothing) {
+    const char* const noTarget = "Please input target IP or domain first!";
+    const char* const badTargetPort = "Please input a target port from 1 to 65535!";
+    const char* const badLocalPort = "Please input a local port from 0 to 65535!";
+    struct Case {
+        const char* target;
+        int targetPort;
+        int localPort;
+        const char* message;
+    };
+    const Case cases[] = {
+        {" \t \r\n", 1988, 0, noTarget},
+        {"", 70000, 70000, noTarget},  // the target text is looked at first
+        {"127.0.0.1", 0, 0, badTargetPort},
+        {"127.0.0.1", 65536 + 1988, 0, badTargetPort},  // would reach 1988
+        {"127.0.0.1", -1, 0, badTargetPort},
+        {"127.0.0.1", 1988, 65536, badLocalPort},  // would listen on a port the system picks
+        {"127.0.0.1", 1988, 70000, badLocalPort},
+        {"127.0.0.1", 1988, -1, badLocalPort},
+        {"127.0.0.1", 0, 70000, badTargetPort},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.target) + " " + std::to_string(c.targetPort) + " " +
+                     std::to_string(c.localPort));
+        RecordingDisplay refusedDisplay;
+        RelayEngine refused(refusedDisplay);
+        StartRequest request = RequestTo(c.targetPort);
+        request.targetText = c.target;
+        request.localPort = c.localPort;
+        EXPECT_FALSE(refused.StartListening(request));
+        EXPECT_EQ(refusedDisplay.Messages(), std::vector<std::string>{c.message});
+        EXPECT_FALSE(refused.IsListening());
+        EXPECT_TRUE(refusedDisplay.Enables().empty());
+        EXPECT_TRUE(refusedDisplay.StatusTexts().empty());
+        refused.StopListening();  // so a wrongly started run ends before the engine does
+        ASSERT_TRUE(refused.WaitForWorkers(kPatienceMs));
+    }
 }
 
 TEST_F(RelayListener, PortInUseIsReportedAndStartStaysAvailable) {
@@ -76,14 +105,41 @@ TEST_F(RelayListener, PortInUseIsReportedAndStartStaysAvailable) {
     EXPECT_TRUE(display.Enables().empty());
 }
 
-TEST_F(RelayListener, ClientOverTheLimitGetsTheRefusalTextThenTheEnd) {
-    StartRequest request = RequestTo(echo.Port());
-    request.connectionLimit = 0;
-    Start(request);
-    ExpectRefused();
-    ExpectRefused();
+TEST_F(RelayListener, RefusalTextGoesOutMappedOnlyTowardsAFarRelay) {
+    struct Case {
+        bool encodeClient, encodeServer;
+        std::string onTheWire;
+    };
+    // In Server mode the client is a Client-mode relay, which maps the text back.
+    const Case cases[] = {
+        {false, false, kRefusal}, {true, false, kRefusal}, {false, true, Mapped(kRefusal)}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.encodeClient ? "Client mode" : c.encodeServer ? "Server mode" : "None");
+        StartRequest request = RequestTo(echo.Port());
+        request.connectionLimit = 0;
+        request.encodeClient = c.encodeClient;
+        request.encodeServer = c.encodeServer;
+        Start(request);
+        ExpectRefused(c.onTheWire);
+        engine->StopListening();
+        ASSERT_TRUE(WaitFor([&] { return !engine->IsListening(); }));
+    }
     EXPECT_EQ(echo.AcceptedCount(), 0);
     EXPECT_TRUE(display.Messages().empty());
+}
+
+TEST_F(RelayListener, FarRelayOverItsLimitRefusesInPlainTextThroughTheChain) {
+    // client -> near (Client mode) -> far (Server mode, limit 0)
+    StartRequest farRequest = RequestTo(echo.Port());
+    farRequest.encodeServer = true;
+    farRequest.connectionLimit = 0;
+    StartFarRelay(farRequest);
+    StartRequest nearRequest = RequestTo(farEngine->ListeningPort());
+    nearRequest.encodeClient = true;
+    Start(nearRequest);
+    ExpectRefused(kRefusal);
+    EXPECT_TRUE(CountReaches(0));
+    EXPECT_EQ(echo.AcceptedCount(), 0);
 }
 
 TEST_F(RelayListener, LimitCountsPumpThreadsSoTenServesFive) {
@@ -183,6 +239,41 @@ TEST_F(RelayListener, ClientOutsideTheAllowedRangesIsClosedSilently) {
 }
 
 #ifndef _WIN32
+// The descriptor of this process that listens on the port, or -1.
+int ListenerOnPort(int port) {
+    for (int fd = 0; fd < 4096; ++fd) {
+        int listening = 0;
+        socklen_t length = sizeof listening;
+        sockaddr_in address{};
+        socklen_t addressLength = sizeof address;
+        if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) == 0 && listening &&
+            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &addressLength) == 0 &&
+            address.sin_family == AF_INET && ntohs(address.sin_port) == port) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+TEST_F(RelayListener, ListenerFailingUnderTheRunLeavesTheCommandsIdle) {
+    Start(RequestTo(echo.Port()));
+    const int listener = ListenerOnPort(engine->ListeningPort());
+    ASSERT_GE(listener, 0);
+    // The socket stops listening while the engine still holds it: its accept
+    // then fails as on a closed listener, with no Stop pressed.
+    ASSERT_EQ(shutdown(listener, SHUT_RDWR), 0);
+
+    ASSERT_TRUE(WaitFor([&] { return !engine->IsListening(); }));
+    EXPECT_EQ(display.StatusTexts().back(), "listening stopped!");
+    EXPECT_TRUE(display.CommandEnabled(RelayCommand::Start));
+    EXPECT_FALSE(display.CommandEnabled(RelayCommand::Stop));
+    EXPECT_TRUE(display.Messages().empty());
+
+    Start(RequestTo(echo.Port()));
+    TestSocket client = Connect();
+    ExpectEcho(client, "next run");
+}
+
 TEST_F(RelayListener, AcceptErrorIsShownAndAcceptingGoesOn) {
     Start(RequestTo(echo.Port()));
     TestSocket client(net::CreateTcpSocket());

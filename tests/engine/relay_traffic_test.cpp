@@ -2,7 +2,6 @@
 #include <random>
 #include <thread>
 
-#include "relay/byte_map.h"
 #include "relay_fixture.h"
 
 namespace testing_support {
@@ -14,11 +13,6 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
     for (char& c : bytes) {
         c = static_cast<char>(random() & 0xFF);
     }
-    return bytes;
-}
-
-std::string Mapped(std::string bytes) {
-    EncodePacket(bytes.data(), static_cast<int>(bytes.size()));
     return bytes;
 }
 
@@ -120,11 +114,9 @@ TEST_F(RelayTraffic, HalfClosedClientStillGetsTheWholeAnswer) {
 
 TEST_F(RelayTraffic, ClientModeIntoServerModeCarriesMappedBytesBetweenThem) {
     // client -> near (Client mode) -> far (Server mode) -> echo
-    RecordingDisplay farDisplay;
-    auto farEngine = std::make_unique<RelayEngine>(farDisplay);
     StartRequest farRequest = RequestTo(echo.Port());
     farRequest.encodeServer = true;
-    ASSERT_TRUE(farEngine->StartListening(farRequest));
+    StartFarRelay(farRequest);
     StartRequest nearRequest = RequestTo(farEngine->ListeningPort());
     nearRequest.encodeClient = true;
     Start(nearRequest);
@@ -135,12 +127,7 @@ TEST_F(RelayTraffic, ClientModeIntoServerModeCarriesMappedBytesBetweenThem) {
         ExpectEcho(client, text);
         EXPECT_EQ(echo.Received(), text);  // plain at the far end
     }
-    farEngine->StopListening();
     EXPECT_TRUE(CountReaches(0));
-    if (!farEngine->WaitForWorkers(kPatienceMs)) {
-        ADD_FAILURE() << "far relay threads still running";
-        static_cast<void>(farEngine.release());  // leaked on purpose, see the fixture
-    }
 }
 
 TEST_F(RelayTraffic, OneMappingRelayHandsItsTargetMappedBytesInEitherMode) {

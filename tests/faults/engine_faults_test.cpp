@@ -1,11 +1,13 @@
 // The engine against targets and clients that misbehave, over real loopback
-// sockets: resets in the middle of a stream, a target that never accepts, a
-// target that hangs up after its greeting, and Stop and Start in a loop while
-// connections run.
+// sockets: resets in the middle of a stream, a client that goes away while
+// the target streams, a target that never accepts, a target that hangs up
+// after its greeting, and Stop and Start in a loop while connections run.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +46,15 @@ bool RelayEndsStream(int fd, int timeoutMs) {
     ::shutdown(fd, SHUT_RDWR);
     sender.join();
     return got == 0 || (error != EAGAIN && error != EWOULDBLOCK);
+}
+
+// A target that sends until its connection fails, bounded in time.
+void StreamForever(loopback::Socket& connection) {
+    const std::vector<char> chunk(16384, 's');
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < deadline &&
+           loopback::SendAll(connection.fd(), chunk.data(), chunk.size())) {
+    }
 }
 
 // A target whose accept queue is full: a connect to it stays unanswered.
@@ -112,24 +123,53 @@ TEST_F(EngineFaultTest, TargetResetMidStreamEndsOnlyThatConnection) {
     EXPECT_TRUE(EchoRoundTrip(next.fd(), 1 << 20, 1));
 }
 
-TEST_F(EngineFaultTest, ClientResetMidStreamEndsItsTargetConnection) {
-    ScriptedTarget target(
-        [](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); });
-    ASSERT_TRUE(Start(target.port()));
-    {
-        loopback::Socket client = loopback::Connect(port());
-        ASSERT_TRUE(EchoRoundTrip(client.fd(), 256u << 10, 2));
-        std::vector<char> inFlight(256u << 10, 'y');
-        loopback::SetNonBlocking(client.fd(), true);
-        ::send(client.fd(), inFlight.data(), inFlight.size(), MSG_NOSIGNAL);
-        loopback::SetAbortiveClose(client.fd());
-    }
-    EXPECT_TRUE(WaitUntil([&] { return target.finished() == 1; }))
-        << "the target connection outlived its client";
-    WaitForCount(0);
+TEST_F(EngineFaultTest, ClientGoneMidStreamEndsItsTargetConnection) {
+    struct Case {
+        const char* name;
+        void (*target)(loopback::Socket& connection);  // the first connection's; later ones echo
+        std::function<void(int fd)> leave;  // the client's last acts before its socket closes
+    };
+    const Case cases[] = {
+        {"reset while sending", ScriptedTarget::Echo,
+         [](int fd) {
+             ASSERT_TRUE(EchoRoundTrip(fd, 256u << 10, 2));
+             std::vector<char> inFlight(256u << 10, 'y');
+             loopback::SetNonBlocking(fd, true);
+             ::send(fd, inFlight.data(), inFlight.size(), MSG_NOSIGNAL);
+             loopback::SetAbortiveClose(fd);
+         }},
+        // The client's end only half-closes the target connection; the relay
+        // learns that the client is gone when a send to it fails.
+        {"half-closed, then gone while the target streams", StreamForever,
+         [this](int fd) {
+             char streamed[4096];
+             loopback::SetReceiveTimeout(fd, 10000);
+             ASSERT_TRUE(loopback::ReceiveExactly(fd, streamed, sizeof streamed));
+             ::shutdown(fd, SHUT_WR);
+             WaitForCount(1);  // the client-side pump has passed the end on
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedTarget target([&](loopback::Socket& connection, int index) {
+            (index == 0 ? c.target : ScriptedTarget::Echo)(connection);
+        });
+        ASSERT_TRUE(Start(target.port()));
+        {
+            loopback::Socket client = loopback::Connect(port());
+            c.leave(client.fd());
+        }
+        EXPECT_TRUE(WaitUntil([&] { return target.finished() == 1; }))
+            << "the target connection outlived its client";
+        WaitForCount(0);
 
-    loopback::Socket next = loopback::Connect(port());
-    EXPECT_TRUE(EchoRoundTrip(next.fd(), 1 << 20, 3));
+        loopback::Socket next = loopback::Connect(port());
+        EXPECT_TRUE(EchoRoundTrip(next.fd(), 1 << 20, 3));
+        next.Close();
+        WaitForCount(0);
+        engine_.StopListening();
+        ASSERT_TRUE(WaitUntil([&] { return !engine_.IsListening(); }));
+    }
 }
 
 TEST_F(EngineFaultTest, TargetClosingRightAfterItsGreetingStillDeliversIt) {

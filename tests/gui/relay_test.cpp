@@ -17,6 +17,8 @@ namespace {
 const char kNoTarget[] = "Please input target IP or domain first!";
 const char kPortTaken[] =
     "Listen failed, Maybe the local port you specified is taken, please try another port!";
+const char kBadTargetPort[] = "Please input a target port from 1 to 65535!";
+const char kBadLocalPort[] = "Please input a local port from 0 to 65535!";
 
 bool Idle(HWND window) {
     return ToolbarButtonEnabled(window, ID_START) && !ToolbarButtonEnabled(window, ID_STOP);
@@ -127,13 +129,18 @@ TEST_F(ToolbarRuns, RefusedStartShowsWhyAndChangesNothing) {
     struct Case {
         const char* name;
         const char* target;
+        const char* targetPort;  // null: the echo server's
+        const char* localPort;   // null: a free port
         bool portHeld;
         const char* message;
     };
     const Case cases[] = {
-        {"empty target", "", false, kNoTarget},
-        {"blank target", " \t ", false, kNoTarget},
-        {"port taken", "127.0.0.1", true, kPortTaken},
+        {"empty target", "", nullptr, nullptr, false, kNoTarget},
+        {"blank target", " \t ", nullptr, nullptr, false, kNoTarget},
+        {"port taken", "127.0.0.1", nullptr, nullptr, true, kPortTaken},
+        {"target port 0", "127.0.0.1", "0", nullptr, false, kBadTargetPort},
+        {"target port past 65535", "127.0.0.1", "70000", nullptr, false, kBadTargetPort},
+        {"local port past 65535", "127.0.0.1", nullptr, "70000", false, kBadLocalPort},
     };
     for (const auto& c : cases) {
         const int port = FreeLoopbackPort();
@@ -143,6 +150,12 @@ TEST_F(ToolbarRuns, RefusedStartShowsWhyAndChangesNothing) {
             ASSERT_TRUE(holder->Listening());
         }
         PrepareRun(c.target, port);
+        if (c.targetPort != nullptr) {
+            SetControlText(Window(), IDC_TARGET_PORT, c.targetPort);
+        }
+        if (c.localPort != nullptr) {
+            SetControlText(Window(), IDC_LOCAL_PORT, c.localPort);
+        }
         const std::string statusBefore = StatusText(Window());
 
         PostCommand(Window(), ID_START);

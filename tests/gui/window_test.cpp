@@ -1,7 +1,10 @@
-// The main window driven from outside: defaults, settings load and save,
-// keys that must not close it, the encode boxes and Help.
+// The main window driven from outside: defaults, toolbar and layout, settings
+// load and save (and a file that cannot be written), keys that must not close
+// it, the encode boxes and Help.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -146,6 +149,41 @@ TEST_F(FirstStart, HelpShowsAOneLineNoteUntilDismissed) {
     EXPECT_TRUE(IsWindowVisible(Window()));
 }
 
+TEST_F(FirstStart, ToolbarHasATooltipPerButtonAndTheControlsSitBelowIt) {
+    EXPECT_EQ(3, ToolTipCount(Window()));  // none for the separator
+    const FieldText tips[] = {{ID_START, "Start"}, {ID_STOP, "Stop"}, {ID_HELP_SUPPORT, "Help"}};
+    for (const auto& [command, text] : tips) {
+        EXPECT_EQ(text, ToolTipText(Launch().Process().Handle(), Window(), command))
+            << "command " << command;
+    }
+
+    RECT client{};
+    GetClientRect(Window(), &client);
+    const RECT bar = RectInParent(Toolbar(Window()));
+    EXPECT_EQ(0, bar.left);
+    EXPECT_EQ(0, bar.top);
+    EXPECT_EQ(client.right, bar.right);
+    const RECT status = RectInParent(StatusBar(Window()));
+    EXPECT_EQ(client.bottom, status.bottom);
+    EXPECT_EQ(20, status.bottom - status.top);
+    int top = client.bottom;
+    int bottom = 0;
+    for (HWND child = GetWindow(Window(), GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        if (child != Toolbar(Window()) && child != StatusBar(Window())) {
+            const RECT rect = RectInParent(child);
+            top = std::min(top, static_cast<int>(rect.top));
+            bottom = std::max(bottom, static_cast<int>(rect.bottom));
+        }
+    }
+    // The template leaves 3 dialog units above its highest control and below
+    // its lowest. The same gap under the toolbar and above the status bar
+    // shows that the controls moved down by the toolbar's height and the
+    // window grew by as much (give or take the rounding of dialog units).
+    EXPECT_GT(top - bar.bottom, 0) << "a control lies under the toolbar";
+    EXPECT_NEAR(top - bar.bottom, status.top - bottom, 2);
+}
+
 // Last case of the group: every case before it left the settings at their defaults.
 TEST_F(FirstStart, CloseWritesTheDefaultFile) {
     EXPECT_EQ(std::nullopt, Launch().Folder().ReadIni()) << "written before closing";
@@ -205,6 +243,58 @@ TEST_F(PreparedSettings, CloseBoxSavesTheControlsAsTheyStand) {
     saved.minHideToTray = "0";
     EXPECT_EQ(saved.File(), Launch().Folder().ReadIni().value_or("<no file>"));
 }
+
+// ---- a settings file that cannot be written ---------------------------------
+
+enum class Unwritable { ReadOnlyFile, FolderInItsPlace };
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+class UnwritableSettings : public ::testing::TestWithParam<Unwritable> {};
+
+TEST_P(UnwritableSettings, CloseNamesTheFileInOneBoxAndEndsAllTheSame) {
+    SKIP_WITHOUT_VORLANE();
+    Session session(kDefaultIni);
+    HWND window = session.Window();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }));
+    SettleAfterStart(window);
+    if (GetParam() == Unwritable::FolderInItsPlace) {
+        session.Folder().PutFolderInPlaceOfIni();
+    } else if (!session.Folder().MakeIniReadOnly()) {
+        GTEST_SKIP() << "this user may write a read-only file";
+    }
+    SetControlText(window, IDC_LOCAL_PORT, "2345");  // a change that is lost
+
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    HWND box = session.Process().WaitForMessageBox();
+    ASSERT_NE(box, nullptr) << "the settings were lost without a word";
+    EXPECT_EQ("Vorlane", WindowText(box));
+    // The program names the file as its own path gives it; letter case aside,
+    // that is the folder's.
+    EXPECT_EQ(Lower("Cannot save settings to " + session.Folder().IniPath() + "!"),
+              Lower(MessageBoxText(box)));
+    DismissMessageBox(box);
+    // Eight keys failed, yet the one box was all: the program has ended.
+    EXPECT_TRUE(session.Process().WaitForExit())
+        << "still running, showing: "
+        << MessageBoxText(session.Process().WaitForMessageBox(milliseconds(0)));
+    if (GetParam() == Unwritable::ReadOnlyFile) {
+        EXPECT_EQ(kDefaultIni, session.Folder().ReadIni().value_or("<no file>"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, UnwritableSettings,
+                         ::testing::Values(Unwritable::ReadOnlyFile, Unwritable::FolderInItsPlace),
+                         [](const ::testing::TestParamInfo<Unwritable>& info) {
+                             return info.param == Unwritable::ReadOnlyFile ? "ReadOnlyFile"
+                                                                           : "FolderInItsPlace";
+                         });
 
 }  // namespace
 }  // namespace vorlane::gui

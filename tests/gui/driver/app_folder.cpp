@@ -87,7 +87,30 @@ std::optional<std::string> AppFolder::ReadIni() const {
 }
 
 void AppFolder::RemoveIni() const {
-    DeleteFileA(IniPath().c_str());
+    SetFileAttributesA(IniPath().c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!DeleteFileA(IniPath().c_str())) {
+        RemoveDirectoryA(IniPath().c_str());
+    }
+}
+
+bool AppFolder::MakeIniReadOnly() const {
+    if (!SetFileAttributesA(IniPath().c_str(), FILE_ATTRIBUTE_READONLY)) {
+        return false;
+    }
+    HANDLE file = CreateFileA(IniPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    CloseHandle(file);
+    return false;
+}
+
+void AppFolder::PutFolderInPlaceOfIni() const {
+    RemoveIni();
+    if (!CreateDirectoryA(IniPath().c_str(), nullptr)) {
+        throw std::runtime_error("cannot create the folder " + IniPath());
+    }
 }
 
 }  // namespace vorlane::gui

@@ -23,7 +23,15 @@ class AppFolder {
     void WriteIni(const std::string& bytes) const;
     // The file's exact bytes, or nothing when it does not exist.
     std::optional<std::string> ReadIni() const;
+    // Removes the file, read-only or not, or a folder in its place.
     void RemoveIni() const;
+
+    // Ways to make Setting.ini unwritable. A read-only file may still be
+    // written by a user with full rights (root under Wine): the result says
+    // whether a write now fails for this user. A folder of that name cannot be
+    // written by anyone.
+    bool MakeIniReadOnly() const;
+    void PutFolderInPlaceOfIni() const;
 
   private:
     std::string dir_;

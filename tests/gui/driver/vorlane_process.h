@@ -21,6 +21,7 @@ class VorlaneProcess {
     VorlaneProcess& operator=(const VorlaneProcess&) = delete;
 
     DWORD Pid() const { return info_.dwProcessId; }
+    HANDLE Handle() const { return info_.hProcess; }
     bool Running() const;
     bool WaitForExit(milliseconds limit = kWaitLimit) const;
     void Kill();

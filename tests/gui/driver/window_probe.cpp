@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <cstddef>
 #include <vector>
 
 namespace vorlane::gui {
@@ -71,6 +72,68 @@ bool ToolbarButtonEnabled(HWND dialog, int command) {
 
 std::string StatusText(HWND dialog) {
     return ControlText(dialog, kStatusBarId);
+}
+
+HWND Toolbar(HWND dialog) {
+    return GetDlgItem(dialog, kToolbarId);
+}
+
+HWND StatusBar(HWND dialog) {
+    return GetDlgItem(dialog, kStatusBarId);
+}
+
+RECT RectInParent(HWND child) {
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+namespace {
+
+HWND ToolTipsOf(HWND dialog) {
+    // The toolbar answers with the handle as an integer.
+    const LRESULT tips = SendWithin(Toolbar(dialog), TB_GETTOOLTIPS, 0, 0);
+    return reinterpret_cast<HWND>(tips);  // NOLINT(performance-no-int-to-ptr)
+}
+
+// A tool's record followed by room for its text, as laid out in the program.
+struct RemoteToolText {
+    TOOLINFOA info;
+    char text[256];
+};
+
+}  // namespace
+
+int ToolTipCount(HWND dialog) {
+    HWND tips = ToolTipsOf(dialog);
+    return tips ? static_cast<int>(SendWithin(tips, TTM_GETTOOLCOUNT, 0, 0)) : 0;
+}
+
+std::string ToolTipText(HANDLE process, HWND dialog, int command) {
+    HWND tips = ToolTipsOf(dialog);
+    void* remote = tips ? VirtualAllocEx(process, nullptr, sizeof(RemoteToolText),
+                                         MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)
+                        : nullptr;
+    if (remote == nullptr) {
+        return {};
+    }
+    char* remoteText = static_cast<char*>(remote) + offsetof(RemoteToolText, text);
+    RemoteToolText local{};
+    local.info.cbSize = sizeof local.info;
+    local.info.hwnd = Toolbar(dialog);
+    local.info.uId = static_cast<UINT_PTR>(command);
+    local.info.lpszText = remoteText;
+    std::string text;
+    if (WriteProcessMemory(process, remote, &local, sizeof local, nullptr)) {
+        SendWithin(tips, TTM_GETTEXTA, sizeof local.text, reinterpret_cast<LPARAM>(remote));
+        char read[sizeof local.text] = {};
+        if (ReadProcessMemory(process, remoteText, read, sizeof read - 1, nullptr)) {
+            text = read;
+        }
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    return text;
 }
 
 std::string MessageBoxText(HWND box) {

@@ -33,6 +33,18 @@ bool ToolbarButtonEnabled(HWND dialog, int command);
 // Pane 0 of the status bar.
 std::string StatusText(HWND dialog);
 
+HWND Toolbar(HWND dialog);
+HWND StatusBar(HWND dialog);
+// A child window's rectangle in its parent's client coordinates.
+RECT RectInParent(HWND child);
+
+// The tools of the toolbar's tooltip control.
+int ToolTipCount(HWND dialog);
+// The tooltip text of one toolbar command, empty when it has none. The text
+// is read into memory lent in the program's own process, since the tooltip
+// control writes through a pointer that must be valid there.
+std::string ToolTipText(HANDLE process, HWND dialog, int command);
+
 std::string MessageBoxText(HWND box);
 void DismissMessageBox(HWND box);
 
