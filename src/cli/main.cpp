@@ -1,5 +1,5 @@
 // vorlane-relay: the relay engine without a window.
-// Exit codes: 0 after a stop request (or --help), 1 when listening cannot
+// Exit codes: 0 after a stop request (or --help, --version), 1 when listening cannot
 // start, 2 for a malformed option or config file.
 #include <chrono>
 #include <cstdio>

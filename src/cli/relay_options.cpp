@@ -6,6 +6,7 @@
 
 #include "cli/ipv4_text.h"
 #include "cli/number_text.h"
+#include "vorlane_version.h"
 
 namespace {
 
@@ -138,12 +139,18 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
                    "admit only clients in this range (repeatable); others are closed at once")
         ->option_text("CIDR")
         ->take_all();
+    app.set_version_flag("-V,--version", "vorlane-relay " VORLANE_VERSION_TEXT,
+                         "print the version and exit");
 
     try {
         app.parse(argc, argv);
         return {CheckValues(raw), 0};
     } catch (const CLI::CallForHelp&) {
         std::fputs(app.help().c_str(), stdout);
+        std::fflush(stdout);
+        return {std::nullopt, 0};
+    } catch (const CLI::CallForVersion& version) {
+        std::printf("%s\n", version.what());
         std::fflush(stdout);
         return {std::nullopt, 0};
     } catch (const CLI::ParseError& error) {

@@ -25,7 +25,7 @@ struct RelayOptions {
     std::optional<std::vector<AllowRange>> allowFrom;  // set once --allow is given
 };
 
-// Either options to run with, or an exit code: 0 after --help, 2 after a
+// Either options to run with, or an exit code: 0 after --help or --version, 2 after a
 // malformed option, whose one-line error is already on stderr.
 struct ParsedCommandLine {
     std::optional<RelayOptions> options;

@@ -11,6 +11,7 @@
 #include "loopback_server.h"
 #include "relay_process.h"
 #include "test_socket.h"
+#include "vorlane_version.h"
 
 namespace {
 
@@ -190,6 +191,14 @@ TEST(RelayHelpTest, PrintsUsageAndExitsZero) {
     for (const char* option : {"--config", "--listen", "--target", "--target-port", "--limit",
                                "--encode", "--buffer", "--stats", "--bind", "--allow"}) {
         EXPECT_NE(relay.Stdout().find(option), std::string::npos) << option;
+    }
+}
+
+TEST(RelayHelpTest, VersionOptionsPrintTheProjectVersionAndExitZero) {
+    for (const char* option : {"--version", "-V"}) {
+        RelayProcess relay({option});
+        EXPECT_EQ(relay.WaitForExit(kPatienceMs), 0) << option;
+        EXPECT_EQ(relay.Stdout(), "vorlane-relay " VORLANE_VERSION_TEXT "\n") << option;
     }
 }
 

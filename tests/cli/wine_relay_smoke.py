@@ -2,39 +2,17 @@
 """The Windows relay under Wine: it relays one connection to a loopback echo
 server, and a second relay on the same port exits 1 with the taken-port text.
 Usage: wine_relay_smoke.py WINE_RUN STATE_DIR RELAY_EXE"""
+import os
 import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from loopback import EchoServer, free_port  # noqa: E402
+
 TAKEN = "Listen failed, Maybe the local port you specified is taken, please try another port!"
-
-
-def echo_server():
-    listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(4)
-
-    def serve():
-        while True:
-            try:
-                connection, _ = listener.accept()
-            except OSError:
-                return
-            with connection:
-                while data := connection.recv(4096):
-                    connection.sendall(data)
-
-    threading.Thread(target=serve, daemon=True).start()
-    return listener
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 def wait_for_text(path, text, process, seconds):
@@ -51,10 +29,10 @@ def wait_for_text(path, text, process, seconds):
 
 def main():
     wine_run, state, relay = sys.argv[1:4]
-    echo = echo_server()
+    echo = EchoServer()
     port = free_port()
     command = [wine_run, state, relay, "--listen", str(port), "--target-port",
-               str(echo.getsockname()[1])]
+               str(echo.port)]
     with tempfile.NamedTemporaryFile() as out:
         first = subprocess.Popen(command, stdout=out, stderr=subprocess.STDOUT)
         try:
@@ -74,6 +52,7 @@ def main():
         finally:
             first.kill()
             first.wait(timeout=30)
+            echo.close()
     print("relayed under Wine; a taken port exits 1")
 
 

@@ -28,6 +28,8 @@ import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+from loopback import EchoServer, free_port  # noqa: E402
 WINE_PREFIX_SH = os.path.join(HERE, "..", "..", "cmake", "wine-prefix.sh")
 WINE_ARCH_SH = os.path.join(HERE, "..", "..", "cmake", "wine-arch.sh")
 # Wine passes the wineserver's EMFILE on as a status that Winsock has no
@@ -77,46 +79,6 @@ def stop(process):
             process.wait(timeout=5)
         except subprocess.TimeoutExpired:
             pass
-
-
-class EchoServer:
-    def __init__(self):
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(16)
-        self.listener.settimeout(0.2)
-        self.port = self.listener.getsockname()[1]
-        self.running = True
-        self.thread = threading.Thread(target=self.serve, daemon=True)
-        self.thread.start()
-
-    def serve(self):
-        while self.running:
-            try:
-                connection, _ = self.listener.accept()
-            except OSError:
-                continue
-            threading.Thread(target=self.echo, args=(connection,), daemon=True).start()
-
-    def echo(self, connection):
-        connection.settimeout(60)
-        with connection:
-            try:
-                while self.running and (data := connection.recv(4096)):
-                    connection.sendall(data)
-            except OSError:
-                pass
-
-    def close(self):
-        self.running = False
-        self.thread.join(timeout=5)
-        self.listener.close()
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 def receive(client, count, limit=10):
