@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 #include <variant>
 
@@ -13,6 +14,7 @@
 #include "cli/stats_line.h"
 #include "cli/stop_signal.h"
 #include "platform/net.h"
+#include "relay/event/event_engine.h"
 #include "relay/relay_engine.h"
 
 namespace {
@@ -22,7 +24,7 @@ constexpr auto kStatsInterval = std::chrono::seconds(1);
 constexpr int kStopTimeoutMs = 5000;
 
 // Until a stop is requested; with --stats, one line a second.
-void RunUntilStopped(RelayEngine& engine, ConsoleDisplay& display, bool stats) {
+void RunUntilStopped(RelayControl& engine, ConsoleDisplay& display, bool stats) {
     auto nextTick = std::chrono::steady_clock::now() + kStatsInterval;
     while (!StopRequested()) {
         std::this_thread::sleep_for(kPollInterval);
@@ -37,8 +39,9 @@ void RunUntilStopped(RelayEngine& engine, ConsoleDisplay& display, bool stats) {
     }
 }
 
-// Ends the process without running destructors: open connections keep their
-// pump threads, and none of them may touch the engine after it is gone.
+// Ends the process without running destructors: the threaded engine's open
+// connections keep their pump threads, and none of them may touch the engine
+// after it is gone.
 [[noreturn]] void ExitNow(int code) {
     std::fflush(stdout);
     std::fflush(stderr);
@@ -65,19 +68,29 @@ int main(int argc, char** argv) {
 
     InstallStopHandlers();
     ConsoleDisplay display;
-    RelayEngine engine(display);
-    engine.SetHidden(true);  // nothing draws totals; the pumps may skip the display
-    if (!engine.StartListening(std::get<StartRequest>(built))) {
+    std::unique_ptr<RelayControl> engine;
+    if (options.engine == EngineChoice::Events) {
+        engine = std::make_unique<EventRelayEngine>(display);
+    } else {
+        engine = std::make_unique<RelayEngine>(display);
+    }
+    engine->SetHidden(true);  // nothing draws totals; the engine may skip the display
+    if (!engine->StartListening(std::get<StartRequest>(built))) {
         return 1;
     }
 
-    RunUntilStopped(engine, display, options.stats);
+    RunUntilStopped(*engine, display, options.stats);
 
     const int endedRuns = display.EndedRuns();
-    engine.StopListening();
+    engine->StopListening();
     if (!display.WaitForRunEnd(endedRuns, kStopTimeoutMs)) {
         PrintUsageError("listening did not stop in time");
         ExitNow(1);
     }
-    ExitNow(0);
+    if (options.engine == EngineChoice::Threads) {
+        ExitNow(0);
+    }
+    // The event engine closes its connections and joins its threads.
+    engine.reset();
+    return 0;
 }

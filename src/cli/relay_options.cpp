@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "cli/ipv4_text.h"
+#include "cli/address_text.h"
 #include "cli/number_text.h"
 #include "vorlane_version.h"
 
@@ -13,6 +13,7 @@ namespace {
 constexpr std::int64_t kMaxPort = 65535;
 constexpr std::int64_t kMaxLimit = 2147483647;
 constexpr std::int64_t kMaxChunkSize = 1048576;
+constexpr std::int64_t kMaxTimeoutSeconds = 86400 * 365;
 
 // The raw texts, checked after CLI11 has sorted them out.
 struct RawOptions {
@@ -26,6 +27,9 @@ struct RawOptions {
     bool stats = false;
     std::optional<std::string> bind;
     std::vector<std::string> allow;
+    std::optional<std::string> engine;
+    std::optional<std::string> connectTimeout;
+    std::optional<std::string> idleTimeout;
 };
 
 class BadValue {
@@ -60,6 +64,21 @@ EncodeChoice CheckEncode(const std::string& text) {
     throw BadValue("--encode", text, "one of none, client, server");
 }
 
+EngineChoice CheckEngine(const std::string& text) {
+    if (text == "events") {
+        return EngineChoice::Events;
+    }
+    if (text == "threads") {
+        return EngineChoice::Threads;
+    }
+    throw BadValue("--engine", text, "one of events, threads");
+}
+
+std::chrono::milliseconds CheckSeconds(const std::string& option, const std::string& text) {
+    return std::chrono::seconds(
+        CheckNumber(option, text, 0, kMaxTimeoutSeconds, "a number of seconds, 0 or more"));
+}
+
 RelayOptions CheckValues(const RawOptions& raw) {
     RelayOptions options;
     options.configPath = raw.configPath;
@@ -84,21 +103,33 @@ RelayOptions CheckValues(const RawOptions& raw) {
         options.chunkSize = static_cast<std::size_t>(CheckNumber(
             "--buffer", *raw.buffer, 1, kMaxChunkSize, "a size from 1 to 1048576 bytes"));
     }
+    if (raw.engine) {
+        options.engine = CheckEngine(*raw.engine);
+    }
     if (raw.bind) {
-        options.bindAddr = ParseDottedAddress(*raw.bind);
-        if (!options.bindAddr) {
-            throw BadValue("--bind", *raw.bind, "a dotted IPv4 address");
+        options.bindAddress = net::IpAddress::Parse(*raw.bind);
+        if (!options.bindAddress) {
+            throw BadValue("--bind", *raw.bind, "an IPv4 or IPv6 address");
+        }
+        if (options.engine == EngineChoice::Threads && !options.bindAddress->IsV4()) {
+            throw BadValue("--bind", *raw.bind, "an IPv4 address (the threads engine has no IPv6)");
         }
     }
     if (!raw.allow.empty()) {
         options.allowFrom.emplace();
         for (const std::string& text : raw.allow) {
-            const auto range = ParseAllowRange(text);
+            const auto range = net::IpRange::Parse(text);
             if (!range) {
-                throw BadValue("--allow", text, "an IPv4 range such as 10.0.0.0/8 or 10.1.2.3");
+                throw BadValue("--allow", text, "a range such as 10.0.0.0/8, 10.1.2.3 or fd00::/8");
             }
             options.allowFrom->push_back(*range);
         }
+    }
+    if (raw.connectTimeout) {
+        options.connectTimeout = CheckSeconds("--connect-timeout", *raw.connectTimeout);
+    }
+    if (raw.idleTimeout) {
+        options.idleTimeout = CheckSeconds("--idle-timeout", *raw.idleTimeout);
     }
     return options;
 }
@@ -120,7 +151,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
                    "settings file with a [Vorlane] section; the command line overrides it")
         ->option_text("FILE");
     app.add_option("--listen", raw.listenPort, "local port (default 1987)")->option_text("PORT");
-    app.add_option("--target", raw.target, "target IPv4 address or host name (default 127.0.0.1)")
+    app.add_option("--target", raw.target,
+                   "target address (IPv4; IPv6 with events) or host name (default 127.0.0.1)")
         ->option_text("HOST");
     app.add_option("--target-port", raw.targetPort, "target port (default 1988)")
         ->option_text("PORT");
@@ -130,15 +162,29 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
                    "map bytes both ways: client for the relay beside the clients, server for "
                    "the one beside the real server (default none)")
         ->option_text("none|client|server");
-    app.add_option("--buffer", raw.buffer, "bytes per receive, 1 to 1048576 (default 2048)")
+    app.add_option("--buffer", raw.buffer,
+                   "bytes per receive, 1 to 1048576 (default 65536 with events, 2048 with threads)")
         ->option_text("BYTES");
     app.add_flag("--stats", raw.stats, "print totals, speeds and connections once a second");
-    app.add_option("--bind", raw.bind, "listen on this local IPv4 address only (default all)")
+    app.add_option("--bind", raw.bind,
+                   "listen on this local IPv4 or IPv6 address only (default all, both families)")
         ->option_text("ADDRESS");
     app.add_option("--allow", raw.allow,
                    "admit only clients in this range (repeatable); others are closed at once")
         ->option_text("CIDR")
         ->take_all();
+    app.add_option("--engine", raw.engine,
+                   "events: a few threads for every client (default); threads: two per client, "
+                   "IPv4 only, as the window runs")
+        ->option_text("events|threads");
+    app.add_option("--connect-timeout", raw.connectTimeout,
+                   "give a target that does not answer up after this long (events; default 10, "
+                   "0: the system's)")
+        ->option_text("SECONDS");
+    app.add_option("--idle-timeout", raw.idleTimeout,
+                   "close a connection with no bytes either way for this long (events; default 0, "
+                   "never)")
+        ->option_text("SECONDS");
     app.set_version_flag("-V,--version", "vorlane-relay " VORLANE_VERSION_TEXT,
                          "print the version and exit");
 

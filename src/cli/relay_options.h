@@ -2,6 +2,7 @@
 // given here comes from the config file or the defaults (see start_settings.h).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -12,6 +13,11 @@
 
 enum class EncodeChoice { None, Client, Server };
 
+// Which engine carries the relay: events (the default: a few threads for all
+// clients, IPv6, time-outs) or threads (two threads per client, IPv4 only, as
+// the window runs).
+enum class EngineChoice { Events, Threads };
+
 struct RelayOptions {
     std::optional<std::string> configPath;
     std::optional<int> listenPort;
@@ -19,10 +25,13 @@ struct RelayOptions {
     std::optional<int> targetPort;
     std::optional<int> limit;
     std::optional<EncodeChoice> encode;
-    std::size_t chunkSize = 2048;
+    std::optional<std::size_t> chunkSize;  // else the engine's own
     bool stats = false;
-    std::optional<std::uint32_t> bindAddr;             // host order
-    std::optional<std::vector<AllowRange>> allowFrom;  // set once --allow is given
+    std::optional<net::IpAddress> bindAddress;
+    std::optional<std::vector<net::IpRange>> allowFrom;  // set once --allow is given
+    EngineChoice engine = EngineChoice::Events;
+    std::chrono::milliseconds connectTimeout{std::chrono::seconds(10)};
+    std::chrono::milliseconds idleTimeout{0};  // 0: never
 };
 
 // Either options to run with, or an exit code: 0 after --help or --version, 2 after a

@@ -3,7 +3,7 @@
 #include <optional>
 #include <utility>
 
-#include "cli/ipv4_text.h"
+#include "cli/address_text.h"
 #include "cli/listen_backlog.h"
 #include "cli/number_text.h"
 #include "settings/field_integer.h"
@@ -70,17 +70,22 @@ std::variant<StartRequest, StartSettingsError> BuildStartRequest(const RelayOpti
         request.encodeClient = config.Ticked(IDC_ENCODE_CLIENT);
         request.encodeServer = config.Ticked(IDC_ENCODE_SERVER);
     }
-    request.chunkSize = options.chunkSize;
+    request.chunkSize = options.chunkSize.value_or(
+        options.engine == EngineChoice::Events ? kEventsChunkSize : kThreadsChunkSize);
+    request.connectTimeout = options.connectTimeout;
+    request.idleTimeout = options.idleTimeout;
     request.backlog = HeadlessListenBacklog();
 
-    if (options.bindAddr) {
-        request.bindAddr = ToNetworkOrder(*options.bindAddr);
+    if (options.bindAddress) {
+        request.bindAddress = *options.bindAddress;
     } else if (const std::string text = config.Extra(kBindAddrKey); !text.empty()) {
-        const auto address = ParseDottedAddress(text);
-        if (!address) {
-            return badKey(kBindAddrKey, text, "a dotted IPv4 address");
+        const auto address = net::IpAddress::Parse(text);
+        if (!address || (options.engine == EngineChoice::Threads && !address->IsV4())) {
+            return badKey(kBindAddrKey, text,
+                          options.engine == EngineChoice::Threads ? "an IPv4 address"
+                                                                  : "an IPv4 or IPv6 address");
         }
-        request.bindAddr = ToNetworkOrder(*address);
+        request.bindAddress = *address;
     }
 
     if (options.allowFrom) {
@@ -89,7 +94,7 @@ std::variant<StartRequest, StartSettingsError> BuildStartRequest(const RelayOpti
         std::string badItem;
         auto ranges = ParseAllowList(config.Extra(kAllowFromKey), &badItem);
         if (!ranges) {
-            return badKey(kAllowFromKey, badItem, "an IPv4 range such as 10.0.0.0/8");
+            return badKey(kAllowFromKey, badItem, "a range such as 10.0.0.0/8 or fd00::/8");
         }
         request.allowFrom = std::move(*ranges);
     }

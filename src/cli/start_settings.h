@@ -2,6 +2,7 @@
 // config file's [Vorlane] section, else the settings' defaults.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <variant>
 
@@ -11,6 +12,11 @@
 // Keys the window neither reads nor writes; only the headless relay uses them.
 inline constexpr char kBindAddrKey[] = "BindAddr";
 inline constexpr char kAllowFromKey[] = "AllowFrom";  // comma-separated ranges
+
+// Bytes per receive when --buffer is not given: what measured best for each
+// engine (the threaded engine keeps the window's chunk).
+inline constexpr std::size_t kEventsChunkSize = 65536;
+inline constexpr std::size_t kThreadsChunkSize = 2048;
 
 struct StartSettingsError {
     std::string message;  // one line naming the option or key

@@ -2,7 +2,7 @@
 
 #include "stats/byte_size.h"
 
-std::string FormatStatsLine(const RelayEngine& engine, const SpeedSample& speeds) {
+std::string FormatStatsLine(const RelayControl& engine, const SpeedSample& speeds) {
     return "up " + FormatByteSize(engine.BytesUp()) + " at " + FormatByteSize(speeds.up) +
            "/s, down " + FormatByteSize(engine.BytesDown()) + " at " + FormatByteSize(speeds.down) +
            "/s, connections " + std::to_string(engine.ConnectionCount()) + ", denied " +

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "relay/relay_engine.h"
+#include "relay/relay_control.h"
 
 // "up 4.9 KB at 1.0 KB/s, down 4.9 KB at 1.0 KB/s, connections 2, denied 0"
-std::string FormatStatsLine(const RelayEngine& engine, const SpeedSample& speeds);
+std::string FormatStatsLine(const RelayControl& engine, const SpeedSample& speeds);

@@ -86,6 +86,14 @@ IpAddress IpAddress::FromV6(const V6Bytes& bytes) {
     return address;
 }
 
+IpAddress IpAddress::FromV4NetworkOrder(std::uint32_t networkOrder) {
+    return FromV4(ntohl(networkOrder));
+}
+
+std::uint32_t IpAddress::V4NetworkOrder() const {
+    return htonl(m_v4);
+}
+
 std::optional<IpAddress> IpAddress::Parse(std::string_view text) {
     if (text.find(':') == std::string_view::npos) {
         const auto v4 = ParseDotted(text);

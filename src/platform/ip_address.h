@@ -18,6 +18,8 @@ class IpAddress {
 
     IpAddress() = default;  // 0.0.0.0
     static IpAddress FromV4(std::uint32_t hostOrder);
+    // An IPv4 address as the socket calls hold it, first part in the first byte.
+    static IpAddress FromV4NetworkOrder(std::uint32_t networkOrder);
     static IpAddress FromV6(const V6Bytes& bytes);
     // "a.b.c.d" (four decimal parts 0 to 255, no leading zeros, so "010" is
     // never read as octal) or an IPv6 literal without brackets or zone.
@@ -25,6 +27,7 @@ class IpAddress {
 
     bool IsV4() const { return !m_isV6; }
     std::uint32_t V4() const { return m_v4; }   // host order; 0 for IPv6
+    std::uint32_t V4NetworkOrder() const;
     const V6Bytes& V6() const { return m_v6; }  // zeros for IPv4
     bool IsUnspecified() const;                 // 0.0.0.0 or ::
     // Dotted form or the shortest IPv6 text.

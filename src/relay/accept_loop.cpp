@@ -14,16 +14,6 @@ namespace {
 
 constexpr char kRefusal[] = "too many connection\r\n";
 
-bool InRange(const AllowRange& range, std::uint32_t hostAddr) {
-    return (hostAddr & range.mask) == (range.network & range.mask);
-}
-
-std::uint32_t ToHostOrder(std::uint32_t networkAddr) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&networkAddr);
-    return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
-           std::uint32_t{bytes[2]} << 8 | bytes[3];
-}
-
 }  // namespace
 
 unsigned gAcceptThread(void* argument) {
@@ -112,9 +102,9 @@ bool RelayEngine::IsAdmitted(std::uint32_t peerAddr) const {
     if (m_allowFrom.empty()) {
         return true;
     }
-    const std::uint32_t host = ToHostOrder(peerAddr);
-    for (const AllowRange& range : m_allowFrom) {
-        if (InRange(range, host)) {
+    const net::IpAddress peer = net::IpAddress::FromV4NetworkOrder(peerAddr);
+    for (const net::IpRange& range : m_allowFrom) {
+        if (range.Contains(peer)) {
             return true;
         }
     }

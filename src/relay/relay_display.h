@@ -11,7 +11,7 @@
 enum class RelayCommand { Start, Stop };
 
 class RelayDisplay : public TrafficDisplay {
-public:
+  public:
     // One line of status ("Listening on port 1987...", "listening stopped!").
     virtual void SetStatusText(const std::string& text) = 0;
     // The live pump-thread count; called with the count lock held.

@@ -95,8 +95,10 @@ bool RelayEngine::OpenListener(const StartRequest& request) {
     // A failed bind counts as a failed listen: listening on an unbound socket
     // would succeed on a port of the system's choosing.
     const auto port = static_cast<std::uint16_t>(request.localPort);
-    if (!net::Bind(listener, request.bindAddr, port) || !net::Listen(listener, request.backlog) ||
-        !net::SetBlocking(listener, false)) {
+    // This engine listens on IPv4 alone.
+    if (!request.bindAddress.IsV4() ||
+        !net::Bind(listener, request.bindAddress.V4NetworkOrder(), port) ||
+        !net::Listen(listener, request.backlog) || !net::SetBlocking(listener, false)) {
         net::Close(listener);
         m_display.ShowMessage(
             "Listen failed, Maybe the local port you specified is taken, please try another "

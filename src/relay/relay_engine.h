@@ -103,7 +103,7 @@ class RelayEngine final : public RelayControl {
     std::atomic<int> m_nTargetPort{0};
     std::atomic<int> m_nConnectionLimit{0};  // compared with the pump-thread count
     std::atomic<std::size_t> m_nChunkSize{2048};
-    std::vector<AllowRange> m_allowFrom;  // set before the accept thread begins, read only by it
+    std::vector<net::IpRange> m_allowFrom;  // set before the accept thread begins, read only by it
 
     CCriticalSection m_csCount;              // the count together with its display
     std::atomic<int> m_nConnectionCount{0};  // live pump threads; the limit test reads it unlocked

@@ -7,11 +7,7 @@
 #include <string>
 #include <vector>
 
-// A client range admitted by the headless relay's --allow, host byte order.
-struct AllowRange {
-    std::uint32_t network = 0;
-    std::uint32_t mask = 0;
-};
+#include "platform/ip_address.h"
 
 struct StartRequest {
     bool encodeClient = false;     // box "Encrypt Client Packet"
@@ -21,9 +17,10 @@ struct StartRequest {
     int connectionLimit = 0;       // compared with the pump-thread count
     int localPort = 0;             // 0 to 65535 (0: the system picks); Start refuses others
     int backlog = 0;               // the window listens with 0, the headless relay with SOMAXCONN
-    std::uint32_t bindAddr = 0;    // local IPv4 address to listen on, network order; 0 is any
+    net::IpAddress bindAddress;    // address to listen on; unspecified is any (both families
+                                   // where the engine can)
     std::size_t chunkSize = 2048;  // bytes per receive; the window always uses 2048
-    std::vector<AllowRange> allowFrom;  // empty admits every client
+    std::vector<net::IpRange> allowFrom;  // empty admits every client
     // The event engine only: 0 leaves the wait for a target to the system, and
     // keeps a quiet connection for ever.
     std::chrono::milliseconds connectTimeout{0};

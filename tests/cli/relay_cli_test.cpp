@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/ipv4_text.h"
 #include "loopback_server.h"
+#include "platform/ip_address.h"
 #include "relay_process.h"
 #include "test_socket.h"
 #include "vorlane_version.h"
@@ -295,7 +295,8 @@ INSTANTIATE_TEST_SUITE_P(
 bool ConnectsTo(std::uint32_t hostOrderAddr, int port) {
     const net::Socket socket = net::CreateTcpSocket();
     const bool connected =
-        net::Connect(socket, ToNetworkOrder(hostOrderAddr), static_cast<std::uint16_t>(port));
+        net::Connect(socket, net::IpAddress::FromV4(hostOrderAddr).V4NetworkOrder(),
+                     static_cast<std::uint16_t>(port));
     net::Close(socket);
     return connected;
 }
@@ -309,7 +310,8 @@ TEST(RelayBindTest, ListensOnTheGivenAddressOnly) {
     EXPECT_FALSE(ConnectsTo(0x7F000001, port));
 
     const net::Socket socket = net::CreateTcpSocket();
-    ASSERT_TRUE(net::Connect(socket, ToNetworkOrder(0x7F000002), static_cast<std::uint16_t>(port)));
+    ASSERT_TRUE(net::Connect(socket, net::IpAddress::FromV4(0x7F000002).V4NetworkOrder(),
+                             static_cast<std::uint16_t>(port)));
     TestSocket client(socket);
     ASSERT_TRUE(client.SendText("bound"));
     EXPECT_EQ(client.Read(5), "bound");

@@ -223,7 +223,7 @@ TEST_F(RelayListener, UnresolvedOrRefusingTargetClosesTheClientWithoutData) {
 
 TEST_F(RelayListener, ClientOutsideTheAllowedRangesIsClosedSilently) {
     StartRequest request = RequestTo(echo.Port());
-    request.allowFrom = {{0x0A000000u, 0xFF000000u}};  // 10.0.0.0/8 only
+    request.allowFrom = {*net::IpRange::Parse("10.0.0.0/8")};
     Start(request);
     ExpectClosedWithoutData();
     EXPECT_EQ(engine->DeniedCount(), 1);
@@ -231,7 +231,7 @@ TEST_F(RelayListener, ClientOutsideTheAllowedRangesIsClosedSilently) {
     engine->StopListening();
     ASSERT_TRUE(WaitFor([&] { return !engine->IsListening(); }));
 
-    request.allowFrom.push_back({0x7F000000u, 0xFF000000u});  // and 127.0.0.0/8
+    request.allowFrom.push_back(*net::IpRange::Parse("127.0.0.0/8"));
     Start(request);
     TestSocket client = Connect();
     ExpectEcho(client, "admitted");

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 
 namespace loopback {
@@ -154,8 +155,13 @@ bool ReceiveExactly(int fd, void* data, std::size_t length) {
     return true;
 }
 
-bool IsListening(std::uint16_t port) {
-    std::ifstream table("/proc/net/tcp");
+namespace {
+
+// One kernel table of listening sockets; `reachable` names the local address
+// texts (in the table's hex form) that a loopback client can reach.
+bool ListensIn(const char* tablePath, std::uint16_t port,
+               std::initializer_list<const char*> reachable) {
+    std::ifstream table(tablePath);
     std::string line;
     std::getline(table, line);  // header
     while (std::getline(table, line)) {
@@ -169,11 +175,24 @@ bool IsListening(std::uint16_t port) {
         }
         unsigned long localPort = std::stoul(local.substr(colon + 1), nullptr, 16);
         std::string host = local.substr(0, colon);
-        if (localPort == port && (host == "0100007F" || host == "00000000")) {
-            return true;
+        if (localPort != port) {
+            continue;
+        }
+        for (const char* address : reachable) {
+            if (host == address) {
+                return true;
+            }
         }
     }
     return false;
+}
+
+}  // namespace
+
+// An IPv4 listener on loopback or any address, or a dual-stack one on any address.
+bool IsListening(std::uint16_t port) {
+    return ListensIn("/proc/net/tcp", port, {"0100007F", "00000000"}) ||
+           ListensIn("/proc/net/tcp6", port, {"00000000000000000000000000000000"});
 }
 
 }  // namespace loopback

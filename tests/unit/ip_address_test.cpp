@@ -36,6 +36,14 @@ const AddressCase kAddresses[] = {
     {"localhost", nullptr, false},
 };
 
+TEST(IpAddress, KeepsTheFirstPartFirstInNetworkOrder) {
+    const std::uint32_t network = IpAddress::FromV4(0x7F000002).V4NetworkOrder();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&network);
+    EXPECT_EQ(bytes[0], 127);
+    EXPECT_EQ(bytes[3], 2);
+    EXPECT_EQ(IpAddress::FromV4NetworkOrder(network).ToString(), "127.0.0.2");
+}
+
 TEST(IpAddress, ParsesAndShowsBothFamilies) {
     for (const AddressCase& c : kAddresses) {
         SCOPED_TRACE(c.text);
@@ -76,6 +84,12 @@ const RangeCase kRanges[] = {
     {"10.0.0.0/08", nullptr, false},
     {"10.0.0.0/", nullptr, false},
     {"::ffff:0:0/64", nullptr, false},  // a mapped range wider than IPv4 is meaningless
+    {"10.0.0.0/-1", nullptr, false},
+    {"1..3.4", nullptr, false},
+    {"+1.2.3.4", nullptr, false},
+    {"1.2.3.4/0", "8.8.8.8", true},
+    {"0.0.0.0/1", "127.0.0.1", true},
+    {"0.0.0.0/1", "128.0.0.1", false},
 };
 
 TEST(IpRange, ContainsOnlyAddressesOfItsFamilyAndPrefix) {

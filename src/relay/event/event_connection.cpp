@@ -30,12 +30,13 @@ net::IpAddress ToIpAddress(const asio::ip::address& address) {
 }
 
 EventConnection::EventConnection(EventConnectionHost& host, EventWorker& worker,
-                                 std::shared_ptr<const EventRun> run, tcp::socket client)
+                                 std::shared_ptr<const EventRun> run, tcp::socket client,
+                                 tcp::socket target)
     : m_host(host),
       m_worker(worker),
       m_run(std::move(run)),
       m_client(std::move(client)),
-      m_target(worker.context),
+      m_target(std::move(target)),
       m_resolver(worker.context),
       m_connectTimer(worker.context),
       m_idleTimer(worker.context),
@@ -94,7 +95,9 @@ void EventConnection::ConnectTo(const tcp::resolver::results_type& addresses) {
 void EventConnection::ConnectTo(const tcp::endpoint& address) {
     ArmConnectTimer();
     std::error_code ec;
-    m_target.open(address.protocol(), ec);
+    if (!m_target.is_open()) {
+        m_target.open(address.protocol(), ec);
+    }
     if (ec) {
         Close(CloseReason::ConnectFailed);
         return;

@@ -58,8 +58,9 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
 
     // The client already holds one share: the engine took it when it admitted
     // the client, so a burst of clients is counted before any of them runs.
+    // `target` is a socket opened for the target (or a closed one).
     EventConnection(EventConnectionHost& host, EventWorker& worker,
-                    std::shared_ptr<const EventRun> run, tcp::socket client);
+                    std::shared_ptr<const EventRun> run, tcp::socket client, tcp::socket target);
     ~EventConnection();
     EventConnection(const EventConnection&) = delete;
     EventConnection& operator=(const EventConnection&) = delete;

@@ -39,15 +39,6 @@ int WorkerThreads(int asked) {
     return cores == 0 ? 1 : static_cast<int>(cores);
 }
 
-// The request's IPv4 fields in network order, as the platform's addresses.
-net::IpAddress FromNetworkOrder(std::uint32_t networkOrder) {
-    unsigned char bytes[4];
-    std::memcpy(bytes, &networkOrder, sizeof bytes);
-    return net::IpAddress::FromV4((std::uint32_t{bytes[0]} << 24) |
-                                  (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) |
-                                  std::uint32_t{bytes[3]});
-}
-
 asio::ip::address ToAsioAddress(const net::IpAddress& address) {
     if (address.IsV4()) {
         return asio::ip::address_v4(address.V4());
@@ -140,14 +131,7 @@ bool EventRelayEngine::StartListening(const StartRequest& request) {
     if (!OpenAcceptor(request, request.localPort)) {
         return false;
     }
-    m_allowFrom.clear();
-    for (const AllowRange& range : request.allowFrom) {
-        int prefix = 0;
-        for (std::uint32_t mask = range.mask; mask != 0; mask <<= 1) {
-            ++prefix;
-        }
-        m_allowFrom.push_back(net::IpRange::Of(net::IpAddress::FromV4(range.network), prefix));
-    }
+    m_allowFrom = request.allowFrom;
     m_run = std::move(run);
 
     m_traffic.ResetTrafficCounters();
@@ -164,7 +148,7 @@ bool EventRelayEngine::StartListening(const StartRequest& request) {
 // Without a bind address the listener takes both families on one socket
 // (dual-stack); where IPv6 is missing it falls back to IPv4 alone.
 bool EventRelayEngine::OpenAcceptor(const StartRequest& request, int port) {
-    const net::IpAddress bind = FromNetworkOrder(request.bindAddr);
+    const net::IpAddress& bind = request.bindAddress;
     std::vector<tcp::endpoint> choices;
     if (bind.IsUnspecified()) {
         choices.emplace_back(tcp::v6(), static_cast<std::uint16_t>(port));
@@ -209,15 +193,27 @@ EventWorker& EventRelayEngine::NextWorker() {
     return worker;
 }
 
+// The target's socket is opened before a client is accepted: out of
+// descriptors, the client then waits in the listen queue until one is free,
+// instead of being accepted and closed for want of a target connection.
 void EventRelayEngine::Accept() {
     EventWorker& worker = NextWorker();
+    const bool v6Target = m_run->targetLiteral && !m_run->targetLiteral->IsV4();
+    auto target = std::make_shared<tcp::socket>(worker.context);
+    std::error_code error;
+    target->open(v6Target ? tcp::v6() : tcp::v4(), error);
+    if (error) {
+        RetryAcceptAfterError(error);
+        return;
+    }
     m_acceptor.async_accept(worker.context,
-                            [this, &worker](std::error_code error, tcp::socket client) {
-                                OnAccepted(error, std::move(client), worker);
+                            [this, &worker, target](std::error_code error, tcp::socket client) {
+                                OnAccepted(error, std::move(client), std::move(*target), worker);
                             });
 }
 
-void EventRelayEngine::OnAccepted(std::error_code error, tcp::socket client, EventWorker& worker) {
+void EventRelayEngine::OnAccepted(std::error_code error, tcp::socket client, tcp::socket target,
+                                  EventWorker& worker) {
     if (error == asio::error::operation_aborted || !m_acceptor.is_open()) {
         EndAccepting();
         return;
@@ -243,9 +239,12 @@ void EventRelayEngine::OnAccepted(std::error_code error, tcp::socket client, Eve
         AdjustShares(+1);
         m_live.fetch_add(1);
         EventConnectionHost& host = *this;
-        asio::post(worker.context, [&host, &worker, run = m_run,
-                                    socket = std::make_shared<tcp::socket>(std::move(client))] {
-            std::make_shared<EventConnection>(host, worker, run, std::move(*socket))->Start();
+        auto sockets = std::make_shared<std::pair<tcp::socket, tcp::socket>>(std::move(client),
+                                                                             std::move(target));
+        asio::post(worker.context, [&host, &worker, run = m_run, sockets] {
+            std::make_shared<EventConnection>(host, worker, run, std::move(sockets->first),
+                                              std::move(sockets->second))
+                ->Start();
         });
     }
     Accept();

@@ -3,6 +3,7 @@
 // threads. The worker keeps its live connections and its buffer pool.
 #pragma once
 
+#include <asio/detail/reactor.hpp>
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 
@@ -15,7 +16,12 @@
 class EventConnection;
 
 struct EventWorker {
-    EventWorker() : work(asio::make_work_guard(context)) {}
+    // The reactor (its descriptors, and on Windows its thread) is made now
+    // rather than with the first connection, so what the engine holds stays
+    // the same from its start to its end.
+    EventWorker() : work(asio::make_work_guard(context)) {
+        asio::use_service<asio::detail::reactor>(context);
+    }
 
     asio::io_context context{1};  // run by this worker's thread alone
     asio::executor_work_guard<asio::io_context::executor_type> work;
