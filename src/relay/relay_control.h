@@ -20,6 +20,8 @@ class RelayControl {
     virtual SpeedSample TickSpeeds() = 0;
     // While hidden, totals are counted but not shown.
     virtual void SetHidden(bool hidden) = 0;
+    // Shows both totals again (after the display reappears).
+    virtual void RefreshTrafficDisplay() = 0;
 
     // Relay shares: one per direction of a client still open (two per
     // relayed client, one while its target is being reached), as the limit counts.

@@ -41,7 +41,7 @@ class RelayEngine final : public RelayControl {
     // previous tick; the samples move on whether or not the display is hidden.
     SpeedSample TickSpeeds() override;
     // Redraws both totals through the display (UI thread, no lock taken).
-    void RefreshTrafficDisplay();
+    void RefreshTrafficDisplay() override;
     void ResetTrafficCounters();
 
     // While hidden, totals are counted but not shown; the count is always shown.

@@ -11,11 +11,11 @@
 #include <memory>
 #include <string>
 
+#include "engine_kind.h"
 #include "loopback_server.h"
 #include "platform/net.h"
 #include "recording_display.h"
 #include "relay/byte_map.h"
-#include "relay/relay_engine.h"
 #include "test_socket.h"
 
 namespace testing_support {
@@ -44,7 +44,7 @@ inline std::string Mapped(std::string bytes) {
     return bytes;
 }
 
-class RelayFixture : public testing::Test {
+class RelayFixture : public testing::TestWithParam<EngineKind> {
   protected:
     void SetUp() override { ASSERT_TRUE(net::StartSockets()); }
 
@@ -62,7 +62,7 @@ class RelayFixture : public testing::Test {
 
     // Drops an engine once its threads have ended. One whose threads still
     // run would crash every later test: it is leaked instead, and the test fails.
-    static bool Finish(std::unique_ptr<RelayEngine>& relay) {
+    static bool Finish(std::unique_ptr<RelayControl>& relay) {
         if (relay && !relay->WaitForWorkers(kPatienceMs)) {
             ADD_FAILURE() << "relay threads still running";
             static_cast<void>(relay.release());
@@ -75,7 +75,7 @@ class RelayFixture : public testing::Test {
     // A second relay in front of which the first can be chained; it is
     // stopped and checked at the end like the first.
     void StartFarRelay(const StartRequest& request) {
-        farEngine = std::make_unique<RelayEngine>(farDisplay);
+        farEngine = MakeEngine(GetParam(), farDisplay);
         ASSERT_TRUE(farEngine->StartListening(request));
     }
 
@@ -112,9 +112,9 @@ class RelayFixture : public testing::Test {
         OpenDescriptorCount();  // first: counted before any member opens one
     RecordingDisplay display;
     EchoServer echo;
-    std::unique_ptr<RelayEngine> engine = std::make_unique<RelayEngine>(display);
+    std::unique_ptr<RelayControl> engine = MakeEngine(GetParam(), display);
     RecordingDisplay farDisplay;
-    std::unique_ptr<RelayEngine> farEngine;
+    std::unique_ptr<RelayControl> farEngine;
 };
 
 }  // namespace testing_support

@@ -39,7 +39,9 @@ class RelayListener : public RelayFixture {
     }
 };
 
-TEST_F(RelayListener, StartOnPortZeroShowsTheBoundPortAndSwapsTheCommands) {
+VORLANE_FOR_BOTH_ENGINES(RelayListener);
+
+TEST_P(RelayListener, StartOnPortZeroShowsTheBoundPortAndSwapsTheCommands) {
     Start(RequestTo(echo.Port()));  // local port 0: the system picks one
     EXPECT_EQ(display.StatusTexts().back(),
               "Listening on port " + std::to_string(engine->ListeningPort()) + "...");
@@ -54,7 +56,7 @@ TEST_F(RelayListener, StartOnPortZeroShowsTheBoundPortAndSwapsTheCommands) {
     ExpectEcho(client, "on the bound port");
 }
 
-TEST_F(RelayListener, RefusedStartShowsWhyAndOpensNothing) {
+TEST_P(RelayListener, RefusedStartShowsWhyAndOpensNothing) {
     const char* const noTarget = "Please input target IP or domain first!";
     const char* const badTargetPort = "Please input a target port from 1 to 65535!";
     const char* const badLocalPort = "Please input a local port from 0 to 65535!";
@@ -93,7 +95,7 @@ TEST_F(RelayListener, RefusedStartShowsWhyAndOpensNothing) {
     }
 }
 
-TEST_F(RelayListener, PortInUseIsReportedAndStartStaysAvailable) {
+TEST_P(RelayListener, PortInUseIsReportedAndStartStaysAvailable) {
     LoopbackServer other([](net::Socket) {});
     StartRequest request = RequestTo(echo.Port());
     request.localPort = other.Port();
@@ -105,7 +107,7 @@ TEST_F(RelayListener, PortInUseIsReportedAndStartStaysAvailable) {
     EXPECT_TRUE(display.Enables().empty());
 }
 
-TEST_F(RelayListener, RefusalTextGoesOutMappedOnlyTowardsAFarRelay) {
+TEST_P(RelayListener, RefusalTextGoesOutMappedOnlyTowardsAFarRelay) {
     struct Case {
         bool encodeClient, encodeServer;
         std::string onTheWire;
@@ -128,7 +130,7 @@ TEST_F(RelayListener, RefusalTextGoesOutMappedOnlyTowardsAFarRelay) {
     EXPECT_TRUE(display.Messages().empty());
 }
 
-TEST_F(RelayListener, FarRelayOverItsLimitRefusesInPlainTextThroughTheChain) {
+TEST_P(RelayListener, FarRelayOverItsLimitRefusesInPlainTextThroughTheChain) {
     // client -> near (Client mode) -> far (Server mode, limit 0)
     StartRequest farRequest = RequestTo(echo.Port());
     farRequest.encodeServer = true;
@@ -142,7 +144,7 @@ TEST_F(RelayListener, FarRelayOverItsLimitRefusesInPlainTextThroughTheChain) {
     EXPECT_EQ(echo.AcceptedCount(), 0);
 }
 
-TEST_F(RelayListener, LimitCountsPumpThreadsSoTenServesFive) {
+TEST_P(RelayListener, LimitCountsPumpThreadsSoTenServesFive) {
     StartRequest request = RequestTo(echo.Port());
     request.connectionLimit = 10;
     Start(request);
@@ -158,7 +160,7 @@ TEST_F(RelayListener, LimitCountsPumpThreadsSoTenServesFive) {
     EXPECT_TRUE(CountReaches(0));
 }
 
-TEST_F(RelayListener, BurstOfQueuedClientsIsServedInFull) {
+TEST_P(RelayListener, BurstOfQueuedClientsIsServedInFull) {
     // Clients queue up faster than they are accepted, so one wake-up takes several.
     Start(RequestTo(echo.Port()));
     std::vector<TestSocket> clients;
@@ -175,7 +177,7 @@ TEST_F(RelayListener, BurstOfQueuedClientsIsServedInFull) {
     EXPECT_TRUE(display.Messages().empty());
 }
 
-TEST_F(RelayListener, StopEndsTheRunButNotItsConnections) {
+TEST_P(RelayListener, StopEndsTheRunButNotItsConnections) {
     Start(RequestTo(echo.Port()));
     TestSocket client = Connect();
     ExpectEcho(client, "before stop");
@@ -202,7 +204,7 @@ TEST_F(RelayListener, StopEndsTheRunButNotItsConnections) {
     EXPECT_TRUE(WaitFor([&] { return engine->BytesDown() == 8; }));
 }
 
-TEST_F(RelayListener, UnresolvedOrRefusingTargetClosesTheClientWithoutData) {
+TEST_P(RelayListener, UnresolvedOrRefusingTargetClosesTheClientWithoutData) {
     struct Case {
         const char* target;
         int port;
@@ -221,7 +223,7 @@ TEST_F(RelayListener, UnresolvedOrRefusingTargetClosesTheClientWithoutData) {
     EXPECT_EQ(echo.AcceptedCount(), 0);
 }
 
-TEST_F(RelayListener, ClientOutsideTheAllowedRangesIsClosedSilently) {
+TEST_P(RelayListener, ClientOutsideTheAllowedRangesIsClosedSilently) {
     StartRequest request = RequestTo(echo.Port());
     request.allowFrom = {*net::IpRange::Parse("10.0.0.0/8")};
     Start(request);
@@ -244,18 +246,19 @@ int ListenerOnPort(int port) {
     for (int fd = 0; fd < 4096; ++fd) {
         int listening = 0;
         socklen_t length = sizeof listening;
-        sockaddr_in address{};
+        sockaddr_in6 address{};  // an IPv4 listener's port sits at the same place
         socklen_t addressLength = sizeof address;
         if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) == 0 && listening &&
             getsockname(fd, reinterpret_cast<sockaddr*>(&address), &addressLength) == 0 &&
-            address.sin_family == AF_INET && ntohs(address.sin_port) == port) {
+            (address.sin6_family == AF_INET || address.sin6_family == AF_INET6) &&
+            ntohs(address.sin6_port) == port) {
             return fd;
         }
     }
     return -1;
 }
 
-TEST_F(RelayListener, ListenerFailingUnderTheRunLeavesTheCommandsIdle) {
+TEST_P(RelayListener, ListenerFailingUnderTheRunLeavesTheCommandsIdle) {
     Start(RequestTo(echo.Port()));
     const int listener = ListenerOnPort(engine->ListeningPort());
     ASSERT_GE(listener, 0);
@@ -274,7 +277,7 @@ TEST_F(RelayListener, ListenerFailingUnderTheRunLeavesTheCommandsIdle) {
     ExpectEcho(client, "next run");
 }
 
-TEST_F(RelayListener, AcceptErrorIsShownAndAcceptingGoesOn) {
+TEST_P(RelayListener, AcceptErrorIsShownAndAcceptingGoesOn) {
     Start(RequestTo(echo.Port()));
     TestSocket client(net::CreateTcpSocket());
     ASSERT_TRUE(client.IsValid());

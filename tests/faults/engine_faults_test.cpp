@@ -8,13 +8,14 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine_kind.h"
 #include "loopback_socket.h"
 #include "recording_display.h"
-#include "relay/relay_engine.h"
 #include "scripted_target.h"
 #include "traffic_check.h"
 
@@ -75,13 +76,13 @@ class HangingTarget {
     std::vector<loopback::Socket> fillers_;
 };
 
-class EngineFaultTest : public testing::Test {
+class EngineFaultTest : public testing::TestWithParam<testing_support::EngineKind> {
   protected:
     void TearDown() override {
-        engine_.StopListening();
-        EXPECT_TRUE(WaitUntil([&] { return engine_.ConnectionCount() == 0; }, 30s))
-            << engine_.ConnectionCount() << " pump threads left";
-        EXPECT_TRUE(engine_.WaitForWorkers(30000));
+        engine_->StopListening();
+        EXPECT_TRUE(WaitUntil([&] { return engine_->ConnectionCount() == 0; }, 30s))
+            << engine_->ConnectionCount() << " pump threads left";
+        EXPECT_TRUE(engine_->WaitForWorkers(30000));
         EXPECT_EQ(display_.Messages(), std::vector<std::string>());
     }
 
@@ -92,19 +93,23 @@ class EngineFaultTest : public testing::Test {
         request.connectionLimit = 1000;
         request.localPort = localPort;
         request.backlog = SOMAXCONN;
-        return engine_.StartListening(request);
+        return engine_->StartListening(request);
     }
-    std::uint16_t port() const { return static_cast<std::uint16_t>(engine_.ListeningPort()); }
+    std::uint16_t port() const { return static_cast<std::uint16_t>(engine_->ListeningPort()); }
     void WaitForCount(int count) {
-        EXPECT_TRUE(WaitUntil([&] { return engine_.ConnectionCount() == count; }))
-            << "count " << engine_.ConnectionCount() << ", expected " << count;
+        EXPECT_TRUE(WaitUntil([&] { return engine_->ConnectionCount() == count; }))
+            << "count " << engine_->ConnectionCount() << ", expected " << count;
     }
 
     testing_support::RecordingDisplay display_;
-    RelayEngine engine_{display_};
+    std::unique_ptr<RelayControl> engine_ = testing_support::MakeEngine(GetParam(), display_);
 };
 
-TEST_F(EngineFaultTest, TargetResetMidStreamEndsOnlyThatConnection) {
+using testing_support::EngineKind;
+using testing_support::EngineName;
+VORLANE_FOR_BOTH_ENGINES(EngineFaultTest);
+
+TEST_P(EngineFaultTest, TargetResetMidStreamEndsOnlyThatConnection) {
     ScriptedTarget target([](loopback::Socket& connection, int index) {
         if (index > 0) {
             ScriptedTarget::Echo(connection);
@@ -123,7 +128,7 @@ TEST_F(EngineFaultTest, TargetResetMidStreamEndsOnlyThatConnection) {
     EXPECT_TRUE(EchoRoundTrip(next.fd(), 1 << 20, 1));
 }
 
-TEST_F(EngineFaultTest, ClientGoneMidStreamEndsItsTargetConnection) {
+TEST_P(EngineFaultTest, ClientGoneMidStreamEndsItsTargetConnection) {
     struct Case {
         const char* name;
         void (*target)(loopback::Socket& connection);  // the first connection's; later ones echo
@@ -167,12 +172,12 @@ TEST_F(EngineFaultTest, ClientGoneMidStreamEndsItsTargetConnection) {
         EXPECT_TRUE(EchoRoundTrip(next.fd(), 1 << 20, 3));
         next.Close();
         WaitForCount(0);
-        engine_.StopListening();
-        ASSERT_TRUE(WaitUntil([&] { return !engine_.IsListening(); }));
+        engine_->StopListening();
+        ASSERT_TRUE(WaitUntil([&] { return !engine_->IsListening(); }));
     }
 }
 
-TEST_F(EngineFaultTest, TargetClosingRightAfterItsGreetingStillDeliversIt) {
+TEST_P(EngineFaultTest, TargetClosingRightAfterItsGreetingStillDeliversIt) {
     const std::string greeting = "220 ready\r\n";
     ScriptedTarget target([&](loopback::Socket& connection, int) {
         loopback::SendAll(connection.fd(), greeting.data(), greeting.size());
@@ -189,7 +194,7 @@ TEST_F(EngineFaultTest, TargetClosingRightAfterItsGreetingStillDeliversIt) {
     WaitForCount(0);
 }
 
-TEST_F(EngineFaultTest, ConnectThatHangsHoldsUpNoOtherClient) {
+TEST_P(EngineFaultTest, ConnectThatHangsHoldsUpNoOtherClient) {
     ScriptedTarget echo(
         [](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); });
     {
@@ -199,11 +204,11 @@ TEST_F(EngineFaultTest, ConnectThatHangsHoldsUpNoOtherClient) {
         loopback::Socket stuck = loopback::Connect(port());
         WaitForCount(1);
         std::this_thread::sleep_for(200ms);
-        ASSERT_EQ(engine_.ConnectionCount(), 1) << "the connect to the full target did not hang";
+        ASSERT_EQ(engine_->ConnectionCount(), 1) << "the connect to the full target did not hang";
 
         // A new run towards a live target serves its clients meanwhile.
-        engine_.StopListening();
-        ASSERT_TRUE(WaitUntil([&] { return !engine_.IsListening(); }));
+        engine_->StopListening();
+        ASSERT_TRUE(WaitUntil([&] { return !engine_->IsListening(); }));
         ASSERT_TRUE(Start(echo.port(), localPort));
         loopback::Socket served = loopback::Connect(port());
         EXPECT_TRUE(EchoRoundTrip(served.fd(), 1 << 20, 4));
@@ -212,10 +217,10 @@ TEST_F(EngineFaultTest, ConnectThatHangsHoldsUpNoOtherClient) {
     }
     // With the full target gone its next SYN is refused and the stuck client
     // is closed, within the system's SYN retry interval.
-    EXPECT_TRUE(WaitUntil([&] { return engine_.ConnectionCount() == 0; }, 30s));
+    EXPECT_TRUE(WaitUntil([&] { return engine_->ConnectionCount() == 0; }, 30s));
 }
 
-TEST_F(EngineFaultTest, StopAndStartHundredTimesWhileConnectionsRelay) {
+TEST_P(EngineFaultTest, StopAndStartHundredTimesWhileConnectionsRelay) {
     ScriptedTarget target(
         [](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); });
     ASSERT_TRUE(Start(target.port()));
@@ -241,8 +246,8 @@ TEST_F(EngineFaultTest, StopAndStartHundredTimesWhileConnectionsRelay) {
     // Clients still in the accept queue when the listener closes are reset.
     WaitForCount(8);
     for (int run = 0; run < 100; ++run) {
-        engine_.StopListening();
-        ASSERT_TRUE(WaitUntil([&] { return !engine_.IsListening(); })) << "run " << run;
+        engine_->StopListening();
+        ASSERT_TRUE(WaitUntil([&] { return !engine_->IsListening(); })) << "run " << run;
         ASSERT_TRUE(Start(target.port(), localPort)) << "run " << run;
         if (run % 10 == 0) {
             loopback::Socket fresh = loopback::Connect(port());

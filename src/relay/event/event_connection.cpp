@@ -58,6 +58,12 @@ void EventConnection::Start() {
     m_worker.live.insert(shared_from_this());
     if (m_run->targetLiteral) {
         const auto& literal = *m_run->targetLiteral;
+        // 0.0.0.0 or :: names no target (a connect to it would reach this
+        // machine): the client is closed as for a name that does not resolve.
+        if (literal.IsUnspecified()) {
+            Close(CloseReason::LookupFailed);
+            return;
+        }
         const asio::ip::address address =
             literal.IsV4() ? asio::ip::address(asio::ip::address_v4(literal.V4()))
                            : asio::ip::address(asio::ip::address_v6(literal.V6()));

@@ -86,8 +86,13 @@ EventRelayEngine::~EventRelayEngine() {
 }
 
 bool EventRelayEngine::StartListening(const StartRequest& request) {
-    if (m_listening.load()) {
-        return false;
+    // A run that was just stopped ends on its worker thread; a Start that
+    // comes meanwhile waits for it briefly.
+    {
+        std::unique_lock<std::mutex> lock(m_endLock);
+        if (!m_ended.wait_for(lock, std::chrono::seconds(1), [this] { return !m_listening.load(); })) {
+            return false;
+        }
     }
     m_mode.store(ChooseEncodeMode(request.encodeClient, request.encodeServer));
     m_limit.store(request.connectionLimit);
@@ -214,7 +219,10 @@ void EventRelayEngine::Accept() {
 
 void EventRelayEngine::OnAccepted(std::error_code error, tcp::socket client, tcp::socket target,
                                   EventWorker& worker) {
-    if (error == asio::error::operation_aborted || !m_acceptor.is_open()) {
+    // A listener that failed under the run (shut down from outside, say)
+    // ends it as Stop does.
+    if (error == asio::error::operation_aborted || !m_acceptor.is_open() ||
+        (error && net::IsClosedListenerError(error.value()))) {
         EndAccepting();
         return;
     }

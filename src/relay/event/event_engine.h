@@ -51,6 +51,7 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
 
     SpeedSample TickSpeeds() override { return m_traffic.Tick(); }
     void SetHidden(bool hidden) override { m_traffic.SetHidden(hidden); }
+    void RefreshTrafficDisplay() override { m_traffic.RefreshTrafficDisplay(); }
     int ConnectionCount() const override { return m_shares.load(); }
     std::int64_t BytesUp() const override { return m_traffic.BytesUp(); }
     std::int64_t BytesDown() const override { return m_traffic.BytesDown(); }
