@@ -7,14 +7,11 @@
 #include "relay/relay_connection.h"
 #include "relay/relay_engine.h"
 #include "relay/send_all.h"
+#include "relay/start_checks.h"
 
 unsigned gClientThread(void* argument);
 
-namespace {
-
-constexpr char kRefusal[] = "too many connection\r\n";
-
-}  // namespace
+namespace {}  // namespace
 
 unsigned gAcceptThread(void* argument) {
     auto* owner = static_cast<RelayEngine*>(argument);
@@ -133,14 +130,8 @@ void RelayEngine::AdmitClient(net::Socket client) {
 }
 
 void RelayEngine::RefuseClient(net::Socket client) {
-    char refusal[sizeof kRefusal - 1];
-    std::memcpy(refusal, kRefusal, sizeof refusal);
-    // In Server mode the client is the far relay, which maps every byte it
-    // receives from here; unmapped, the text would reach its client as garbage.
-    if (m_nEncodeMode.load(std::memory_order_relaxed) == EncodeMode::Server) {
-        EncodePacket(refusal, static_cast<int>(sizeof refusal));
-    }
-    SendAll(client, refusal, static_cast<int>(sizeof refusal));
+    const std::string refusal = RefusalBytes(m_nEncodeMode.load(std::memory_order_relaxed));
+    SendAll(client, refusal.data(), static_cast<int>(refusal.size()));
     net::Shutdown(client, net::ShutdownHow::Both);
     net::Close(client);
 }

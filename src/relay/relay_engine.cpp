@@ -7,26 +7,12 @@
 
 #include "platform/net.h"
 #include "platform/wait_until.h"
+#include "relay/start_checks.h"
 #include "relay/target_resolution.h"
 
 unsigned gAcceptThread(void* argument);
 
-namespace {
-
-constexpr std::size_t kDefaultChunkSize = 2048;
-constexpr std::size_t kLargestChunkSize = std::size_t{1} << 20;
-constexpr int kLargestPort = 65535;
-
-std::string Trimmed(const std::string& text) {
-    const char* const space = " \t\r\n\v\f";
-    const std::size_t first = text.find_first_not_of(space);
-    if (first == std::string::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(space) - first + 1);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 RelayEngine::RelayEngine(RelayDisplay& display) : m_display(display), m_traffic(display) {}
 
@@ -45,28 +31,19 @@ bool RelayEngine::StartListening(const StartRequest& request) {
                         std::memory_order_relaxed);
     m_nTargetPort.store(request.targetPort, std::memory_order_relaxed);
     m_nConnectionLimit.store(request.connectionLimit, std::memory_order_relaxed);
-    const std::string target = Trimmed(request.targetText);
-    if (target.empty()) {
-        m_display.ShowMessage("Please input target IP or domain first!");
+    // The ports are checked before the look-up, which may block, for a start
+    // refused anyway.
+    if (const auto refusal = CheckStartRequest(request)) {
+        m_display.ShowMessage(StartRefusalMessage(*refusal));
         return false;
     }
-    // A port out of range would otherwise be cut to its low 16 bits. Both are
-    // checked before the look-up, which may block, for a start refused anyway.
-    if (request.targetPort < 1 || request.targetPort > kLargestPort) {
-        m_display.ShowMessage("Please input a target port from 1 to 65535!");
-        return false;
-    }
-    if (request.localPort < 0 || request.localPort > kLargestPort) {
-        m_display.ShowMessage("Please input a local port from 0 to 65535!");
-        return false;
-    }
-    m_dwTargetAddr.store(ResolveTarget(target), std::memory_order_relaxed);
+    m_dwTargetAddr.store(ResolveTarget(TrimmedTarget(request.targetText)),
+                         std::memory_order_relaxed);
 
     if (!OpenListener(request)) {
         return false;
     }
-    m_nChunkSize.store(request.chunkSize == 0 ? kDefaultChunkSize
-                                              : std::min(request.chunkSize, kLargestChunkSize));
+    m_nChunkSize.store(EffectiveChunkSize(request.chunkSize));
     m_allowFrom = request.allowFrom;
     // Port 0 lets the system choose; the status names the port clients can use.
     m_nListeningPort.store(net::LocalPort(m_hListenSocket));

@@ -9,27 +9,15 @@
 #include <string>
 
 #include "platform/net.h"
+#include "relay/start_checks.h"
 
 namespace {
 
 using tcp = asio::ip::tcp;
 
-constexpr std::size_t kDefaultChunkSize = 2048;
-constexpr std::size_t kLargestChunkSize = std::size_t{1} << 20;
-constexpr int kLargestPort = 65535;
 // An accept that fails (out of descriptors, say) is tried again after this,
 // so a lasting failure cannot spin.
 constexpr auto kAcceptRetry = std::chrono::milliseconds(100);
-constexpr char kRefusal[] = "too many connection\r\n";
-
-std::string Trimmed(const std::string& text) {
-    const char* const space = " \t\r\n\v\f";
-    const std::size_t first = text.find_first_not_of(space);
-    if (first == std::string::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(space) - first + 1);
-}
 
 int WorkerThreads(int asked) {
     if (asked > 0) {
@@ -90,25 +78,18 @@ bool EventRelayEngine::StartListening(const StartRequest& request) {
     // comes meanwhile waits for it briefly.
     {
         std::unique_lock<std::mutex> lock(m_endLock);
-        if (!m_ended.wait_for(lock, std::chrono::seconds(1), [this] { return !m_listening.load(); })) {
+        if (!m_ended.wait_for(lock, std::chrono::seconds(1),
+                              [this] { return !m_listening.load(); })) {
             return false;
         }
     }
     m_mode.store(ChooseEncodeMode(request.encodeClient, request.encodeServer));
     m_limit.store(request.connectionLimit);
-    const std::string target = Trimmed(request.targetText);
-    if (target.empty()) {
-        m_display.ShowMessage("Please input target IP or domain first!");
+    if (const auto refusal = CheckStartRequest(request)) {
+        m_display.ShowMessage(StartRefusalMessage(*refusal));
         return false;
     }
-    if (request.targetPort < 1 || request.targetPort > kLargestPort) {
-        m_display.ShowMessage("Please input a target port from 1 to 65535!");
-        return false;
-    }
-    if (request.localPort < 0 || request.localPort > kLargestPort) {
-        m_display.ShowMessage("Please input a local port from 0 to 65535!");
-        return false;
-    }
+    const std::string target = TrimmedTarget(request.targetText);
 
     auto run = std::make_shared<EventRun>();
     run->targetHost = target;
@@ -119,8 +100,7 @@ bool EventRelayEngine::StartListening(const StartRequest& request) {
     }
     run->targetLiteral = net::IpAddress::Parse(literal);
     run->targetPort = static_cast<std::uint16_t>(request.targetPort);
-    run->chunkSize =
-        request.chunkSize == 0 ? kDefaultChunkSize : std::min(request.chunkSize, kLargestChunkSize);
+    run->chunkSize = EffectiveChunkSize(request.chunkSize);
     run->connectTimeout = request.connectTimeout;
     run->idleTimeout = request.idleTimeout;
     if (!run->targetLiteral) {
@@ -293,13 +273,9 @@ void EventRelayEngine::Refuse(tcp::socket client) {
     m_refused.fetch_add(1);
     struct Refusal {
         tcp::socket socket;
-        char text[sizeof kRefusal - 1];
+        std::string text;
     };
-    auto refusal = std::make_shared<Refusal>(Refusal{std::move(client), {}});
-    std::memcpy(refusal->text, kRefusal, sizeof refusal->text);
-    if (Mode() == EncodeMode::Server) {
-        EncodePacket(refusal->text, static_cast<int>(sizeof refusal->text));
-    }
+    auto refusal = std::make_shared<Refusal>(Refusal{std::move(client), RefusalBytes(Mode())});
     asio::async_write(refusal->socket, asio::buffer(refusal->text),
                       [refusal](std::error_code, std::size_t) {
                           std::error_code ignored;

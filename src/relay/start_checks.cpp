@@ -1,0 +1,58 @@
+#include "relay/start_checks.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kLargestPort = 65535;
+constexpr std::size_t kDefaultChunkSize = 2048;
+constexpr std::size_t kLargestChunkSize = std::size_t{1} << 20;
+constexpr char kRefusal[] = "too many connection\r\n";
+
+}  // namespace
+
+std::string TrimmedTarget(const std::string& text) {
+    const char* const space = " \t\r\n\v\f";
+    const std::size_t first = text.find_first_not_of(space);
+    if (first == std::string::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
+std::optional<StartRefusal> CheckStartRequest(const StartRequest& request) {
+    if (TrimmedTarget(request.targetText).empty()) {
+        return StartRefusal::NoTarget;
+    }
+    if (request.targetPort < 1 || request.targetPort > kLargestPort) {
+        return StartRefusal::BadTargetPort;
+    }
+    if (request.localPort < 0 || request.localPort > kLargestPort) {
+        return StartRefusal::BadLocalPort;
+    }
+    return std::nullopt;
+}
+
+const char* StartRefusalMessage(StartRefusal refusal) {
+    switch (refusal) {
+        case StartRefusal::NoTarget:
+            return "Please input target IP or domain first!";
+        case StartRefusal::BadTargetPort:
+            return "Please input a target port from 1 to 65535!";
+        case StartRefusal::BadLocalPort:
+            return "Please input a local port from 0 to 65535!";
+    }
+    return "";
+}
+
+std::size_t EffectiveChunkSize(std::size_t requested) {
+    return requested == 0 ? kDefaultChunkSize : std::min(requested, kLargestChunkSize);
+}
+
+std::string RefusalBytes(EncodeMode mode) {
+    std::string bytes(kRefusal, sizeof kRefusal - 1);
+    if (mode == EncodeMode::Server) {
+        EncodePacket(bytes.data(), static_cast<int>(bytes.size()));
+    }
+    return bytes;
+}
