@@ -162,8 +162,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
                    "map bytes both ways: client for the relay beside the clients, server for "
                    "the one beside the real server (default none)")
         ->option_text("none|client|server");
-    app.add_option("--buffer", raw.buffer,
-                   "bytes per receive, 1 to 1048576 (default 65536 with events, 2048 with threads)")
+    app.add_option(
+           "--buffer", raw.buffer,
+           "bytes per receive, 1 to 1048576 (default 262144 with events, 2048 with threads)")
         ->option_text("BYTES");
     app.add_flag("--stats", raw.stats, "print totals, speeds and connections once a second");
     app.add_option("--bind", raw.bind,

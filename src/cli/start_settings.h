@@ -15,7 +15,7 @@ inline constexpr char kAllowFromKey[] = "AllowFrom";  // comma-separated ranges
 
 // Bytes per receive when --buffer is not given: what measured best for each
 // engine (the threaded engine keeps the window's chunk).
-inline constexpr std::size_t kEventsChunkSize = 65536;
+inline constexpr std::size_t kEventsChunkSize = 262144;
 inline constexpr std::size_t kThreadsChunkSize = 2048;
 
 struct StartSettingsError {

@@ -12,7 +12,7 @@ class BufferPool {
   public:
     using Buffer = std::unique_ptr<char[]>;
 
-    explicit BufferPool(std::size_t keepAtMost = 64) : m_keepAtMost(keepAtMost) {}
+    explicit BufferPool(std::size_t keepAtMost = 16) : m_keepAtMost(keepAtMost) {}
 
     // A buffer of at least `size` bytes; the pool's size changes with the run.
     Buffer Take(std::size_t size) {

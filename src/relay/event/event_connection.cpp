@@ -15,8 +15,7 @@ using Clock = std::chrono::steady_clock;
 void TuneRelaySocket(asio::ip::tcp::socket& socket) {
     std::error_code ignored;
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-    socket.set_option(asio::socket_base::keep_alive(true), ignored);
-    net::SetKeepAliveTimes(static_cast<net::Socket>(socket.native_handle()));
+    net::SetKeepAliveTimes(static_cast<net::Socket>(socket.native_handle()));  // turns it on too
     socket.non_blocking(true, ignored);
 }
 
@@ -31,7 +30,7 @@ net::IpAddress ToIpAddress(const asio::ip::address& address) {
 
 EventConnection::EventConnection(EventConnectionHost& host, EventWorker& worker,
                                  std::shared_ptr<const EventRun> run, tcp::socket client,
-                                 tcp::socket target)
+                                 const tcp::endpoint& clientEndpoint, tcp::socket target)
     : m_host(host),
       m_worker(worker),
       m_run(std::move(run)),
@@ -42,15 +41,10 @@ EventConnection::EventConnection(EventConnectionHost& host, EventWorker& worker,
       m_idleTimer(worker.context),
       m_up(&m_client, &m_target, TrafficDirection::ClientToServer, true),
       m_down(&m_target, &m_client, TrafficDirection::ServerToClient, false),
+      m_clientAddress(ToIpAddress(clientEndpoint.address())),
+      m_clientPort(clientEndpoint.port()),
       m_started(Clock::now()),
-      m_lastActivity(m_started) {
-    std::error_code ec;
-    const tcp::endpoint peer = m_client.remote_endpoint(ec);
-    if (!ec) {
-        m_clientAddress = ToIpAddress(peer.address());
-        m_clientPort = peer.port();
-    }
-}
+      m_lastActivity(m_started) {}
 
 EventConnection::~EventConnection() = default;
 
@@ -92,10 +86,11 @@ void EventConnection::LookUpTarget() {
 }
 
 void EventConnection::ConnectTo(const tcp::resolver::results_type& addresses) {
-    asio::async_connect(m_target, addresses,
-                        [self = shared_from_this()](std::error_code ec, const tcp::endpoint&) {
-                            self->OnConnectDone(ec);
-                        });
+    asio::async_connect(
+        m_target, addresses,
+        [self = shared_from_this()](std::error_code ec, const tcp::endpoint& answered) {
+            self->OnConnectDone(ec, answered);
+        });
 }
 
 void EventConnection::ConnectTo(const tcp::endpoint& address) {
@@ -108,11 +103,12 @@ void EventConnection::ConnectTo(const tcp::endpoint& address) {
         Close(CloseReason::ConnectFailed);
         return;
     }
-    m_target.async_connect(
-        address, [self = shared_from_this()](std::error_code ec) { self->OnConnectDone(ec); });
+    m_target.async_connect(address, [self = shared_from_this(), address](std::error_code ec) {
+        self->OnConnectDone(ec, address);
+    });
 }
 
-void EventConnection::OnConnectDone(std::error_code ec) {
+void EventConnection::OnConnectDone(std::error_code ec, const tcp::endpoint& answered) {
     if (m_closed) {
         return;
     }
@@ -121,6 +117,7 @@ void EventConnection::OnConnectDone(std::error_code ec) {
     } else if (ec) {
         Close(CloseReason::ConnectFailed);
     } else {
+        m_targetAddress = ToIpAddress(answered.address());
         Connected();
     }
 }
@@ -146,11 +143,6 @@ void EventConnection::ArmConnectTimer() {
 
 void EventConnection::Connected() {
     m_connectTimer.cancel();
-    std::error_code ec;
-    const tcp::endpoint peer = m_target.remote_endpoint(ec);
-    if (!ec) {
-        m_targetAddress = ToIpAddress(peer.address());
-    }
     TuneRelaySocket(m_client);
     TuneRelaySocket(m_target);
     m_host.TakeShare();
@@ -221,6 +213,7 @@ void EventConnection::ReceiveChunk(Direction& direction) {
         Close(CloseReason::Reset);
         return;
     }
+    direction.lastChunkFull = received == size;
     MapChunk(m_host.Mode(), direction.fromClient, direction.buffer.get(),
              static_cast<int>(received));
     direction.bytes += static_cast<std::int64_t>(received);
@@ -237,8 +230,14 @@ void EventConnection::ReceiveChunk(Direction& direction) {
                               return;
                           }
                           self->m_lastActivity = Clock::now();
-                          // More is often waiting already: try before waiting.
-                          self->ReceiveChunk(direction);
+                          // After a full chunk more is usually waiting: read at
+                          // once. After a short one the read would mostly find
+                          // nothing, so wait to be told.
+                          if (direction.lastChunkFull) {
+                              self->ReceiveChunk(direction);
+                          } else {
+                              self->WaitReadable(direction);
+                          }
                       });
 }
 

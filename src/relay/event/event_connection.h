@@ -60,7 +60,8 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     // the client, so a burst of clients is counted before any of them runs.
     // `target` is a socket opened for the target (or a closed one).
     EventConnection(EventConnectionHost& host, EventWorker& worker,
-                    std::shared_ptr<const EventRun> run, tcp::socket client, tcp::socket target);
+                    std::shared_ptr<const EventRun> run, tcp::socket client,
+                    const tcp::endpoint& clientEndpoint, tcp::socket target);
     ~EventConnection();
     EventConnection(const EventConnection&) = delete;
     EventConnection& operator=(const EventConnection&) = delete;
@@ -81,6 +82,7 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
         TrafficDirection traffic;
         bool fromClient;
         bool open = true;
+        bool lastChunkFull = false;  // the last receive filled the buffer
         std::int64_t bytes = 0;
         BufferPool::Buffer buffer;  // only while a chunk is in flight
     };
@@ -88,7 +90,7 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     void LookUpTarget();
     void ConnectTo(const tcp::resolver::results_type& addresses);
     void ConnectTo(const tcp::endpoint& address);
-    void OnConnectDone(std::error_code ec);
+    void OnConnectDone(std::error_code ec, const tcp::endpoint& answered);
     void ArmConnectTimer();
     void Connected();
     void ArmIdleTimer(std::chrono::steady_clock::duration wait);

@@ -184,20 +184,28 @@ EventWorker& EventRelayEngine::NextWorker() {
 void EventRelayEngine::Accept() {
     EventWorker& worker = NextWorker();
     const bool v6Target = m_run->targetLiteral && !m_run->targetLiteral->IsV4();
-    auto target = std::make_shared<tcp::socket>(worker.context);
+    // The accept fills in the client's address, which saves asking for it.
+    struct Pending {
+        explicit Pending(asio::io_context& context) : target(context) {}
+        tcp::socket target;
+        tcp::endpoint client;
+    };
+    auto pending = std::make_shared<Pending>(worker.context);
     std::error_code error;
-    target->open(v6Target ? tcp::v6() : tcp::v4(), error);
+    pending->target.open(v6Target ? tcp::v6() : tcp::v4(), error);
     if (error) {
         RetryAcceptAfterError(error);
         return;
     }
-    m_acceptor.async_accept(worker.context,
-                            [this, &worker, target](std::error_code error, tcp::socket client) {
-                                OnAccepted(error, std::move(client), std::move(*target), worker);
+    m_acceptor.async_accept(worker.context, pending->client,
+                            [this, &worker, pending](std::error_code error, tcp::socket client) {
+                                OnAccepted(error, std::move(client), pending->client,
+                                           std::move(pending->target), worker);
                             });
 }
 
-void EventRelayEngine::OnAccepted(std::error_code error, tcp::socket client, tcp::socket target,
+void EventRelayEngine::OnAccepted(std::error_code error, tcp::socket client,
+                                  const tcp::endpoint& peer, tcp::socket target,
                                   EventWorker& worker) {
     // A listener that failed under the run (shut down from outside, say)
     // ends it as Stop does.
@@ -211,11 +219,6 @@ void EventRelayEngine::OnAccepted(std::error_code error, tcp::socket client, tcp
         return;
     }
     std::error_code ec;
-    const tcp::endpoint peer = client.remote_endpoint(ec);
-    if (ec) {
-        Accept();  // gone before it was seen
-        return;
-    }
     if (!IsAllowed(ToIpAddress(peer.address()))) {
         m_denied.fetch_add(1);
         client.close(ec);
@@ -229,8 +232,8 @@ void EventRelayEngine::OnAccepted(std::error_code error, tcp::socket client, tcp
         EventConnectionHost& host = *this;
         auto sockets = std::make_shared<std::pair<tcp::socket, tcp::socket>>(std::move(client),
                                                                              std::move(target));
-        asio::post(worker.context, [&host, &worker, run = m_run, sockets] {
-            std::make_shared<EventConnection>(host, worker, run, std::move(sockets->first),
+        asio::post(worker.context, [&host, &worker, run = m_run, sockets, peer] {
+            std::make_shared<EventConnection>(host, worker, run, std::move(sockets->first), peer,
                                               std::move(sockets->second))
                 ->Start();
         });

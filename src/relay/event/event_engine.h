@@ -76,7 +76,8 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     bool OpenAcceptor(const StartRequest& request, int port);
     void Accept();
     void OnAccepted(std::error_code error, asio::ip::tcp::socket client,
-                    asio::ip::tcp::socket target, EventWorker& worker);
+                    const asio::ip::tcp::endpoint& peer, asio::ip::tcp::socket target,
+                    EventWorker& worker);
     void RetryAcceptAfterError(std::error_code error);
     bool IsAllowed(const net::IpAddress& client) const;
     void Refuse(asio::ip::tcp::socket client);
