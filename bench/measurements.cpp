@@ -27,13 +27,16 @@ double Seconds(Clock::duration elapsed) {
     return std::chrono::duration<double>(elapsed).count();
 }
 
-void SendHeader(int fd, char job, uint64_t count) {
-    const auto header = wire::BulkHeader(job, count);
+void SendHeader(int fd, char job, uint64_t count, bool byte_map) {
+    auto header = wire::BulkHeader(job, count);
+    if (byte_map) {
+        std::transform(header.begin(), header.end(), header.begin(), wire::MapByte);
+    }
     SendAll(fd, header.data(), header.size());
 }
 
-void Upload(int fd, uint64_t count) {
-    const StreamPattern& pattern = StreamPattern::Instance();
+void Upload(int fd, uint64_t count, bool byte_map) {
+    const StreamPattern& pattern = StreamPattern::Instance(byte_map);
     for (uint64_t sent = 0; sent < count;) {
         size_t contiguous = 0;
         const uint8_t* bytes = pattern.At(sent, &contiguous);
@@ -42,15 +45,15 @@ void Upload(int fd, uint64_t count) {
         SendAll(fd, bytes, length);
         sent += length;
     }
-    char verdict = 0;
+    uint8_t verdict = 0;
     ReceiveExactly(fd, &verdict, 1);
-    if (verdict != wire::kUploadVerified) {
+    if ((byte_map ? wire::MapByte(verdict) : verdict) != wire::kUploadVerified) {
         throw std::runtime_error("target received corrupted bytes");
     }
 }
 
-void Download(int fd, uint64_t count) {
-    const StreamPattern& pattern = StreamPattern::Instance();
+void Download(int fd, uint64_t count, bool byte_map) {
+    const StreamPattern& pattern = StreamPattern::Instance(byte_map);
     std::vector<uint8_t> buffer(kClientChunk);
     for (uint64_t received = 0; received < count;) {
         const size_t wanted =
@@ -66,19 +69,19 @@ void Download(int fd, uint64_t count) {
     }
 }
 
-void RunJob(int fd, char job, uint64_t count) {
-    SendHeader(fd, job, count);
+void RunJob(int fd, char job, uint64_t count, bool byte_map) {
+    SendHeader(fd, job, count, byte_map);
     if (job == wire::kUpload) {
-        Upload(fd, count);
+        Upload(fd, count, byte_map);
     } else {
-        Download(fd, count);
+        Download(fd, count, byte_map);
     }
 }
 
-double TimeOneJob(uint16_t port, char job, uint64_t count) {
+double TimeOneJob(uint16_t port, char job, uint64_t count, bool byte_map) {
     Socket socket = ConnectLoopback(port, kIoTimeout);
     const auto start = Clock::now();
-    RunJob(socket.fd(), job, count);
+    RunJob(socket.fd(), job, count, byte_map);
     return static_cast<double>(count) / Seconds(Clock::now() - start);
 }
 
@@ -95,15 +98,28 @@ void EchoOnce(int fd, const uint8_t* message, uint8_t* reply, size_t length) {
 
 }  // namespace
 
-double MeasureUpload(uint16_t port, uint64_t count) {
-    return TimeOneJob(port, wire::kUpload, count);
+Socket OpenEcho(uint16_t port, bool byte_map) {
+    Socket socket = ConnectLoopback(port, kIoTimeout);
+    // The echo comes back through the map twice: as sent.
+    const uint8_t job = byte_map ? wire::MapByte(wire::kEcho) : wire::kEcho;
+    uint8_t echoed = 0;
+    SendAll(socket.fd(), &job, 1);
+    ReceiveExactly(socket.fd(), &echoed, 1);
+    if (echoed != job) {
+        throw std::runtime_error("connection answered with something else");
+    }
+    return socket;
 }
 
-double MeasureDownload(uint16_t port, uint64_t count) {
-    return TimeOneJob(port, wire::kDownload, count);
+double MeasureUpload(uint16_t port, uint64_t count, bool byte_map) {
+    return TimeOneJob(port, wire::kUpload, count, byte_map);
 }
 
-double MeasureAggregate(uint16_t port, uint64_t total, int connections) {
+double MeasureDownload(uint16_t port, uint64_t count, bool byte_map) {
+    return TimeOneJob(port, wire::kDownload, count, byte_map);
+}
+
+double MeasureAggregate(uint16_t port, uint64_t total, int connections, bool byte_map) {
     const uint64_t each = total / static_cast<uint64_t>(connections);
     // Connect first, so only the transfers are timed.
     std::vector<Socket> sockets;
@@ -121,7 +137,7 @@ double MeasureAggregate(uint16_t port, uint64_t total, int connections) {
         workers.emplace_back([&, i, job] {
             started.wait();
             try {
-                RunJob(sockets[static_cast<size_t>(i)].fd(), job, each);
+                RunJob(sockets[static_cast<size_t>(i)].fd(), job, each, byte_map);
             } catch (const std::exception&) {
                 const std::lock_guard<std::mutex> hold(failure_lock);
                 failure = std::current_exception();
@@ -142,14 +158,10 @@ double MeasureAggregate(uint16_t port, uint64_t total, int connections) {
     return static_cast<double>(each * static_cast<uint64_t>(connections)) / elapsed;
 }
 
-RoundTrips MeasurePingPong(uint16_t port, int round_trips) {
+RoundTrips MeasurePingPong(uint16_t port, int round_trips, bool byte_map) {
     constexpr size_t kMessageLength = 64;
     constexpr int kWarmUp = 200;
-    Socket socket = ConnectLoopback(port, kIoTimeout);
-    const char job = wire::kEcho;
-    char echoed = 0;
-    SendAll(socket.fd(), &job, 1);
-    ReceiveExactly(socket.fd(), &echoed, 1);
+    const Socket socket = OpenEcho(port, byte_map);
 
     uint8_t message[kMessageLength];
     uint8_t reply[kMessageLength];
@@ -171,19 +183,13 @@ RoundTrips MeasurePingPong(uint16_t port, int round_trips) {
     return {Percentile(micros, 0.50), Percentile(micros, 0.99)};
 }
 
-double MeasureConnectRate(uint16_t port, std::chrono::milliseconds duration, int max_connections) {
+double MeasureConnectRate(uint16_t port, std::chrono::milliseconds duration, int max_connections,
+                          bool byte_map) {
     const auto start = Clock::now();
     const auto deadline = start + duration;
     int count = 0;
     while (count < max_connections && Clock::now() < deadline) {
-        Socket socket = ConnectLoopback(port, kIoTimeout);
-        const char job = wire::kEcho;
-        char echoed = 0;
-        SendAll(socket.fd(), &job, 1);
-        ReceiveExactly(socket.fd(), &echoed, 1);
-        if (echoed != job) {
-            throw std::runtime_error("connection answered with something else");
-        }
+        OpenEcho(port, byte_map);
         ++count;
     }
     return count / Seconds(Clock::now() - start);

@@ -38,11 +38,13 @@ PeerResult MedianOfRounds(const std::vector<PeerResult>& rounds) {
             break;
         }
     }
-    combined.upload = Median(rounds, [](const PeerResult& r) { return r.upload; });
-    combined.download = Median(rounds, [](const PeerResult& r) { return r.download; });
-    combined.aggregate = Median(rounds, [](const PeerResult& r) { return r.aggregate; });
-    combined.connects_per_second =
-        Median(rounds, [](const PeerResult& r) { return r.connects_per_second; });
+    for (std::optional<double> PeerResult::*figure :
+         {&PeerResult::upload, &PeerResult::download, &PeerResult::aggregate,
+          &PeerResult::connects_per_second, &PeerResult::idle_connections,
+          &PeerResult::idle_kib_per_connection, &PeerResult::idle_threads_before,
+          &PeerResult::idle_threads_after}) {
+        combined.*figure = Median(rounds, [figure](const PeerResult& r) { return r.*figure; });
+    }
     const auto p50 = Median(rounds, [](const PeerResult& r) {
         return r.ping ? std::optional<double>(r.ping->p50_us) : std::nullopt;
     });

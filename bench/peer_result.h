@@ -20,6 +20,11 @@ struct PeerResult {
     std::optional<double> aggregate;
     std::optional<RoundTrips> ping;
     std::optional<double> connects_per_second;
+    // Idle connections held by a fresh relay process (see idle_connections.h).
+    std::optional<double> idle_connections;
+    std::optional<double> idle_kib_per_connection;
+    std::optional<double> idle_threads_before;
+    std::optional<double> idle_threads_after;
 };
 
 // One relay's rounds folded into one: each figure the median of the rounds

@@ -6,12 +6,12 @@
 namespace bench {
 
 std::vector<PeerSpec> StandardPeers(const std::string& relay_path) {
-    // maxconn far above what the tests open at once, yet within a 20000
+    // maxconn above the idle-connection test's 8000, yet within a 20000
     // descriptor limit (haproxy wants two per connection). The time-outs,
     // which haproxy insists on, are long enough never to fire.
     const std::string haproxy_config =
         "global\n"
-        "    maxconn 5000\n"
+        "    maxconn 9000\n"
         "    nbthread 2\n"
         "defaults\n"
         "    mode tcp\n"
@@ -20,25 +20,36 @@ std::vector<PeerSpec> StandardPeers(const std::string& relay_path) {
         "    timeout server 120s\n"
         "frontend relay\n"
         "    bind 127.0.0.1:{listen}\n"
-        "    maxconn 5000\n"
+        "    maxconn 9000\n"
         "    default_backend target\n"
         "backend target\n"
-        "    server target 127.0.0.1:{target_port} maxconn 5000\n";
+        "    server target 127.0.0.1:{target_port} maxconn 9000\n";
     const std::string vorlane =
         relay_path + " --listen {listen} --target 127.0.0.1 --target-port {target_port}" +
         " --limit 100000";
+    const std::string threads = vorlane + " --engine threads";
+    const std::string events = vorlane + " --engine events";
+    // socat forks a process per connection: a thousand is as many as the
+    // idle test asks of it.
+    constexpr int kForkingIdleAtMost = 1000;
     return {
         {"direct", "", ""},
         {"socat-b2048",
          "socat -b 2048 TCP-LISTEN:{listen},fork,reuseaddr,bind=127.0.0.1 "
          "TCP:127.0.0.1:{target_port}",
-         ""},
+         "", false, kForkingIdleAtMost},
         {"socat",
-         "socat TCP-LISTEN:{listen},fork,reuseaddr,bind=127.0.0.1 TCP:127.0.0.1:{target_port}", ""},
+         "socat TCP-LISTEN:{listen},fork,reuseaddr,bind=127.0.0.1 TCP:127.0.0.1:{target_port}", "",
+         false, kForkingIdleAtMost},
         {"rinetd", "rinetd -f -c {config}", "127.0.0.1 {listen} 127.0.0.1 {target_port}\n"},
         {"haproxy", "haproxy -db -f {config}", haproxy_config},
-        {"vorlane-relay", vorlane, ""},
-        {"vorlane-relay-64k", vorlane + " --buffer 65536", ""},
+        {"vorlane-threads", threads + " --buffer 2048", ""},
+        {"vorlane-threads-64k", threads + " --buffer 65536", ""},
+        {"vorlane-events", events, ""},
+        {"vorlane-events-map", events + " --encode server", "", true},
+        {"vorlane-events-16k", events + " --buffer 16384", ""},
+        {"vorlane-events-256k", events + " --buffer 262144", ""},
+        {"vorlane-events-1m", events + " --buffer 1048576", ""},
     };
 }
 

@@ -14,10 +14,15 @@ struct PeerSpec {
     std::string command;
     // Text written to a private file whose path replaces {config}.
     std::string config;
+    // The relay puts every byte through the byte map (see wire.h).
+    bool byte_map = false;
+    // The most idle connections to hold through it; -1: as many as asked.
+    int idle_at_most = -1;
 };
 
-// direct, socat, rinetd, haproxy, and vorlane-relay at its default chunk size
-// and at 64 KiB (relay_path: the vorlane-relay to run).
+// direct, socat, rinetd, haproxy, and vorlane-relay on both engines: threads
+// at 2 KiB and 64 KiB chunks, events at its default buffer, with the byte
+// map, and at other buffer sizes (relay_path: the vorlane-relay to run).
 std::vector<PeerSpec> StandardPeers(const std::string& relay_path);
 
 // "NAME=COMMAND", for a relay the standard list does not know.

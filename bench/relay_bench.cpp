@@ -3,8 +3,9 @@
 //
 //   relay_bench [--relay-path PATH] [--only NAME,...] [--peer NAME=COMMAND]...
 //               [--bytes N] [--connections N] [--round-trips N]
-//               [--connect-seconds S] [--connect-max N] [--rounds N] [--hold-cpus-awake]
-//               [--markdown FILE]
+//               [--connect-seconds S] [--connect-max N] [--idle-connections N]
+//               [--idle-seconds S] [--rounds N] [--hold-cpus-awake] [--markdown FILE]
+//   relay_bench --serve-target PORT   (the target alone, until killed: for the idle test)
 
 #include <unistd.h>
 #include <CLI/CLI.hpp>
@@ -15,10 +16,12 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <thread>
 
+#include "idle_connections.h"
 #include "idle_latency_hold.h"
 #include "peers.h"
 #include "relay_process.h"
@@ -38,6 +41,8 @@ struct Options {
     int round_trips = 20000;
     double connect_seconds = 5;
     int connect_max = 20000;
+    int idle_connections = 8000;
+    int idle_seconds = 60;
     int rounds = 1;
     bool hold_cpus_awake = false;
     std::string markdown_path;
@@ -65,20 +70,23 @@ std::string Tail(const std::string& path) {
 
 // Runs the measurements in order of rising wear on the relay; the connect
 // rate comes last since it leaves thousands of sockets in TIME_WAIT.
-void Measure(const Options& options, uint16_t port, PeerResult& result,
+void Measure(const Options& options, uint16_t port, bool byte_map, PeerResult& result,
              const std::function<bool()>& relay_alive) {
     const std::vector<std::pair<const char*, std::function<void()>>> steps = {
-        {"upload", [&] { result.upload = MeasureUpload(port, options.bytes); }},
-        {"download", [&] { result.download = MeasureDownload(port, options.bytes); }},
+        {"upload", [&] { result.upload = MeasureUpload(port, options.bytes, byte_map); }},
+        {"download", [&] { result.download = MeasureDownload(port, options.bytes, byte_map); }},
         {"aggregate",
-         [&] { result.aggregate = MeasureAggregate(port, options.bytes, options.connections); }},
-        {"ping-pong", [&] { result.ping = MeasurePingPong(port, options.round_trips); }},
+         [&] {
+             result.aggregate =
+                 MeasureAggregate(port, options.bytes, options.connections, byte_map);
+         }},
+        {"ping-pong", [&] { result.ping = MeasurePingPong(port, options.round_trips, byte_map); }},
         {"connect rate",
          [&] {
              result.connects_per_second = MeasureConnectRate(
                  port,
                  std::chrono::milliseconds(static_cast<int64_t>(options.connect_seconds * 1000)),
-                 options.connect_max);
+                 options.connect_max, byte_map);
          }},
     };
     for (const auto& [name, step] : steps) {
@@ -100,6 +108,82 @@ void Measure(const Options& options, uint16_t port, PeerResult& result,
     }
 }
 
+// A relay started in front of a target port, listening; or why not.
+struct StartedRelay {
+    std::unique_ptr<RelayProcess> process;
+    uint16_t port = 0;
+    std::string failure;
+};
+
+StartedRelay StartRelay(const PeerSpec& peer, const std::vector<std::string>& words,
+                        uint16_t target_port, const std::string& work_dir) {
+    StartedRelay started;
+    started.port = PickFreePort();
+    const std::string config_path = work_dir + "/" + peer.name + ".conf";
+    const std::string log_path = work_dir + "/" + peer.name + ".log";
+    const std::vector<std::pair<std::string, std::string>> values = {
+        {"listen", std::to_string(started.port)},
+        {"target_port", std::to_string(target_port)},
+        {"config", config_path},
+    };
+    if (!peer.config.empty()) {
+        std::ofstream(config_path) << FillPlaceholders(peer.config, values);
+    }
+    std::vector<std::string> argv;
+    argv.reserve(words.size());
+    for (const std::string& word : words) {
+        argv.push_back(FillPlaceholders(word, values));
+    }
+    started.process = std::make_unique<RelayProcess>(argv, log_path);
+    if (!WaitUntilAccepting(started.port, kStartBudget) || !started.process->Running()) {
+        started.failure = "did not start listening: " + Tail(log_path);
+        started.process.reset();
+    }
+    return started;
+}
+
+// The idle test, on a relay process of its own in front of a target process
+// of its own: the clients alone fill much of this process's descriptors.
+void MeasureIdleConnections(const Options& options, const PeerSpec& peer,
+                            const std::vector<std::string>& words, const std::string& work_dir,
+                            PeerResult& result) {
+    const int wanted = peer.idle_at_most < 0
+                           ? options.idle_connections
+                           : std::min(options.idle_connections, peer.idle_at_most);
+    if (wanted <= 0) {
+        return;
+    }
+    std::cerr << "  idle connections (" << wanted << ")..." << std::flush;
+    try {
+        const uint16_t target_port = PickFreePort();
+        const RelayProcess target({"/proc/self/exe", "--serve-target", std::to_string(target_port)},
+                                  work_dir + "/target.log");
+        if (!WaitUntilAccepting(target_port, kStartBudget)) {
+            throw std::runtime_error("the target process did not start");
+        }
+        const StartedRelay relay = StartRelay(peer, words, target_port, work_dir);
+        if (!relay.process) {
+            throw std::runtime_error(relay.failure);
+        }
+        const IdleHold hold = MeasureIdle(relay.port, wanted, peer.byte_map, relay.process->group(),
+                                          std::chrono::seconds(options.idle_seconds));
+        result.idle_connections = hold.connections;
+        result.idle_kib_per_connection = hold.KiBPerConnection();
+        result.idle_threads_before = hold.before.threads;
+        result.idle_threads_after = hold.after.threads;
+        if (!hold.shortfall.empty() && result.note.empty()) {
+            result.note =
+                "idle: " + std::to_string(hold.connections) + " held, then " + hold.shortfall;
+        }
+        std::cerr << " " << hold.connections << " held\n";
+    } catch (const std::exception& error) {
+        std::cerr << " failed: " << error.what() << "\n";
+        if (result.note.empty()) {
+            result.note = std::string("idle connections failed: ") + error.what();
+        }
+    }
+}
+
 PeerResult RunPeer(const Options& options, const PeerSpec& peer, const std::string& work_dir) {
     PeerResult result;
     result.name = peer.name;
@@ -114,37 +198,22 @@ PeerResult RunPeer(const Options& options, const PeerSpec& peer, const std::stri
         return result;
     }
 
-    TargetServer target;  // a fresh one per relay: no TIME_WAIT left over from the last
-    if (words.empty()) {
-        Measure(options, target.port(), result, [] { return true; });
-        return result;
+    {
+        TargetServer target;  // a fresh one per relay: no TIME_WAIT left over from the last
+        if (words.empty()) {
+            Measure(options, target.port(), peer.byte_map, result, [] { return true; });
+            return result;
+        }
+        const StartedRelay relay = StartRelay(peer, words, target.port(), work_dir);
+        if (!relay.process) {
+            result.note = relay.failure;
+            std::cerr << "  " << result.note << "\n";
+            return result;
+        }
+        Measure(options, relay.port, peer.byte_map, result,
+                [&relay] { return relay.process->Running(); });
     }
-
-    const uint16_t listen_port = PickFreePort();
-    const std::string config_path = work_dir + "/" + peer.name + ".conf";
-    const std::string log_path = work_dir + "/" + peer.name + ".log";
-    const std::vector<std::pair<std::string, std::string>> values = {
-        {"listen", std::to_string(listen_port)},
-        {"target_port", std::to_string(target.port())},
-        {"config", config_path},
-    };
-    if (!peer.config.empty()) {
-        std::ofstream(config_path) << FillPlaceholders(peer.config, values);
-    }
-    std::vector<std::string> argv;
-    argv.reserve(words.size());
-    for (const std::string& word : words) {
-        argv.push_back(FillPlaceholders(word, values));
-    }
-
-    RelayProcess relay(argv, log_path);
-    if (!WaitUntilAccepting(listen_port, kStartBudget) || !relay.Running()) {
-        result.note = "did not start listening: " + Tail(log_path);
-        std::cerr << "  " << result.note << "\n";
-        return result;
-    }
-    Measure(options, listen_port, result, [&relay] { return relay.Running(); });
-    relay.Stop();
+    MeasureIdleConnections(options, peer, words, work_dir, result);
     return result;
 }
 
@@ -211,12 +280,25 @@ int Run(int argc, char** argv) {
         ->check(CLI::Range(0.1, 600.0));
     app.add_option("--connect-max", options.connect_max, "connection-rate test count cap")
         ->check(CLI::Range(1, 1000000));
+    app.add_option("--idle-connections", options.idle_connections,
+                   "idle connections to hold through each relay; 0: no idle test")
+        ->check(CLI::Range(0, 9000));
+    app.add_option("--idle-seconds", options.idle_seconds, "idle test: the most time to open them")
+        ->check(CLI::Range(1, 600));
+    uint16_t serve_target_port = 0;
+    app.add_option("--serve-target", serve_target_port)->group("");  // for the idle test
     app.add_option("--rounds", options.rounds, "passes over all relays; figures are medians")
         ->check(CLI::Range(1, 100));
     app.add_flag("--hold-cpus-awake", options.hold_cpus_awake,
                  "keep idle CPUs polling (root): wake-ups then cost what the relay costs");
     app.add_option("--markdown", options.markdown_path, "also write the report here");
     CLI11_PARSE(app, argc, argv);
+    if (serve_target_port != 0) {
+        const TargetServer target(serve_target_port);
+        for (;;) {
+            pause();  // SIGTERM from the bench ends the process
+        }
+    }
 
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGINT, OnInterrupt);

@@ -1,6 +1,7 @@
 #include "relay_process.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,6 +72,7 @@ RelayProcess::RelayProcess(const std::vector<std::string>& argv, const std::stri
     pid_ = fork();
     if (pid_ == 0) {
         setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(log, STDOUT_FILENO);
         dup2(log, STDERR_FILENO);
         const int null = open("/dev/null", O_RDONLY);

@@ -1,5 +1,6 @@
 // Runs one relay command as a child process in a process group of its own and
-// stops it, and whatever it forked, by that id.
+// stops it, and whatever it forked, by that id. The child is killed if the
+// bench dies first.
 #pragma once
 
 #include <sys/types.h>
@@ -21,6 +22,9 @@ class RelayProcess {
 
     // True while the process has not exited.
     bool Running();
+
+    // Its process group, which whatever it forks shares.
+    pid_t group() const { return pid_; }
 
     // SIGTERM, a bounded wait, then SIGKILL; the same for the rest of its group.
     void Stop();

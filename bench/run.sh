@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Builds relay_bench and vorlane-relay (Release, in build/bench), measures
-# vorlane-relay beside direct, socat, rinetd and haproxy on loopback, and
+# Builds relay_bench and vorlane-relay (Release, in build/bench), measures both
+# of its engines beside direct, socat, rinetd and haproxy on loopback, and
 # writes the Markdown report to build/bench/results.md (and stdout).
 #
 #   bench/run.sh                      # the full comparison, three rounds
-#   bench/run.sh --rounds 1 --only direct,vorlane-relay-64k
+#   bench/run.sh --rounds 1 --only direct,vorlane-events
 #
 # Arguments are passed to relay_bench after the defaults, so they win.
 set -euo pipefail

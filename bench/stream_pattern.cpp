@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "wire.h"
+
 namespace bench {
 namespace {
 
@@ -10,12 +12,13 @@ constexpr size_t kPeriodLength = (size_t{1} << 20) - 7;
 
 }  // namespace
 
-const StreamPattern& StreamPattern::Instance() {
-    static const StreamPattern pattern;
-    return pattern;
+const StreamPattern& StreamPattern::Instance(bool mapped) {
+    static const StreamPattern plain(false);
+    static const StreamPattern through_map(true);
+    return mapped ? through_map : plain;
 }
 
-StreamPattern::StreamPattern() : period_(kPeriodLength) {
+StreamPattern::StreamPattern(bool mapped) : period_(kPeriodLength) {
     uint64_t state = 0x9E3779B97F4A7C15ull;
     for (uint8_t& byte : period_) {
         // xorshift64: cheap and without short cycles.
@@ -23,6 +26,9 @@ StreamPattern::StreamPattern() : period_(kPeriodLength) {
         state ^= state >> 7;
         state ^= state << 17;
         byte = static_cast<uint8_t>(state >> 56);
+        if (mapped) {
+            byte = wire::MapByte(byte);
+        }
     }
 }
 

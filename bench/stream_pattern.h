@@ -10,7 +10,9 @@ namespace bench {
 
 class StreamPattern {
   public:
-    static const StreamPattern& Instance();
+    // The stream as the target sends and checks it; mapped: every byte put
+    // through the byte map, as the client of a mapping relay sees it.
+    static const StreamPattern& Instance(bool mapped = false);
 
     // Bytes of the stream from offset on, and how many follow contiguously.
     const uint8_t* At(uint64_t offset, size_t* contiguous) const;
@@ -19,7 +21,7 @@ class StreamPattern {
     bool Matches(uint64_t offset, const uint8_t* data, size_t length) const;
 
   private:
-    StreamPattern();
+    explicit StreamPattern(bool mapped);
 
     // Pseudo-random bytes whose odd length is no multiple of any relay's chunk
     // size, so a lost, doubled or reordered chunk never lines up again.

@@ -39,10 +39,11 @@ struct TargetServer::Session {
     char job() const { return header_length > 0 ? static_cast<char>(header[0]) : '\0'; }
 };
 
-TargetServer::TargetServer() : buffer_(kBufferLength) {
+TargetServer::TargetServer(uint16_t port) : buffer_(kBufferLength) {
     listener_ = Socket(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
+    address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     if (!listener_.valid() ||

@@ -14,7 +14,8 @@ namespace bench {
 
 class TargetServer {
   public:
-    TargetServer();  // listening and serving when it returns
+    // Listening and serving when it returns; port 0: any free one.
+    explicit TargetServer(uint16_t port = 0);
     ~TargetServer();
     TargetServer(const TargetServer&) = delete;
     TargetServer& operator=(const TargetServer&) = delete;

@@ -32,6 +32,13 @@ inline std::array<uint8_t, kBulkHeaderLength> BulkHeader(char job, uint64_t coun
     return header;
 }
 
+// The relay's byte map, b -> (250 - b) mod 256, its own inverse. Through a
+// relay that maps, the client sends and expects mapped bytes, so the target
+// sees and sends plain ones.
+inline uint8_t MapByte(uint8_t byte) {
+    return static_cast<uint8_t>(250 - byte);
+}
+
 inline uint64_t BulkCount(const uint8_t* header) {
     uint64_t count = 0;
     for (size_t i = 0; i < 8; ++i) {
