@@ -1,12 +1,16 @@
 #include "isolated_network.h"
 
+#include <fcntl.h>
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 bool EnterIsolatedNetwork() {
     if (::unshare(CLONE_NEWNET) != 0) {
@@ -24,4 +28,48 @@ bool EnterIsolatedNetwork() {
     up = up && ::ioctl(control, SIOCSIFFLAGS, &request) == 0;
     ::close(control);
     return up;
+}
+
+namespace {
+
+constexpr char kHostsPath[] = "/etc/hosts";
+
+}  // namespace
+
+PrivateHostsFile::PrivateHostsFile() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "vorlane-hosts-XXXXXX").string();
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) {
+        return;
+    }
+    ::close(fd);
+    path_ = pattern;
+    // Private propagation first: a mount made in a namespace that still
+    // shares its mounts would show up on the machine itself.
+    mounted_ = ::unshare(CLONE_NEWNS) == 0 &&
+               ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+               ::mount(path_.c_str(), kHostsPath, nullptr, MS_BIND, nullptr) == 0;
+}
+
+PrivateHostsFile::~PrivateHostsFile() {
+    if (mounted_) {
+        ::umount2(kHostsPath, MNT_DETACH);
+    }
+    if (!path_.empty()) {
+        ::unlink(path_.c_str());
+    }
+}
+
+bool PrivateHostsFile::Write(const std::string& contents) const {
+    if (!mounted_) {
+        return false;
+    }
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool written =
+        ::write(fd, contents.data(), contents.size()) == static_cast<ssize_t>(contents.size());
+    return ::close(fd) == 0 && written;
 }
