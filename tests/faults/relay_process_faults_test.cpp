@@ -120,6 +120,15 @@ void SetDescriptorLimit(pid_t pid, int soft) {
 }
 
 TEST_P(RelayProcessFaultTest, RunningOutOfDescriptorsIsReportedWithoutSpinningAndOutlived) {
+#ifdef VORLANE_UNDEFINED_SANITIZER
+    // UBSan checks the object of a member call by writing its memory into a
+    // pipe; with no descriptor left that fails, and the check reports (and
+    // aborts on) every std::error_code comparison, which the event engine's
+    // accept loop makes.
+    if (GetParam() == "events") {
+        GTEST_SKIP() << "UBSan's vptr check cannot run in a process out of descriptors";
+    }
+#endif
     ScriptedTarget target(
         [](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); });
     RelayProcess relay(target.port(), OnEngine());
