@@ -2,11 +2,17 @@
 // one listener, and a target name looked up afresh for every client.
 //
 // The whole test runs in a network namespace of its own where one can be
-// made, so that a name that slipped past the test's hosts file would find no
-// name server to ask off this machine; without one the name test is skipped.
+// made, and names come from a hosts file of its own with name service set to
+// files alone, so no look-up can leave the machine; without both the name
+// tests are skipped.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -121,10 +127,10 @@ INSTANTIATE_TEST_SUITE_P(
 // A name under the test-only top-level domain, answered by the hosts file.
 constexpr char kTargetName[] = "moving-target.vorlane.test";
 
-// A target that says who it is and hangs up.
-ScriptedTarget::Handler Greeter(const std::string& name) {
-    return [name](loopback::Socket& connection, int) {
-        loopback::SendAll(connection.fd(), name.data(), name.size());
+// A target that says where it listens and hangs up.
+ScriptedTarget::Handler Greeter(const std::string& address) {
+    return [address](loopback::Socket& connection, int) {
+        loopback::SendAll(connection.fd(), address.data(), address.size());
     };
 }
 
@@ -135,35 +141,122 @@ std::string GreetingThrough(std::uint16_t port) {
     return loopback::ReceiveUntilEnd(client.fd(), 64);
 }
 
-TEST(EventRelayNameTest, EachClientGoesWhereTheNameLeadsWhenItArrives) {
-    if (!kNetwork->isolated()) {
-        GTEST_SKIP() << "no isolated network namespace (needs root): no name is looked up";
+// The addresses of a name in the order a stream client gets them.
+std::vector<std::string> LookUp(const char* name) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG;
+    addrinfo* found = nullptr;
+    std::vector<std::string> addresses;
+    if (::getaddrinfo(name, nullptr, &hints, &found) != 0) {
+        return addresses;
     }
-    const PrivateHostsFile hosts;
-    if (!hosts.active()) {
-        GTEST_SKIP() << "no private mount namespace for a hosts file (needs root)";
+    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+        char text[INET6_ADDRSTRLEN] = {};
+        const void* address =
+            entry->ai_family == AF_INET6
+                ? static_cast<const void*>(
+                      &reinterpret_cast<const sockaddr_in6*>(entry->ai_addr)->sin6_addr)
+                : &reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr;
+        addresses.emplace_back(::inet_ntop(entry->ai_family, address, text, sizeof text));
     }
-    ScriptedTarget first(Greeter("first"), loopback::ListenAt("127.0.0.2", 0, SOMAXCONN));
-    ASSERT_TRUE(first.valid());
-    ScriptedTarget second(Greeter("second"),
-                          loopback::ListenAt("127.0.0.3", first.port(), SOMAXCONN));
-    ASSERT_TRUE(second.valid());
-    ASSERT_TRUE(hosts.Write(std::string("127.0.0.2 ") + kTargetName + "\n"));
+    ::freeaddrinfo(found);
+    return addresses;
+}
 
-    RelayProcess relay(kTargetName, first.port(), EventsWith({}));
+// Names come from a hosts file of the test's own alone: name service is
+// "files" only, so a name missing from it is asked of no server either.
+class EventRelayNameTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (!kNetwork->isolated()) {
+            GTEST_SKIP() << "no isolated network namespace (needs root): no name is looked up";
+        }
+        if (!nameService_.active() || !hosts_.active()) {
+            GTEST_SKIP() << "no private mount namespace for the name service files (needs root)";
+        }
+        if (::access("/var/run/nscd/socket", F_OK) == 0) {
+            GTEST_SKIP() << "a name service cache would answer from the machine's own files";
+        }
+        ASSERT_TRUE(nameService_.Write("hosts: files\n"));
+    }
+
+    // Gives the name these addresses, in this order. Called while no look-up
+    // is under way.
+    void PointNameAt(const std::vector<std::string>& addresses) {
+        std::string lines;
+        for (const std::string& address : addresses) {
+            lines += address + " " + kTargetName + "\n";
+        }
+        ASSERT_TRUE(hosts_.Write(lines));
+        ASSERT_EQ(LookUp(kTargetName), addresses) << "the hosts file is not what answers";
+    }
+
+    PrivateSystemFile nameService_{"/etc/nsswitch.conf"};
+    PrivateSystemFile hosts_{"/etc/hosts"};
+};
+
+// What the name leads to when a client arrives, and the target that must
+// greet that client.
+struct NamePhase {
+    std::vector<std::string> addresses;
+    std::string greeter;
+};
+
+TEST_F(EventRelayNameTest, EachClientGoesWhereTheNameLeadsWhenItArrives) {
+    // One port on every address; nothing listens on 127.0.0.5.
+    std::vector<std::string> addresses = {"127.0.0.2", "127.0.0.3"};
+    std::vector<NamePhase> phases = {
+        {{"127.0.0.2"}, "127.0.0.2"},
+        {{"127.0.0.3"}, "127.0.0.3"},
+        {{"127.0.0.5", "127.0.0.2"}, "127.0.0.2"},  // refused: the next address is tried
+    };
+    if (HasIpv6Loopback()) {
+        addresses.emplace_back("::1");
+        phases.push_back({{"::1"}, "::1"});  // the other family than the first look-up's
+    }
+    std::vector<std::unique_ptr<ScriptedTarget>> targets;
+    std::uint16_t port = 0;
+    for (const std::string& address : addresses) {
+        targets.push_back(std::make_unique<ScriptedTarget>(
+            Greeter(address), loopback::ListenAt(address, port, SOMAXCONN)));
+        ASSERT_TRUE(targets.back()->valid()) << address;
+        port = targets.back()->port();
+    }
+
+    std::unique_ptr<RelayProcess> relay;
+    for (const NamePhase& phase : phases) {
+        // The previous client had its greeting, so its look-up is over.
+        ASSERT_NO_FATAL_FAILURE(PointNameAt(phase.addresses));
+        if (!relay) {
+            relay = std::make_unique<RelayProcess>(kTargetName, port, EventsWith({}));
+            ASSERT_TRUE(relay->WaitUntilListening()) << relay->process().Output(OutputStream::Err);
+        }
+        EXPECT_EQ(GreetingThrough(relay->port()), phase.greeter) << phase.addresses.front();
+    }
+
+    relay->process().Stop();
+    EXPECT_EQ(relay->process().ExitCode(), 0);
+    EXPECT_EQ(relay->process().Output(OutputStream::Err), "")
+        << "the name did not resolve at start";
+}
+
+TEST_F(EventRelayNameTest, NameUnknownAtStartIsAWarningAndAskedAgainForEachClient) {
+    ScriptedTarget target(Greeter("127.0.0.2"), loopback::ListenAt("127.0.0.2", 0, SOMAXCONN));
+    ASSERT_TRUE(target.valid());
+    ASSERT_NO_FATAL_FAILURE(PointNameAt({}));
+    RelayProcess relay(kTargetName, target.port(), EventsWith({}));
     ASSERT_TRUE(relay.WaitUntilListening()) << relay.process().Output(OutputStream::Err);
-    EXPECT_EQ(GreetingThrough(relay.port()), "first");
+    const std::string warning = relay.process().Output(OutputStream::Err);
+    EXPECT_NE(warning.find(kTargetName), std::string::npos) << warning;
+    EXPECT_EQ(std::count(warning.begin(), warning.end(), '\n'), 1) << warning;
 
-    // Moved while no look-up is under way.
-    ASSERT_TRUE(WaitUntil([&] { return first.finished() == 1; }));
-    ASSERT_TRUE(hosts.Write(std::string("127.0.0.3 ") + kTargetName + "\n"));
-    EXPECT_EQ(GreetingThrough(relay.port()), "second");
-
-    EXPECT_EQ(first.accepted(), 1);
-    EXPECT_EQ(second.accepted(), 1);
-    relay.process().Stop();
-    EXPECT_EQ(relay.process().ExitCode(), 0);
-    EXPECT_EQ(relay.process().Output(OutputStream::Err), "") << "the name did not resolve at start";
+    EXPECT_EQ(GreetingThrough(relay.port()), "")
+        << "a client was relayed to a name with no address";
+    ASSERT_NO_FATAL_FAILURE(PointNameAt({"127.0.0.2"}));
+    EXPECT_EQ(GreetingThrough(relay.port()), "127.0.0.2");
+    EXPECT_EQ(target.accepted(), 1);
 }
 
 }  // namespace

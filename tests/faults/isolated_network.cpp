@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 bool EnterIsolatedNetwork() {
     if (::unshare(CLONE_NEWNET) != 0) {
@@ -30,15 +31,9 @@ bool EnterIsolatedNetwork() {
     return up;
 }
 
-namespace {
-
-constexpr char kHostsPath[] = "/etc/hosts";
-
-}  // namespace
-
-PrivateHostsFile::PrivateHostsFile() {
+PrivateSystemFile::PrivateSystemFile(std::string systemPath) : systemPath_(std::move(systemPath)) {
     std::string pattern =
-        (std::filesystem::temp_directory_path() / "vorlane-hosts-XXXXXX").string();
+        (std::filesystem::temp_directory_path() / "vorlane-etc-XXXXXX").string();
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0) {
         return;
@@ -49,19 +44,19 @@ PrivateHostsFile::PrivateHostsFile() {
     // shares its mounts would show up on the machine itself.
     mounted_ = ::unshare(CLONE_NEWNS) == 0 &&
                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-               ::mount(path_.c_str(), kHostsPath, nullptr, MS_BIND, nullptr) == 0;
+               ::mount(path_.c_str(), systemPath_.c_str(), nullptr, MS_BIND, nullptr) == 0;
 }
 
-PrivateHostsFile::~PrivateHostsFile() {
+PrivateSystemFile::~PrivateSystemFile() {
     if (mounted_) {
-        ::umount2(kHostsPath, MNT_DETACH);
+        ::umount2(systemPath_.c_str(), MNT_DETACH);
     }
     if (!path_.empty()) {
         ::unlink(path_.c_str());
     }
 }
 
-bool PrivateHostsFile::Write(const std::string& contents) const {
+bool PrivateSystemFile::Write(const std::string& contents) const {
     if (!mounted_) {
         return false;
     }
