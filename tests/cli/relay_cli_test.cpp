@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "loopback_server.h"
@@ -21,6 +22,32 @@ using testing_support::EchoServer;
 using testing_support::kPatienceMs;
 using testing_support::TestSocket;
 using testing_support::UnusedPort;
+
+// What an engine does is tested on each engine behind the command line.
+// None (empty) leaves the choice to the relay.
+const std::vector<std::string> kEngines = {"events", "threads"};
+
+std::vector<std::string> OnEngine(const std::string& engine, std::vector<std::string> arguments) {
+    if (!engine.empty()) {
+        arguments.insert(arguments.begin(), {"--engine", engine});
+    }
+    return arguments;
+}
+
+// "events" as "Events", for test names.
+std::string Titled(std::string engine) {
+    if (!engine.empty()) {
+        engine[0] = static_cast<char>(engine[0] - 'a' + 'A');
+    }
+    return engine;
+}
+
+// For tests whose only parameter is the engine.
+class EngineTest : public testing::TestWithParam<std::string> {};
+
+std::string EngineName(const testing::TestParamInfo<std::string>& info) {
+    return Titled(info.param);
+}
 
 std::string ListeningLine(int port) {
     return "Listening on port " + std::to_string(port) + "...";
@@ -57,12 +84,14 @@ std::string EveryByteValue(std::size_t length) {
     return bytes;
 }
 
-class RelayStopTest : public testing::TestWithParam<int> {};
+class RelayStopTest : public testing::TestWithParam<std::tuple<int, std::string>> {};
 
 TEST_P(RelayStopTest, RelaysUntilSignalledThenExitsWithoutWaitingForConnections) {
+    const auto [signal, engine] = GetParam();
     EchoServer echo;
     int port = 0;
-    auto relay = StartRelay({"--target-port", std::to_string(echo.Port()), "--stats"}, &port);
+    auto relay = StartRelay(
+        OnEngine(engine, {"--target-port", std::to_string(echo.Port()), "--stats"}), &port);
     ASSERT_NE(relay, nullptr);
 
     TestSocket client = TestSocket::ConnectLoopback(port);
@@ -74,7 +103,7 @@ TEST_P(RelayStopTest, RelaysUntilSignalledThenExitsWithoutWaitingForConnections)
     EXPECT_TRUE(relay->WaitForStdout("connections 2, denied 0", kPatienceMs)) << relay->Stdout();
 
     // The client stays connected: the stop must not wait for it.
-    relay->Signal(GetParam());
+    relay->Signal(signal);
     EXPECT_EQ(relay->WaitForExit(kPatienceMs), 0);
     const std::string out = relay->Stdout();
     EXPECT_EQ(out.substr(0, out.find('\n') + 1), ListeningLine(port) + "\n");
@@ -82,9 +111,12 @@ TEST_P(RelayStopTest, RelaysUntilSignalledThenExitsWithoutWaitingForConnections)
     EXPECT_EQ(relay->Stderr(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, RelayStopTest, testing::Values(SIGTERM, SIGINT),
-                         [](const testing::TestParamInfo<int>& info) {
-                             return info.param == SIGTERM ? "Sigterm" : "Sigint";
+INSTANTIATE_TEST_SUITE_P(Signals, RelayStopTest,
+                         testing::Combine(testing::Values(SIGTERM, SIGINT),
+                                          testing::ValuesIn(kEngines)),
+                         [](const testing::TestParamInfo<RelayStopTest::ParamType>& info) {
+                             return (std::get<0>(info.param) == SIGTERM ? "Sigterm" : "Sigint") +
+                                    Titled(std::get<1>(info.param));
                          });
 
 struct ErrorCase {
@@ -99,10 +131,11 @@ void PrintTo(const ErrorCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-class RelayErrorTest : public testing::TestWithParam<ErrorCase> {};
+// A case and the engine it runs on; none for errors found before either starts.
+class RelayErrorTest : public testing::TestWithParam<std::tuple<ErrorCase, std::string>> {};
 
 TEST_P(RelayErrorTest, ExitsWithItsCodeAndOneLineNamingTheCause) {
-    const ErrorCase& c = GetParam();
+    const auto& [c, engine] = GetParam();
     const EchoServer busy;
     const ScratchDirectory directory;
     const std::string configPath = directory.WriteFile("relay.ini", c.config);
@@ -117,7 +150,7 @@ TEST_P(RelayErrorTest, ExitsWithItsCodeAndOneLineNamingTheCause) {
         }
     }
 
-    RelayProcess relay(arguments);
+    RelayProcess relay(OnEngine(engine, arguments));
     EXPECT_EQ(relay.WaitForExit(kPatienceMs), c.exitCode);
     const std::string err = relay.Stderr();
     EXPECT_NE(err.find(c.message), std::string::npos) << err;
@@ -131,59 +164,81 @@ const char kPortTaken[] =
     "Listen failed, Maybe the local port you specified is taken, please try another port!";
 const char kBadTargetPort[] = "Please input a target port from 1 to 65535!";
 
+std::string ErrorCaseName(const testing::TestParamInfo<RelayErrorTest::ParamType>& info) {
+    return std::get<0>(info.param).name + Titled(std::get<1>(info.param));
+}
+
+// Refused by the command line or the config file before any engine runs.
 INSTANTIATE_TEST_SUITE_P(
-    Cases, RelayErrorTest,
-    testing::Values(
-        ErrorCase{"ListenNotANumber", {"--listen", "abc"}, "", 2, "--listen"},
-        ErrorCase{"ListenAbovePortRange", {"--listen", "65536"}, "", 2, "--listen"},
-        ErrorCase{"NegativeTargetPort", {"--target-port", "-1"}, "", 2, "--target-port"},
-        ErrorCase{"TargetPortZero", {"--target-port", "0"}, "", 2, "--target-port"},
-        ErrorCase{"NegativeLimit", {"--limit", "-1"}, "", 2, "--limit"},
-        ErrorCase{"NonNumericLimit", {"--limit", "many"}, "", 2, "--limit"},
-        ErrorCase{"UnknownMode", {"--encode", "both"}, "", 2, "--encode"},
-        ErrorCase{"ZeroBuffer", {"--buffer", "0"}, "", 2, "--buffer"},
-        ErrorCase{"BufferAboveOneMegabyte", {"--buffer", "1048577"}, "", 2, "--buffer"},
-        ErrorCase{"BindToHostName", {"--bind", "localhost"}, "", 2, "--bind"},
-        ErrorCase{"AllowPrefixTooLong", {"--allow", "10.0.0.0/33"}, "", 2, "--allow"},
-        ErrorCase{"UnknownOption", {"--frobnicate"}, "", 2, "--frobnicate"},
-        ErrorCase{"MissingValue", {"--target"}, "", 2, "--target"},
-        ErrorCase{
-            "UnreadableConfig", {"--config", "no-such-directory/Setting.ini"}, "", 2, "--config"},
-        ErrorCase{"BadBindAddrInConfig",
-                  {"--config", "{config}"},
-                  "[Vorlane]\nBindAddr=any\n",
-                  2,
-                  "BindAddr"},
-        ErrorCase{"BadAllowFromInConfig",
-                  {"--config", "{config}"},
-                  "[Vorlane]\nAllowFrom=10.0.0.0/8, nowhere\n",
-                  2,
-                  "nowhere"},
-        ErrorCase{"BlankTarget", {"--target", " \t"}, "", 1, kBlankTarget},
-        ErrorCase{"EmptyTargetInConfig",
-                  {"--config", "{config}"},
-                  "[Vorlane]\r\nDestAddr=\r\n",
-                  1,
-                  kBlankTarget},
-        ErrorCase{"PortTaken", {"--listen", "{taken}"}, "", 1, kPortTaken},
-        // A file's ports are read as the window reads its fields, so the
-        // engine's own range check refuses them, as the window's Start does.
-        ErrorCase{"LocalPortAboveRangeInConfig",
-                  {"--config", "{config}"},
-                  "[Vorlane]\r\nLocalListenPort=70000\r\n",
-                  1,
-                  "Please input a local port from 0 to 65535!"},
-        ErrorCase{"TargetPortAboveRangeInConfig",
-                  {"--config", "{config}", "--listen", "0"},
-                  "[Vorlane]\r\nDestPort=70000\r\n",
-                  1,
-                  kBadTargetPort},
-        ErrorCase{"EmptyTargetPortInConfig",
-                  {"--config", "{config}", "--listen", "0"},
-                  "[Vorlane]\r\nDestPort=\r\n",
-                  1,
-                  kBadTargetPort}),
-    [](const testing::TestParamInfo<ErrorCase>& info) { return info.param.name; });
+    OptionErrors, RelayErrorTest,
+    testing::Combine(
+        testing::Values(
+            ErrorCase{"ListenNotANumber", {"--listen", "abc"}, "", 2, "--listen"},
+            ErrorCase{"ListenAbovePortRange", {"--listen", "65536"}, "", 2, "--listen"},
+            ErrorCase{"NegativeTargetPort", {"--target-port", "-1"}, "", 2, "--target-port"},
+            ErrorCase{"TargetPortZero", {"--target-port", "0"}, "", 2, "--target-port"},
+            ErrorCase{"NegativeLimit", {"--limit", "-1"}, "", 2, "--limit"},
+            ErrorCase{"NonNumericLimit", {"--limit", "many"}, "", 2, "--limit"},
+            ErrorCase{"UnknownMode", {"--encode", "both"}, "", 2, "--encode"},
+            ErrorCase{"ZeroBuffer", {"--buffer", "0"}, "", 2, "--buffer"},
+            ErrorCase{"BufferAboveOneMegabyte", {"--buffer", "1048577"}, "", 2, "--buffer"},
+            ErrorCase{"BindToHostName", {"--bind", "localhost"}, "", 2, "--bind"},
+            ErrorCase{"AllowPrefixTooLong", {"--allow", "10.0.0.0/33"}, "", 2, "--allow"},
+            ErrorCase{"UnknownOption", {"--frobnicate"}, "", 2, "--frobnicate"},
+            ErrorCase{"MissingValue", {"--target"}, "", 2, "--target"},
+            ErrorCase{"UnreadableConfig",
+                      {"--config", "no-such-directory/Setting.ini"},
+                      "",
+                      2,
+                      "--config"},
+            ErrorCase{"BadBindAddrInConfig",
+                      {"--config", "{config}"},
+                      "[Vorlane]\nBindAddr=any\n",
+                      2,
+                      "BindAddr"},
+            ErrorCase{"BadAllowFromInConfig",
+                      {"--config", "{config}"},
+                      "[Vorlane]\nAllowFrom=10.0.0.0/8, nowhere\n",
+                      2,
+                      "nowhere"},
+            ErrorCase{"V6BindOnThreadsEngine",
+                      {"--engine", "threads", "--bind", "::1"},
+                      "",
+                      2,
+                      "--bind"}),
+        testing::Values(std::string())),
+    ErrorCaseName);
+
+// Refused by the engine when it starts, each engine on its own.
+INSTANTIATE_TEST_SUITE_P(
+    StartRefusals, RelayErrorTest,
+    testing::Combine(
+        testing::Values(ErrorCase{"BlankTarget", {"--target", " \t"}, "", 1, kBlankTarget},
+                        ErrorCase{"EmptyTargetInConfig",
+                                  {"--config", "{config}"},
+                                  "[Vorlane]\r\nDestAddr=\r\n",
+                                  1,
+                                  kBlankTarget},
+                        ErrorCase{"PortTaken", {"--listen", "{taken}"}, "", 1, kPortTaken},
+                        // A file's ports are read as the window reads its fields, so the
+                        // engine's own range check refuses them, as the window's Start does.
+                        ErrorCase{"LocalPortAboveRangeInConfig",
+                                  {"--config", "{config}"},
+                                  "[Vorlane]\r\nLocalListenPort=70000\r\n",
+                                  1,
+                                  "Please input a local port from 0 to 65535!"},
+                        ErrorCase{"TargetPortAboveRangeInConfig",
+                                  {"--config", "{config}", "--listen", "0"},
+                                  "[Vorlane]\r\nDestPort=70000\r\n",
+                                  1,
+                                  kBadTargetPort},
+                        ErrorCase{"EmptyTargetPortInConfig",
+                                  {"--config", "{config}", "--listen", "0"},
+                                  "[Vorlane]\r\nDestPort=\r\n",
+                                  1,
+                                  kBadTargetPort}),
+        testing::ValuesIn(kEngines)),
+    ErrorCaseName);
 
 TEST(RelayHelpTest, PrintsUsageAndExitsZero) {
     RelayProcess relay({"--help"});
@@ -204,7 +259,10 @@ TEST(RelayHelpTest, VersionOptionsPrintTheProjectVersionAndExitZero) {
 
 // The config file gives the listening port (read leniently, like a window
 // field), a quoted target and both encode boxes; the command line overrides.
-TEST(RelayConfigTest, FileValuesAreUsedAndTheCommandLineWins) {
+using RelayConfigTest = EngineTest;
+
+TEST_P(RelayConfigTest, FileValuesAreUsedAndTheCommandLineWins) {
+    const std::string& engine = GetParam();
     EchoServer echo;
     const ScratchDirectory directory;
     const std::string unusedTargetPort = std::to_string(UnusedPort());
@@ -217,8 +275,8 @@ TEST(RelayConfigTest, FileValuesAreUsedAndTheCommandLineWins) {
             "Setting.ini", "; by hand\n[vorlane]\nlocallistenport = " + std::to_string(filePort) +
                                "x\nDestAddr=' 127.0.0.1 '\nDestPort=" + unusedTargetPort +
                                "\nEncodeClient=1\nEncodeServer=1\n");
-        fromFile = std::make_unique<RelayProcess>(std::vector<std::string>{
-            "--config", configPath, "--target-port", std::to_string(echo.Port())});
+        fromFile = std::make_unique<RelayProcess>(OnEngine(
+            engine, {"--config", configPath, "--target-port", std::to_string(echo.Port())}));
         if (!fromFile->WaitForStdout(ListeningLine(filePort), kPatienceMs)) {
             fromFile.reset();
         }
@@ -229,15 +287,17 @@ TEST(RelayConfigTest, FileValuesAreUsedAndTheCommandLineWins) {
     EXPECT_EQ(echo.Received(), "\xB3\xB5\xA6\xDA");
 
     int port = 0;
-    auto overridden = StartRelay(
-        {"--config", configPath, "--encode", "none", "--target-port", std::to_string(echo.Port())},
-        &port);
+    auto overridden = StartRelay(OnEngine(engine, {"--config", configPath, "--encode", "none",
+                                                   "--target-port", std::to_string(echo.Port())}),
+                                 &port);
     ASSERT_NE(overridden, nullptr);
     EXPECT_EQ(EchoThrough(port, "PUT "), "PUT ");
     EXPECT_EQ(echo.Received(),
               "\xB3\xB5\xA6\xDA"
               "PUT ");
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, RelayConfigTest, testing::ValuesIn(kEngines), EngineName);
 
 struct AllowCase {
     const char* name;
@@ -250,10 +310,10 @@ void PrintTo(const AllowCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-class RelayAllowTest : public testing::TestWithParam<AllowCase> {};
+class RelayAllowTest : public testing::TestWithParam<std::tuple<AllowCase, std::string>> {};
 
 TEST_P(RelayAllowTest, AdmitsOnlyClientsInsideTheRanges) {
-    const AllowCase& c = GetParam();
+    const auto& [c, engine] = GetParam();
     EchoServer echo;
     const ScratchDirectory directory;
     std::vector<std::string> arguments = {
@@ -261,7 +321,7 @@ TEST_P(RelayAllowTest, AdmitsOnlyClientsInsideTheRanges) {
         directory.WriteFile("r.ini", "[Vorlane]\n" + c.allowFromLine)};
     arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
     int port = 0;
-    auto relay = StartRelay(arguments, &port);
+    auto relay = StartRelay(OnEngine(engine, arguments), &port);
     ASSERT_NE(relay, nullptr);
 
     TestSocket client = TestSocket::ConnectLoopback(port);
@@ -281,16 +341,21 @@ TEST_P(RelayAllowTest, AdmitsOnlyClientsInsideTheRanges) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RelayAllowTest,
-    testing::Values(
-        AllowCase{"OutsideCommandLineRange", {"--allow", "10.0.0.0/8"}, "", false},
-        AllowCase{"InsideSecondRange", {"--allow", "10.0.0.0/8", "--allow", "127.0.0.1"}, "", true},
-        AllowCase{"OutsideConfigRanges", {}, "AllowFrom = 10.0.0.0/8, 192.168.0.0/16\n", false},
-        AllowCase{"InsideConfigRange", {}, "AllowFrom=10.0.0.0/8,127.0.0.0/8\n", true},
-        AllowCase{"CommandLineReplacesConfigRanges",
-                  {"--allow", "10.0.0.0/8"},
-                  "AllowFrom=127.0.0.0/8\n",
-                  false}),
-    [](const testing::TestParamInfo<AllowCase>& info) { return info.param.name; });
+    testing::Combine(
+        testing::Values(
+            AllowCase{"OutsideCommandLineRange", {"--allow", "10.0.0.0/8"}, "", false},
+            AllowCase{
+                "InsideSecondRange", {"--allow", "10.0.0.0/8", "--allow", "127.0.0.1"}, "", true},
+            AllowCase{"OutsideConfigRanges", {}, "AllowFrom = 10.0.0.0/8, 192.168.0.0/16\n", false},
+            AllowCase{"InsideConfigRange", {}, "AllowFrom=10.0.0.0/8,127.0.0.0/8\n", true},
+            AllowCase{"CommandLineReplacesConfigRanges",
+                      {"--allow", "10.0.0.0/8"},
+                      "AllowFrom=127.0.0.0/8\n",
+                      false}),
+        testing::ValuesIn(kEngines)),
+    [](const testing::TestParamInfo<RelayAllowTest::ParamType>& info) {
+        return std::get<0>(info.param).name + Titled(std::get<1>(info.param));
+    });
 
 bool ConnectsTo(std::uint32_t hostOrderAddr, int port) {
     const net::Socket socket = net::CreateTcpSocket();
@@ -301,11 +366,14 @@ bool ConnectsTo(std::uint32_t hostOrderAddr, int port) {
     return connected;
 }
 
-TEST(RelayBindTest, ListensOnTheGivenAddressOnly) {
+using RelayBindTest = EngineTest;
+
+TEST_P(RelayBindTest, ListensOnTheGivenAddressOnly) {
     EchoServer echo;
     int port = 0;
-    auto relay =
-        StartRelay({"--bind", "127.0.0.2", "--target-port", std::to_string(echo.Port())}, &port);
+    auto relay = StartRelay(
+        OnEngine(GetParam(), {"--bind", "127.0.0.2", "--target-port", std::to_string(echo.Port())}),
+        &port);
     ASSERT_NE(relay, nullptr);
     EXPECT_FALSE(ConnectsTo(0x7F000001, port));
 
@@ -316,5 +384,7 @@ TEST(RelayBindTest, ListensOnTheGivenAddressOnly) {
     ASSERT_TRUE(client.SendText("bound"));
     EXPECT_EQ(client.Read(5), "bound");
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, RelayBindTest, testing::ValuesIn(kEngines), EngineName);
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine_kind.h"
+#include "hanging_target.h"
 #include "loopback_socket.h"
 #include "recording_display.h"
 #include "scripted_target.h"
@@ -57,24 +58,6 @@ void StreamForever(loopback::Socket& connection) {
            loopback::SendAll(connection.fd(), chunk.data(), chunk.size())) {
     }
 }
-
-// A target whose accept queue is full: a connect to it stays unanswered.
-class HangingTarget {
-  public:
-    HangingTarget() {
-        listener_ = loopback::Listen(0, &port_);
-        // The first filler fills the queue; later connects get no answer.
-        for (int i = 0; i < 2; ++i) {
-            fillers_.push_back(loopback::ConnectNonBlocking(port_));
-        }
-    }
-    std::uint16_t port() const { return port_; }
-
-  private:
-    loopback::Socket listener_;
-    std::uint16_t port_ = 0;
-    std::vector<loopback::Socket> fillers_;
-};
 
 class EngineFaultTest : public testing::TestWithParam<testing_support::EngineKind> {
   protected:

@@ -3,7 +3,13 @@
 #include "loopback_socket.h"
 
 RelayProcess::RelayProcess(std::uint16_t targetPort, std::vector<std::string> extraArgs)
-    : targetPort_(targetPort), extraArgs_(std::move(extraArgs)) {
+    : RelayProcess("127.0.0.1", targetPort, std::move(extraArgs)) {}
+
+RelayProcess::RelayProcess(std::string targetHost, std::uint16_t targetPort,
+                           std::vector<std::string> extraArgs)
+    : targetHost_(std::move(targetHost)),
+      targetPort_(targetPort),
+      extraArgs_(std::move(extraArgs)) {
     Launch();
 }
 
@@ -11,7 +17,7 @@ void RelayProcess::Launch() {
     port_ = loopback::FreePort();
     ChildOptions options;
     options.argv = {VORLANE_RELAY_PATH, "--listen",      std::to_string(port_),      "--target",
-                    "127.0.0.1",        "--target-port", std::to_string(targetPort_)};
+                    targetHost_,        "--target-port", std::to_string(targetPort_)};
     options.argv.insert(options.argv.end(), extraArgs_.begin(), extraArgs_.end());
     process_.reset();  // the previous try, if any, has ended
     process_ = std::make_unique<ChildProcess>(options);

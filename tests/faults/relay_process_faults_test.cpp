@@ -1,6 +1,6 @@
-// The headless relay as a process under pressure: a target that never reads,
-// and running out of descriptors. Its memory, CPU time and descriptors are
-// read from /proc.
+// The headless relay as a process under pressure, on each engine: a target
+// that never reads, and running out of descriptors. Its memory, CPU time and
+// descriptors are read from /proc.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -58,7 +58,12 @@ std::size_t PushUntilStalled(int fd) {
     return pushed;
 }
 
-TEST(RelayProcessFaultTest, TargetThatNeverReadsHoldsNoMemoryAndStopsNoOne) {
+class RelayProcessFaultTest : public testing::TestWithParam<std::string> {
+  protected:
+    std::vector<std::string> OnEngine() const { return {"--engine", GetParam()}; }
+};
+
+TEST_P(RelayProcessFaultTest, TargetThatNeverReadsHoldsNoMemoryAndStopsNoOne) {
     std::atomic<bool> release{false};
     ScriptedTarget target([&](loopback::Socket& connection, int index) {
         if (index == 0) {
@@ -67,7 +72,7 @@ TEST(RelayProcessFaultTest, TargetThatNeverReadsHoldsNoMemoryAndStopsNoOne) {
         }
         ScriptedTarget::Echo(connection);
     });
-    RelayProcess relay(target.port());
+    RelayProcess relay(target.port(), OnEngine());
     ASSERT_TRUE(relay.WaitUntilListening()) << relay.process().Output(OutputStream::Err);
     const pid_t pid = relay.process().pid();
 
@@ -114,10 +119,19 @@ void SetDescriptorLimit(pid_t pid, int soft) {
     ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, &value, nullptr), 0) << std::strerror(errno);
 }
 
-TEST(RelayProcessFaultTest, RunningOutOfDescriptorsIsReportedWithoutSpinningAndOutlived) {
+TEST_P(RelayProcessFaultTest, RunningOutOfDescriptorsIsReportedWithoutSpinningAndOutlived) {
+#ifdef VORLANE_UNDEFINED_SANITIZER
+    // UBSan checks the object of a member call by writing its memory into a
+    // pipe; with no descriptor left that fails, and the check reports (and
+    // aborts on) every std::error_code comparison, which the event engine's
+    // accept loop makes.
+    if (GetParam() == "events") {
+        GTEST_SKIP() << "UBSan's vptr check cannot run in a process out of descriptors";
+    }
+#endif
     ScriptedTarget target(
         [](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); });
-    RelayProcess relay(target.port());
+    RelayProcess relay(target.port(), OnEngine());
     ASSERT_TRUE(relay.WaitUntilListening());
     ChildProcess& process = relay.process();
     const pid_t pid = process.pid();
@@ -172,5 +186,10 @@ TEST(RelayProcessFaultTest, RunningOutOfDescriptorsIsReportedWithoutSpinningAndO
     process.Stop();
     EXPECT_EQ(process.ExitCode(), 0) << process.Output(OutputStream::Err);
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, RelayProcessFaultTest, testing::Values("events", "threads"),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                             return info.param;
+                         });
 
 }  // namespace

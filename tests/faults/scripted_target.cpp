@@ -3,8 +3,13 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-ScriptedTarget::ScriptedTarget(Handler handler) : handler_(std::move(handler)) {
-    listener_ = loopback::Listen(SOMAXCONN, &port_);
+ScriptedTarget::ScriptedTarget(Handler handler)
+    : ScriptedTarget(std::move(handler), loopback::Listen(SOMAXCONN, nullptr)) {}
+
+ScriptedTarget::ScriptedTarget(Handler handler, loopback::Socket listener)
+    : handler_(std::move(handler)),
+      listener_(std::move(listener)),
+      port_(loopback::BoundPort(listener_.fd())) {
     acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 

@@ -18,12 +18,17 @@ class ScriptedTarget {
     // The handler gets the connection and its number (0 for the first).
     using Handler = std::function<void(loopback::Socket& connection, int index)>;
 
+    // Listens on 127.0.0.1 and a port the system chose.
     explicit ScriptedTarget(Handler handler);
+    // Accepts on a listening socket made by the test (another address, or
+    // one whose queue it filled first); valid() is false when it is none.
+    ScriptedTarget(Handler handler, loopback::Socket listener);
     ~ScriptedTarget();
     ScriptedTarget(const ScriptedTarget&) = delete;
     ScriptedTarget& operator=(const ScriptedTarget&) = delete;
 
     std::uint16_t port() const { return port_; }
+    bool valid() const { return listener_.valid(); }
     int accepted() const { return accepted_.load(); }
     int finished() const { return finished_.load(); }
 

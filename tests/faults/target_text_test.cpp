@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "isolated_network.h"
+#include "isolated_network_environment.h"
 #include "loopback_socket.h"
 #include "recording_display.h"
 #include "relay/relay_engine.h"
@@ -24,14 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using namespace std::string_literals;
 
-bool gIsolated = false;
-
-class IsolatedNetwork : public testing::Environment {
-  public:
-    void SetUp() override { gIsolated = EnterIsolatedNetwork(); }
-};
-const testing::Environment* const kIsolatedNetwork =
-    testing::AddGlobalTestEnvironment(new IsolatedNetwork);
+const IsolatedNetworkEnvironment* const kNetwork = IsolatedNetworkEnvironment::Register();
 
 enum class Outcome { Served, Closed, Refused };
 
@@ -50,7 +43,7 @@ class TargetTextTest : public testing::TestWithParam<TargetCase> {};
 
 TEST_P(TargetTextTest, StartDoesWhatTheTextResolvesTo) {
     const TargetCase& c = GetParam();
-    if (c.looksUpName && !gIsolated) {
+    if (c.looksUpName && !kNetwork->isolated()) {
         GTEST_SKIP() << "no isolated network namespace (needs root): name not looked up";
     }
     ScriptedTarget echo(

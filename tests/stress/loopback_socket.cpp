@@ -38,34 +38,71 @@ void Socket::Close() {
 
 namespace {
 
-sockaddr_in LoopbackAddress(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
+// A loopback address text ("127.0.0.1", "127.0.0.2", "::1") as a socket address.
+struct SocketAddress {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    int family() const { return storage.ss_family; }
+    sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+
+SocketAddress MakeAddress(const std::string& text, std::uint16_t port) {
+    SocketAddress address;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address.storage);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address.storage);
+    if (::inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        address.length = sizeof *v4;
+    } else if (::inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        address.length = sizeof *v6;
+    }
     return address;
+}
+
+Socket Open(const SocketAddress& address, int flags = 0) {
+    if (address.length == 0) {
+        return Socket();
+    }
+    return Socket(::socket(address.family(), SOCK_STREAM | SOCK_CLOEXEC | flags, 0));
 }
 
 }  // namespace
 
-Socket Listen(int backlog, std::uint16_t* port) {
-    Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+Socket ListenAt(const std::string& address, std::uint16_t port, int backlog) {
+    SocketAddress local = MakeAddress(address, port);
+    Socket socket = Open(local);
     if (!socket.valid()) {
         return socket;
     }
     int on = 1;
     ::setsockopt(socket.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address = LoopbackAddress(0);
-    if (::bind(socket.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    if (::bind(socket.fd(), local.get(), local.length) != 0 ||
         ::listen(socket.fd(), backlog) != 0) {
         return Socket();
     }
-    socklen_t length = sizeof address;
-    ::getsockname(socket.fd(), reinterpret_cast<sockaddr*>(&address), &length);
+    return socket;
+}
+
+Socket Listen(int backlog, std::uint16_t* port) {
+    Socket socket = ListenAt("127.0.0.1", 0, backlog);
     if (port != nullptr) {
-        *port = ntohs(address.sin_port);
+        *port = BoundPort(socket.fd());
     }
     return socket;
+}
+
+std::uint16_t BoundPort(int fd) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return 0;
+    }
+    return ntohs(address.ss_family == AF_INET6
+                     ? reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port
+                     : reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
 }
 
 std::uint16_t FreePort() {
@@ -74,20 +111,23 @@ std::uint16_t FreePort() {
     return port;
 }
 
-Socket Connect(std::uint16_t port) {
-    Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address = LoopbackAddress(port);
-    if (::connect(socket.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+Socket ConnectTo(const std::string& address, std::uint16_t port) {
+    SocketAddress remote = MakeAddress(address, port);
+    Socket socket = Open(remote);
+    if (!socket.valid() || ::connect(socket.fd(), remote.get(), remote.length) != 0) {
         return Socket();
     }
     return socket;
 }
 
+Socket Connect(std::uint16_t port) {
+    return ConnectTo("127.0.0.1", port);
+}
+
 Socket ConnectNonBlocking(std::uint16_t port) {
-    Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    sockaddr_in address = LoopbackAddress(port);
-    if (::connect(socket.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
-        errno != EINPROGRESS) {
+    SocketAddress remote = MakeAddress("127.0.0.1", port);
+    Socket socket = Open(remote, SOCK_NONBLOCK);
+    if (::connect(socket.fd(), remote.get(), remote.length) != 0 && errno != EINPROGRESS) {
         return Socket();
     }
     return socket;

@@ -1,5 +1,5 @@
 // Plain POSIX socket helpers for the reliability tests. Everything here talks
-// to 127.0.0.1 only.
+// to loopback only: 127.0.0.1 unless an address of 127.0.0.0/8 or ::1 is named.
 #pragma once
 
 #include <cstddef>
@@ -30,10 +30,17 @@ class Socket {
 
 // A listening socket on 127.0.0.1 and a port the system chose.
 Socket Listen(int backlog, std::uint16_t* port);
+// A listening socket on a loopback address ("127.0.0.2", "::1") and port, or
+// a port the system chooses for 0; invalid on failure.
+Socket ListenAt(const std::string& address, std::uint16_t port, int backlog);
+// The local port of a socket, or 0.
+std::uint16_t BoundPort(int fd);
 // A port that was free a moment ago (bound and released again).
 std::uint16_t FreePort();
 // Blocking connect to 127.0.0.1:port; invalid on failure.
 Socket Connect(std::uint16_t port);
+// Blocking connect to a loopback address; invalid on failure.
+Socket ConnectTo(const std::string& address, std::uint16_t port);
 // Starts a non-blocking connect; the socket stays non-blocking.
 Socket ConnectNonBlocking(std::uint16_t port);
 

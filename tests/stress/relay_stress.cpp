@@ -194,7 +194,9 @@ bool WaitUntilListening(ChildProcess& relay, std::uint16_t port) {
 int main(int argc, char** argv) {
     Options options = ParseOptions(argc, argv);
     const int connections = options.plan.connections;
-    if (!RaiseDescriptorLimit(4 * connections + 64)) {
+    // Limits are per process: this one holds a client and a target socket per
+    // connection, and so does the relay, which inherits the limit.
+    if (!RaiseDescriptorLimit(2 * connections + 64)) {
         std::printf("FAILED: the descriptor limit is too low for %d connections\n", connections);
         return 1;
     }
