@@ -32,8 +32,7 @@ bool EnterIsolatedNetwork() {
 }
 
 PrivateSystemFile::PrivateSystemFile(std::string systemPath) : systemPath_(std::move(systemPath)) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "vorlane-etc-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "vorlane-etc-XXXXXX").string();
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0) {
         return;
