@@ -197,11 +197,18 @@ void EventRelayEngine::Accept() {
         RetryAcceptAfterError(error);
         return;
     }
-    m_acceptor.async_accept(worker.context, pending->client,
-                            [this, &worker, pending](std::error_code error, tcp::socket client) {
-                                OnAccepted(error, std::move(client), pending->client,
-                                           std::move(pending->target), worker);
-                            });
+    const unsigned run = m_runNumber.load();
+    m_acceptor.async_accept(
+        worker.context, pending->client,
+        [this, &worker, pending, run](std::error_code error, tcp::socket client) {
+            // An accept of a run that has ended comes back aborted; by then a
+            // new run may own the acceptor, which it must not touch.
+            if (run != m_runNumber.load()) {
+                return;
+            }
+            OnAccepted(error, std::move(client), pending->client, std::move(pending->target),
+                       worker);
+        });
 }
 
 void EventRelayEngine::OnAccepted(std::error_code error, tcp::socket client,
@@ -249,7 +256,11 @@ void EventRelayEngine::RetryAcceptAfterError(std::error_code error) {
                   error.value());
     m_display.ShowMessage(text);
     m_acceptRetry.expires_after(kAcceptRetry);
-    m_acceptRetry.async_wait([this](std::error_code ec) {
+    const unsigned run = m_runNumber.load();
+    m_acceptRetry.async_wait([this, run](std::error_code ec) {
+        if (run != m_runNumber.load()) {
+            return;
+        }
         if (ec || !m_acceptor.is_open()) {
             EndAccepting();
             return;
@@ -287,10 +298,13 @@ void EventRelayEngine::Refuse(tcp::socket client) {
                       });
 }
 
+// On the first worker's thread. The run's pending accept or retry, if any,
+// finds a new run number when it comes back, and leaves the acceptor alone.
 void EventRelayEngine::EndAccepting() {
     if (!m_listening.load()) {
         return;
     }
+    m_runNumber.fetch_add(1);
     std::error_code ignored;
     m_acceptor.close(ignored);
     m_display.SetStatusText("listening stopped!");
@@ -309,13 +323,8 @@ void EventRelayEngine::StopListening() {
         return;
     }
     asio::post(m_workers.front()->context, [this] {
-        std::error_code ignored;
         m_acceptRetry.cancel();
-        m_acceptor.close(ignored);  // the pending accept ends with operation_aborted
-        if (!m_acceptor.is_open()) {
-            // No accept may be pending (between a retry and the next accept).
-            EndAccepting();
-        }
+        EndAccepting();  // closes the acceptor; its pending accept ends aborted
     });
 }
 

@@ -99,6 +99,8 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     std::atomic<EncodeMode> m_mode{EncodeMode::None};  // read afresh per chunk
     std::atomic<int> m_limit{0};                       // compared with m_shares
     std::atomic<bool> m_listening{false};
+    // Moves on when a run ends, so what that run left pending is told apart.
+    std::atomic<unsigned> m_runNumber{0};
     std::atomic<int> m_listeningPort{0};
 
     CCriticalSection m_csCount;    // a share change together with its display
