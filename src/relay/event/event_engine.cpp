@@ -322,7 +322,13 @@ void EventRelayEngine::StopListening() {
     if (!m_listening.load()) {
         return;
     }
-    asio::post(m_workers.front()->context, [this] {
+    // A run that ends by itself before this is carried out has moved the
+    // number on: a Start may already be opening the next run.
+    const unsigned run = m_runNumber.load();
+    asio::post(m_workers.front()->context, [this, run] {
+        if (run != m_runNumber.load()) {
+            return;
+        }
         m_acceptRetry.cancel();
         EndAccepting();  // closes the acceptor; its pending accept ends aborted
     });
