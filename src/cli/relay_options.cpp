@@ -13,7 +13,7 @@ namespace {
 constexpr std::int64_t kMaxPort = 65535;
 constexpr std::int64_t kMaxLimit = 2147483647;
 constexpr std::int64_t kMaxChunkSize = 1048576;
-constexpr std::int64_t kMaxTimeoutSeconds = 86400 * 365;
+constexpr std::int64_t kMaxTimeoutSeconds = std::int64_t{86400} * 365;
 
 // The raw texts, checked after CLI11 has sorted them out.
 struct RawOptions {

@@ -69,20 +69,20 @@ void EventConnection::Start() {
 
 void EventConnection::LookUpTarget() {
     ArmConnectTimer();
-    m_resolver.async_resolve(
-        m_run->targetHost, std::to_string(m_run->targetPort),
-        [self = shared_from_this()](std::error_code ec, tcp::resolver::results_type results) {
-            if (self->m_closed) {
-                return;
-            }
-            if (self->m_connectTimedOut) {
-                self->Close(CloseReason::ConnectTimeout);
-            } else if (ec || results.empty()) {
-                self->Close(CloseReason::LookupFailed);
-            } else {
-                self->ConnectTo(results);
-            }
-        });
+    m_resolver.async_resolve(m_run->targetHost, std::to_string(m_run->targetPort),
+                             [self = shared_from_this()](
+                                 std::error_code ec, const tcp::resolver::results_type& results) {
+                                 if (self->m_closed) {
+                                     return;
+                                 }
+                                 if (self->m_connectTimedOut) {
+                                     self->Close(CloseReason::ConnectTimeout);
+                                 } else if (ec || results.empty()) {
+                                     self->Close(CloseReason::LookupFailed);
+                                 } else {
+                                     self->ConnectTo(results);
+                                 }
+                             });
 }
 
 void EventConnection::ConnectTo(const tcp::resolver::results_type& addresses) {

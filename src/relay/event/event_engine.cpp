@@ -40,8 +40,10 @@ EventRelayEngine::EventRelayEngine(RelayDisplay& display, int workers)
     : m_display(display),
       m_traffic(display),
       m_workers([&] {
+          const int count = WorkerThreads(workers);
           std::vector<std::unique_ptr<EventWorker>> made;
-          for (int i = 0; i < WorkerThreads(workers); ++i) {
+          made.reserve(static_cast<std::size_t>(count));
+          for (int i = 0; i < count; ++i) {
               made.push_back(std::make_unique<EventWorker>());
           }
           return made;
