@@ -28,6 +28,13 @@ net::IpAddress ToIpAddress(const asio::ip::address& address) {
     return net::IpAddress::FromV6(address.to_v6().to_bytes());
 }
 
+asio::ip::address ToAsioAddress(const net::IpAddress& address) {
+    if (address.IsV4()) {
+        return asio::ip::address_v4(address.V4());
+    }
+    return asio::ip::address_v6(address.V6());
+}
+
 EventConnection::EventConnection(EventConnectionHost& host, EventWorker& worker,
                                  std::shared_ptr<const EventRun> run, tcp::socket client,
                                  const tcp::endpoint& clientEndpoint, tcp::socket target)
@@ -58,10 +65,7 @@ void EventConnection::Start() {
             Close(CloseReason::LookupFailed);
             return;
         }
-        const asio::ip::address address =
-            literal.IsV4() ? asio::ip::address(asio::ip::address_v4(literal.V4()))
-                           : asio::ip::address(asio::ip::address_v6(literal.V6()));
-        ConnectTo(tcp::endpoint(address, m_run->targetPort));
+        ConnectTo(tcp::endpoint(ToAsioAddress(literal), m_run->targetPort));
     } else {
         LookUpTarget();
     }

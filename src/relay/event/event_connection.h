@@ -122,5 +122,6 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     bool m_closed = false;
 };
 
-// An address of asio's as the platform's address type.
+// Addresses between asio's type and the platform's.
 net::IpAddress ToIpAddress(const asio::ip::address& address);
+asio::ip::address ToAsioAddress(const net::IpAddress& address);

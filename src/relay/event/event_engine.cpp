@@ -27,13 +27,6 @@ int WorkerThreads(int asked) {
     return cores == 0 ? 1 : static_cast<int>(cores);
 }
 
-asio::ip::address ToAsioAddress(const net::IpAddress& address) {
-    if (address.IsV4()) {
-        return asio::ip::address_v4(address.V4());
-    }
-    return asio::ip::address_v6(address.V6());
-}
-
 }  // namespace
 
 EventRelayEngine::EventRelayEngine(RelayDisplay& display, int workers)
