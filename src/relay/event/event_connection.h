@@ -24,18 +24,8 @@
 #include "relay/event/buffer_pool.h"
 #include "relay/event/event_run.h"
 #include "relay/event/event_worker.h"
+#include "relay/relay_events.h"
 #include "stats/traffic_display.h"
-
-enum class CloseReason {
-    ClientClosed,    // both directions ended, the client's last
-    TargetClosed,    // both directions ended, the target's last
-    Reset,           // a receive or send failed
-    IdleTimeout,     // no byte either way for the idle time-out
-    ConnectTimeout,  // the target did not answer in time
-    ConnectFailed,   // every address of the target refused or failed
-    LookupFailed,    // the target name did not resolve
-    Stopped,         // the engine closed it
-};
 
 // What a connection reports to the engine that runs it. Called on the
 // connection's worker thread.

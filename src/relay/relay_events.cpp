@@ -1,0 +1,45 @@
+#include "relay/relay_events.h"
+
+const char* CloseReasonName(CloseReason reason) {
+    switch (reason) {
+        case CloseReason::ClientClosed:
+            return "client_closed";
+        case CloseReason::TargetClosed:
+            return "target_closed";
+        case CloseReason::Reset:
+            return "reset";
+        case CloseReason::IdleTimeout:
+            return "idle_timeout";
+        case CloseReason::ConnectTimeout:
+            return "connect_timeout";
+        case CloseReason::ConnectFailed:
+            return "connect_failed";
+        case CloseReason::LookupFailed:
+            return "lookup_failed";
+        case CloseReason::Stopped:
+            return "stopped";
+    }
+    return "unknown";
+}
+
+const char* RefusalReasonName(RefusalReason reason) {
+    switch (reason) {
+        case RefusalReason::LimitReached:
+            return "limit";
+        case RefusalReason::NotAllowed:
+            return "not_allowed";
+    }
+    return "unknown";
+}
+
+const char* RunStateName(RunState state) {
+    switch (state) {
+        case RunState::Idle:
+            return "idle";
+        case RunState::Listening:
+            return "listening";
+        case RunState::Stopping:
+            return "stopping";
+    }
+    return "unknown";
+}
