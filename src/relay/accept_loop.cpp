@@ -6,6 +6,7 @@
 #include "platform/net.h"
 #include "relay/relay_connection.h"
 #include "relay/relay_engine.h"
+#include "relay/run_texts.h"
 #include "relay/send_all.h"
 #include "relay/start_checks.h"
 
@@ -85,12 +86,7 @@ bool RelayEngine::ReportAcceptError(int error) {
         return false;
     }
     if (!net::IsTransientAcceptError(error)) {
-        char message[64];
-        std::snprintf(message, sizeof message,
-                      "accept error\xEF\xBC\x8C"
-                      "errorid=%d",
-                      error);
-        m_display.ShowMessage(message);
+        m_display.ShowMessage(AcceptErrorText(error));
     }
     return true;
 }
@@ -143,7 +139,7 @@ void RelayEngine::EndAcceptRun() {
     m_bStopRequested.store(true);
     net::Close(m_hListenSocket);
     m_hListenSocket = net::kInvalidSocket;
-    m_display.SetStatusText("listening stopped!");
+    m_display.SetStatusText(kListeningStoppedText);
     m_display.EnableCommand(RelayCommand::Stop, false);
     m_display.EnableCommand(RelayCommand::Start, true);
     m_bListening.store(false);

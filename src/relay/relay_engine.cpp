@@ -7,6 +7,7 @@
 
 #include "platform/net.h"
 #include "platform/wait_until.h"
+#include "relay/run_texts.h"
 #include "relay/start_checks.h"
 #include "relay/target_resolution.h"
 
@@ -49,9 +50,7 @@ bool RelayEngine::StartListening(const StartRequest& request) {
     m_nListeningPort.store(net::LocalPort(m_hListenSocket));
 
     m_traffic.ResetTrafficCounters();
-    char status[64];
-    std::snprintf(status, sizeof status, "Listening on port %d...", m_nListeningPort.load());
-    m_display.SetStatusText(status);
+    m_display.SetStatusText(ListeningStatusText(m_nListeningPort.load()));
     m_display.EnableCommand(RelayCommand::Start, false);
     m_display.EnableCommand(RelayCommand::Stop, true);
     BeginAcceptThread();
@@ -60,12 +59,12 @@ bool RelayEngine::StartListening(const StartRequest& request) {
 
 bool RelayEngine::OpenListener(const StartRequest& request) {
     if (!m_wake.Open()) {
-        m_display.ShowMessage("Create socket failed!");
+        m_display.ShowMessage(kCreateSocketFailedText);
         return false;
     }
     const net::Socket listener = net::CreateTcpSocket();
     if (listener == net::kInvalidSocket) {
-        m_display.ShowMessage("Create socket failed!");
+        m_display.ShowMessage(kCreateSocketFailedText);
         return false;
     }
     net::AllowPortReuse(listener);
@@ -77,9 +76,7 @@ bool RelayEngine::OpenListener(const StartRequest& request) {
         !net::Bind(listener, request.bindAddress.V4NetworkOrder(), port) ||
         !net::Listen(listener, request.backlog) || !net::SetBlocking(listener, false)) {
         net::Close(listener);
-        m_display.ShowMessage(
-            "Listen failed, Maybe the local port you specified is taken, please try another "
-            "port!");
+        m_display.ShowMessage(kListenFailedText);
         return false;
     }
     m_hListenSocket = listener;

@@ -36,8 +36,9 @@ asio::ip::address ToAsioAddress(const net::IpAddress& address) {
 }
 
 EventConnection::EventConnection(EventConnectionHost& host, EventWorker& worker,
-                                 std::shared_ptr<const EventRun> run, tcp::socket client,
-                                 const tcp::endpoint& clientEndpoint, tcp::socket target)
+                                 std::shared_ptr<const EventRun> run, std::uint64_t id,
+                                 tcp::socket client, const tcp::endpoint& clientEndpoint,
+                                 tcp::socket target)
     : m_host(host),
       m_worker(worker),
       m_run(std::move(run)),
@@ -48,8 +49,7 @@ EventConnection::EventConnection(EventConnectionHost& host, EventWorker& worker,
       m_idleTimer(worker.context),
       m_up(&m_client, &m_target, TrafficDirection::ClientToServer, true),
       m_down(&m_target, &m_client, TrafficDirection::ServerToClient, false),
-      m_clientAddress(ToIpAddress(clientEndpoint.address())),
-      m_clientPort(clientEndpoint.port()),
+      m_report{id, {ToIpAddress(clientEndpoint.address()), clientEndpoint.port()}, {}},
       m_started(Clock::now()),
       m_lastActivity(m_started) {}
 
@@ -82,7 +82,7 @@ void EventConnection::LookUpTarget() {
                                  if (self->m_connectTimedOut) {
                                      self->Close(CloseReason::ConnectTimeout);
                                  } else if (ec || results.empty()) {
-                                     self->Close(CloseReason::LookupFailed);
+                                     self->Close(CloseReason::LookupFailed, ec);
                                  } else {
                                      self->ConnectTo(results);
                                  }
@@ -104,7 +104,7 @@ void EventConnection::ConnectTo(const tcp::endpoint& address) {
         m_target.open(address.protocol(), ec);
     }
     if (ec) {
-        Close(CloseReason::ConnectFailed);
+        Close(CloseReason::ConnectFailed, ec);
         return;
     }
     m_target.async_connect(address, [self = shared_from_this(), address](std::error_code ec) {
@@ -119,9 +119,9 @@ void EventConnection::OnConnectDone(std::error_code ec, const tcp::endpoint& ans
     if (m_connectTimedOut) {
         Close(CloseReason::ConnectTimeout);
     } else if (ec) {
-        Close(CloseReason::ConnectFailed);
+        Close(CloseReason::ConnectFailed, ec);
     } else {
-        m_targetAddress = ToIpAddress(answered.address());
+        m_report.target = {ToIpAddress(answered.address()), answered.port()};
         Connected();
     }
 }
@@ -151,6 +151,7 @@ void EventConnection::Connected() {
     TuneRelaySocket(m_target);
     m_host.TakeShare();
     ++m_shares;
+    m_host.ConnectionOpened(m_report);
     m_lastActivity = Clock::now();
     if (m_run->idleTimeout.count() > 0) {
         ArmIdleTimer(m_run->idleTimeout);
@@ -187,7 +188,7 @@ void EventConnection::WaitReadable(Direction& direction) {
                                        return;
                                    }
                                    if (ec) {
-                                       self->Close(CloseReason::Reset);
+                                       self->Close(CloseReason::Reset, ec);
                                        return;
                                    }
                                    self->ReceiveChunk(direction);
@@ -214,12 +215,11 @@ void EventConnection::ReceiveChunk(Direction& direction) {
     }
     if (ec) {
         ReturnBuffer(direction);
-        Close(CloseReason::Reset);
+        Close(CloseReason::Reset, ec);
         return;
     }
     direction.lastChunkFull = received == size;
-    MapChunk(m_host.Mode(), direction.fromClient, direction.buffer.get(),
-             static_cast<int>(received));
+    MapChunk(m_run->mode, direction.fromClient, direction.buffer.get(), static_cast<int>(received));
     direction.bytes += static_cast<std::int64_t>(received);
     m_host.AddTraffic(direction.traffic, static_cast<std::int64_t>(received));
     m_lastActivity = Clock::now();
@@ -230,7 +230,7 @@ void EventConnection::ReceiveChunk(Direction& direction) {
                               return;
                           }
                           if (ec) {
-                              self->Close(CloseReason::Reset);
+                              self->Close(CloseReason::Reset, ec);
                               return;
                           }
                           self->m_lastActivity = Clock::now();
@@ -264,7 +264,7 @@ void EventConnection::ReturnBuffer(Direction& direction) {
     }
 }
 
-void EventConnection::Close(CloseReason reason) {
+void EventConnection::Close(CloseReason reason, std::error_code error) {
     if (m_closed) {
         return;
     }
@@ -277,7 +277,14 @@ void EventConnection::Close(CloseReason reason) {
     m_target.close(ignored);
     m_host.ReleaseShares(m_shares);
     m_shares = 0;
-    m_host.ConnectionClosed(reason);
+    ConnectionEnd end;
+    end.connection = m_report;
+    end.reason = reason;
+    end.error = error;
+    end.bytesUp = m_up.bytes;
+    end.bytesDown = m_down.bytes;
+    end.duration = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_started);
+    m_host.ConnectionClosed(end);
     // Last: this may drop the final reference but one, held by the caller.
     m_worker.live.erase(shared_from_this());
 }

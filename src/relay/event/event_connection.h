@@ -31,12 +31,14 @@
 // connection's worker thread.
 class EventConnectionHost {
   public:
-    virtual EncodeMode Mode() const = 0;
     virtual void AddTraffic(TrafficDirection direction, std::int64_t bytes) = 0;
     // A relay share ends (one per direction still open, as the limit counts).
     virtual void ReleaseShares(int shares) = 0;
     virtual void TakeShare() = 0;
-    virtual void ConnectionClosed(CloseReason reason) = 0;
+    // The target answered.
+    virtual void ConnectionOpened(const ConnectionReport& connection) = 0;
+    // Once per connection, whatever ended it.
+    virtual void ConnectionClosed(const ConnectionEnd& end) = 0;
 
   protected:
     ~EventConnectionHost() = default;
@@ -50,7 +52,7 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     // the client, so a burst of clients is counted before any of them runs.
     // `target` is a socket opened for the target (or a closed one).
     EventConnection(EventConnectionHost& host, EventWorker& worker,
-                    std::shared_ptr<const EventRun> run, tcp::socket client,
+                    std::shared_ptr<const EventRun> run, std::uint64_t id, tcp::socket client,
                     const tcp::endpoint& clientEndpoint, tcp::socket target);
     ~EventConnection();
     EventConnection(const EventConnection&) = delete;
@@ -59,7 +61,7 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     // On the worker thread, once: registers with the worker and connects.
     void Start();
     // Ends both sockets and every pending operation; the first reason counts.
-    void Close(CloseReason reason);
+    void Close(CloseReason reason, std::error_code error = {});
 
   private:
     // One direction: receives on `from`, maps, sends on `to`.
@@ -102,9 +104,7 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     Direction m_up;    // client to target
     Direction m_down;  // target to client
 
-    net::IpAddress m_clientAddress;
-    std::uint16_t m_clientPort = 0;
-    net::IpAddress m_targetAddress;  // the address that answered
+    ConnectionReport m_report;  // its id, the client, and the target address that answered
     std::chrono::steady_clock::time_point m_started;
     std::chrono::steady_clock::time_point m_lastActivity;
     int m_shares = 1;  // relay shares held: 1 while connecting, then one per open direction

@@ -9,7 +9,9 @@
 //
 // What it adds: IPv4 and IPv6, a target name looked up for every connection
 // with each of its addresses tried in turn, connect and idle time-outs,
-// keep-alive, and a graceful stop that lets live connections finish.
+// keep-alive, a graceful stop that lets live connections finish, a reload
+// that changes the settings of the clients to come, and typed reports of the
+// run and of every client (RelayEvents), which the front end words.
 #pragma once
 
 #include <atomic>
@@ -26,12 +28,16 @@
 #include "relay/event/event_worker.h"
 #include "relay/relay_control.h"
 #include "relay/relay_display.h"
+#include "relay/relay_events.h"
 #include "relay/start_request.h"
 #include "stats/traffic_counters.h"
 
 class EventRelayEngine final : public RelayControl, private EventConnectionHost {
   public:
-    // workers: threads to run; 0 takes one per core.
+    // workers: threads to run; 0 takes one per core. The display gets the
+    // relay shares and the totals; the reports go to `events`.
+    EventRelayEngine(RelayDisplay& display, RelayEvents& events, int workers = 0);
+    // Reports worded on the display as the window words a run.
     explicit EventRelayEngine(RelayDisplay& display, int workers = 0);
     // Closes every connection and joins the workers.
     ~EventRelayEngine() override;
@@ -46,6 +52,14 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     // Stops accepting and lets live connections finish for up to `grace`,
     // then closes the rest. True when all had finished by themselves.
     bool Drain(std::chrono::milliseconds grace);
+    // While listening: clients accepted from now on get the request's target,
+    // mode, limit, allow-list, time-outs and chunk size; live connections keep
+    // theirs. The listener is opened again only when its address or port
+    // changed. False (and reported) when the request is refused or the new
+    // listener cannot open; the old settings then stay, except that a failed
+    // reopen leaves the engine idle.
+    bool Reconfigure(const StartRequest& request);
+    RunState State() const { return m_state.load(); }
     // Closes every live connection at once.
     void CloseAll();
 
@@ -66,26 +80,37 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     bool WaitForWorkers(int timeoutMs) override;
 
   private:
+    EventRelayEngine(RelayDisplay& display, RelayEvents* events,
+                     std::unique_ptr<RelayEvents> ownReports, int workers);
+
     // EventConnectionHost, called on the connections' worker threads.
-    EncodeMode Mode() const override { return m_mode.load(std::memory_order_relaxed); }
     void AddTraffic(TrafficDirection direction, std::int64_t bytes) override;
     void TakeShare() override;
     void ReleaseShares(int shares) override;
-    void ConnectionClosed(CloseReason reason) override;
+    void ConnectionOpened(const ConnectionReport& connection) override;
+    void ConnectionClosed(const ConnectionEnd& end) override;
 
-    bool OpenAcceptor(const StartRequest& request, int port);
+    // Checks the request and makes the run it describes; reports a refusal.
+    std::shared_ptr<EventRun> MakeRun(const StartRequest& request);
+    void ReportUnresolvedTarget(const EventRun& run);
+    bool OpenAcceptor(const StartRequest& request);
+    void SetState(RunState state);
+    // Until the listening run has ended (its acceptor closed).
+    bool WaitForRunEnd(std::chrono::milliseconds timeout);
     void Accept();
     void OnAccepted(std::error_code error, asio::ip::tcp::socket client,
                     const asio::ip::tcp::endpoint& peer, asio::ip::tcp::socket target,
-                    EventWorker& worker);
+                    const EventRun* targetOpenedFor, EventWorker& worker);
     void RetryAcceptAfterError(std::error_code error);
     bool IsAllowed(const net::IpAddress& client) const;
-    void Refuse(asio::ip::tcp::socket client);
+    void Refuse(asio::ip::tcp::socket client, const PeerAddress& peer);
     void EndAccepting();
     void AdjustShares(int delta);
     EventWorker& NextWorker();
 
     RelayDisplay& m_display;
+    std::unique_ptr<RelayEvents> m_ownReports;  // when the display words the reports
+    RelayEvents& m_events;
     TrafficCounters m_traffic;
     std::vector<std::unique_ptr<EventWorker>> m_workers;
 
@@ -95,10 +120,15 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     std::shared_ptr<const EventRun> m_run;
     std::vector<net::IpRange> m_allowFrom;
     std::size_t m_nextWorker = 0;
+    // The listener as asked for, which a reload compares with.
+    net::IpAddress m_bindAddress;
+    int m_requestedPort = 0;
 
-    std::atomic<EncodeMode> m_mode{EncodeMode::None};  // read afresh per chunk
-    std::atomic<int> m_limit{0};                       // compared with m_shares
+    std::atomic<int> m_limit{0};  // compared with m_shares
     std::atomic<bool> m_listening{false};
+    std::atomic<bool> m_draining{false};
+    std::atomic<RunState> m_state{RunState::Idle};
+    std::atomic<std::uint64_t> m_lastId{0};
     // Moves on when a run ends, so what that run left pending is told apart.
     std::atomic<unsigned> m_runNumber{0};
     std::atomic<int> m_listeningPort{0};

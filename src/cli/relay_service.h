@@ -1,0 +1,46 @@
+// vorlane-relay's life once its settings are read: start the engine, log,
+// reload on request, and on a stop request drain and end.
+#pragma once
+
+#include <chrono>
+#include <memory>
+
+#include "cli/console_display.h"
+#include "cli/event_log.h"
+#include "cli/events_fan_out.h"
+#include "cli/log_writer.h"
+#include "cli/relay_config.h"
+#include "cli/relay_options.h"
+#include "relay/event/event_engine.h"
+#include "relay/relay_engine.h"
+
+class RelayService {
+  public:
+    RelayService(const RelayOptions& options, RelayConfig config, LogWriter& log,
+                 LogWriter& statsOut);
+    ~RelayService();
+    RelayService(const RelayService&) = delete;
+    RelayService& operator=(const RelayService&) = delete;
+
+    // Until a stop request has been carried out; the process's exit code.
+    // With the threads engine the process ends inside (see EndNow).
+    int Run();
+
+  private:
+    bool Start();
+    void RunUntilStopped();
+    // Reads the config file again; a file that does not check changes nothing.
+    void Reload();
+    int Stop();
+
+    const RelayOptions& m_options;
+    RelayConfig m_config;
+    LogWriter& m_log;
+    LogWriter& m_statsOut;
+    ConsoleDisplay m_display;
+    EventLog m_eventLog;
+    EventsFanOut m_reports;
+    std::unique_ptr<EventRelayEngine> m_eventEngine;
+    std::unique_ptr<RelayEngine> m_threadEngine;
+    RelayControl* m_engine = nullptr;
+};

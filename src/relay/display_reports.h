@@ -1,0 +1,26 @@
+// The event engine's reports worded as the window words the threaded
+// engine's run: its status texts, its buttons and its messages. Tests hold
+// both engines to the same display; the headless relay words the reports as
+// log lines instead.
+#pragma once
+
+#include "relay/relay_display.h"
+#include "relay/relay_events.h"
+
+class DisplayReports final : public RelayEvents {
+  public:
+    explicit DisplayReports(RelayDisplay& display) : m_display(display) {}
+
+    void Listening(const ListenStarted& started) override;
+    void StartFailed(const StartFailure& failure) override;
+    void TargetUnresolved(const std::string& host, std::error_code error) override;
+    void RunStateChanged(RunState state) override;
+    void ConnectionAccepted(const ConnectionReport& /*connection*/) override {}
+    void ConnectionOpened(const ConnectionReport& /*connection*/) override {}
+    void ConnectionClosed(const ConnectionEnd& /*end*/) override {}
+    void ClientRefused(const PeerAddress& /*client*/, RefusalReason /*reason*/) override {}
+    void AcceptFailed(std::error_code error) override;
+
+  private:
+    RelayDisplay& m_display;
+};
