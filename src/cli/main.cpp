@@ -1,6 +1,7 @@
 // vorlane-relay: the relay engine without a window.
-// Exit codes: 0 after a stop request (or --help, --version), 1 when listening cannot
-// start, 2 for a malformed option or config file.
+// Exit codes: 0 after a stop request (or --help, --version, a good
+// --check-config), 1 when listening cannot start, 2 for a malformed option or
+// config file.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -9,8 +10,9 @@
 #include <variant>
 
 #include "cli/console_display.h"
+#include "cli/relay_config.h"
 #include "cli/relay_options.h"
-#include "cli/start_settings.h"
+#include "cli/resolved_config.h"
 #include "cli/stats_line.h"
 #include "cli/stop_signal.h"
 #include "platform/net.h"
@@ -60,26 +62,32 @@ int main(int argc, char** argv) {
         return commandLine.exitCode;
     }
     const RelayOptions& options = *commandLine.options;
-    auto built = BuildStartRequest(options);
-    if (const auto* error = std::get_if<StartSettingsError>(&built)) {
+    auto loaded = LoadRelayConfig(options);
+    if (const auto* error = std::get_if<ConfigError>(&loaded)) {
         PrintUsageError(error->message);
         return 2;
+    }
+    const RelayConfig& config = std::get<RelayConfig>(loaded);
+    if (options.checkConfig) {
+        std::fputs(FormatResolvedConfig(config).c_str(), stdout);
+        std::fflush(stdout);
+        return 0;
     }
 
     InstallStopHandlers();
     ConsoleDisplay display;
     std::unique_ptr<RelayControl> engine;
-    if (options.engine == EngineChoice::Events) {
+    if (config.engine == EngineChoice::Events) {
         engine = std::make_unique<EventRelayEngine>(display);
     } else {
         engine = std::make_unique<RelayEngine>(display);
     }
     engine->SetHidden(true);  // nothing draws totals; the engine may skip the display
-    if (!engine->StartListening(std::get<StartRequest>(built))) {
+    if (!engine->StartListening(config.start)) {
         return 1;
     }
 
-    RunUntilStopped(*engine, display, options.stats);
+    RunUntilStopped(*engine, display, config.statsInterval.count() > 0);
 
     const int endedRuns = display.EndedRuns();
     engine->StopListening();
@@ -87,7 +95,7 @@ int main(int argc, char** argv) {
         PrintUsageError("listening did not stop in time");
         ExitNow(1);
     }
-    if (options.engine == EngineChoice::Threads) {
+    if (config.engine == EngineChoice::Threads) {
         ExitNow(0);
     }
     // The event engine closes its connections and joins its threads.
