@@ -1,6 +1,7 @@
 // vorlane-relay: the relay engine without a window.
-// Exit codes: 0 after a stop request (or --help, --version), 1 when listening cannot
-// start, 2 for a malformed option or config file.
+// Exit codes: 0 after a stop request (or --help, --version, a good --check-config),
+// 1 when listening or the metrics endpoint cannot start, 2 for a malformed option
+// or config value.
 #include <cstdio>
 #include <variant>
 
@@ -9,6 +10,7 @@
 #include "cli/relay_config.h"
 #include "cli/relay_options.h"
 #include "cli/relay_service.h"
+#include "cli/resolved_config.h"
 #include "platform/net.h"
 
 int main(int argc, char** argv) {
@@ -27,6 +29,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     RelayConfig config = std::get<RelayConfig>(std::move(loaded));
+    if (options.checkConfig) {
+        std::fputs(FormatResolvedConfig(config).c_str(), stdout);
+        std::fflush(stdout);
+        return 0;
+    }
 
     InstallSignalHandlers();
     const bool stamp = !LogWriter::StderrIsJournal();

@@ -1,5 +1,5 @@
-// Numbers on the command line, read strictly. (Config values are read the
-// lenient way the window reads its fields: settings/field_integer.h.)
+// Numbers of the relay's options and config keys, read strictly. (The window
+// reads its fields the lenient way: settings/field_integer.h.)
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,6 @@
-// PLACEHOLDER until the settings work lands: everything a run of vorlane-relay takes.
+// Everything a vorlane-relay run is configured with: each value from the
+// command line, else the config file's [Vorlane] section, else the settings
+// table's defaults.
 #pragma once
 
 #include <chrono>
@@ -8,26 +10,32 @@
 
 #include "cli/log_level.h"
 #include "cli/relay_options.h"
-#include "platform/ip_address.h"
+#include "cli/setting_values.h"
 #include "relay/start_request.h"
 
-struct MetricsEndpoint {
-    net::IpAddress address;
-    std::uint16_t port = 0;
-};
+// Bytes per receive when Buffer is not set: what measured best for each
+// engine (the threaded engine keeps the window's chunk).
+inline constexpr std::size_t kEventsChunkSize = 262144;
+inline constexpr std::size_t kThreadsChunkSize = 2048;
 
 struct RelayConfig {
     StartRequest start;
     EngineChoice engine = EngineChoice::Events;
     LogLevel logLevel = LogLevel::Info;
-    std::chrono::seconds statsInterval{0};
+    std::chrono::seconds statsInterval{0};  // 0: no statistics lines
     std::optional<MetricsEndpoint> metrics;
-    std::chrono::milliseconds drainTimeout{std::chrono::seconds(10)};
-    std::optional<std::string> configPath;
+    std::chrono::milliseconds drainTimeout{0};
+    std::optional<std::string> configPath;  // the file read, if any
 };
 
 struct ConfigError {
-    std::string message;
+    std::string message;  // one line naming the option, or the file, key and value
 };
 
+// Reads the config file anew on every call. Every key of the file is checked,
+// even one the command line overrides: a number must be decimal digits in its
+// range (an empty one too), a box 0 or 1, a name one of its kind's; BindAddr,
+// AllowFrom, Buffer and Metrics may be empty for "not set". DestAddr is taken
+// as the window reads its field (markers become line breaks, at most 255
+// characters); AllowFrom is read whole.
 std::variant<RelayConfig, ConfigError> LoadRelayConfig(const RelayOptions& options);

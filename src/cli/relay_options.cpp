@@ -4,33 +4,34 @@
 #include <cstdio>
 #include <utility>
 
-#include "cli/address_text.h"
-#include "cli/number_text.h"
 #include "vorlane_version.h"
 
 namespace {
 
-constexpr std::int64_t kMaxPort = 65535;
-constexpr std::int64_t kMaxLimit = 2147483647;
-constexpr std::int64_t kMaxChunkSize = 1048576;
-constexpr std::int64_t kMaxTimeoutSeconds = std::int64_t{86400} * 365;
-
 // The raw texts, checked after CLI11 has sorted them out.
 struct RawOptions {
     std::optional<std::string> configPath;
+    bool checkConfig = false;
     std::optional<std::string> listenPort;
     std::optional<std::string> target;
     std::optional<std::string> targetPort;
     std::optional<std::string> limit;
     std::optional<std::string> encode;
     std::optional<std::string> buffer;
-    bool stats = false;
     std::optional<std::string> bind;
     std::vector<std::string> allow;
     std::optional<std::string> engine;
     std::optional<std::string> connectTimeout;
     std::optional<std::string> idleTimeout;
+    std::optional<std::string> drainTimeout;
+    std::optional<std::string> logLevel;
+    bool quiet = false;
+    bool stats = false;
+    std::vector<std::string> statsInterval;  // after a bare --stats, CLI11 leaves "" or nothing
+    std::optional<std::string> metrics;
 };
+
+constexpr char kBareStatsInterval[] = "1";
 
 class BadValue {
   public:
@@ -42,95 +43,60 @@ class BadValue {
     std::string message_;
 };
 
-int CheckNumber(const std::string& option, const std::string& text, std::int64_t minValue,
-                std::int64_t maxValue, const char* expected) {
-    const auto value = ParseUnsignedDecimal(text, maxValue);
-    if (!value || *value < minValue) {
-        throw BadValue(option, text, expected);
+// The option's value through its checker; nothing when the option is not given.
+template <class Check>
+auto Checked(const char* option, const std::optional<std::string>& text, Check check,
+             const char* expected) -> decltype(check(std::string_view())) {
+    if (!text) {
+        return std::nullopt;
     }
-    return static_cast<int>(*value);
+    auto value = check(*text);
+    if (!value) {
+        throw BadValue(option, *text, expected);
+    }
+    return value;
 }
 
-EncodeChoice CheckEncode(const std::string& text) {
-    if (text == "none") {
-        return EncodeChoice::None;
-    }
-    if (text == "client") {
-        return EncodeChoice::Client;
-    }
-    if (text == "server") {
-        return EncodeChoice::Server;
-    }
-    throw BadValue("--encode", text, "one of none, client, server");
-}
-
-EngineChoice CheckEngine(const std::string& text) {
-    if (text == "events") {
-        return EngineChoice::Events;
-    }
-    if (text == "threads") {
-        return EngineChoice::Threads;
-    }
-    throw BadValue("--engine", text, "one of events, threads");
-}
-
-std::chrono::milliseconds CheckSeconds(const std::string& option, const std::string& text) {
-    return std::chrono::seconds(
-        CheckNumber(option, text, 0, kMaxTimeoutSeconds, "a number of seconds, 0 or more"));
+template <class Check>
+auto Checked(const char* option, const std::optional<std::string>& text, Check check,
+             SettingKind kind) -> decltype(check(std::string_view())) {
+    return Checked(option, text, check, ExpectedValue(kind));
 }
 
 RelayOptions CheckValues(const RawOptions& raw) {
     RelayOptions options;
     options.configPath = raw.configPath;
+    options.checkConfig = raw.checkConfig;
     options.target = raw.target;
-    options.stats = raw.stats;
-    if (raw.listenPort) {
-        options.listenPort =
-            CheckNumber("--listen", *raw.listenPort, 0, kMaxPort, "a port number from 0 to 65535");
-    }
-    if (raw.targetPort) {
-        options.targetPort = CheckNumber("--target-port", *raw.targetPort, 1, kMaxPort,
-                                         "a port number from 1 to 65535");
-    }
-    if (raw.limit) {
-        options.limit =
-            CheckNumber("--limit", *raw.limit, 0, kMaxLimit, "a connection limit of 0 or more");
-    }
-    if (raw.encode) {
-        options.encode = CheckEncode(*raw.encode);
-    }
-    if (raw.buffer) {
-        options.chunkSize = static_cast<std::size_t>(CheckNumber(
-            "--buffer", *raw.buffer, 1, kMaxChunkSize, "a size from 1 to 1048576 bytes"));
-    }
-    if (raw.engine) {
-        options.engine = CheckEngine(*raw.engine);
-    }
-    if (raw.bind) {
-        options.bindAddress = net::IpAddress::Parse(*raw.bind);
-        if (!options.bindAddress) {
-            throw BadValue("--bind", *raw.bind, "an IPv4 or IPv6 address");
-        }
-        if (options.engine == EngineChoice::Threads && !options.bindAddress->IsV4()) {
-            throw BadValue("--bind", *raw.bind, "an IPv4 address (the threads engine has no IPv6)");
-        }
-    }
+    options.listenPort = Checked("--listen", raw.listenPort, CheckPort, SettingKind::Port);
+    options.targetPort =
+        Checked("--target-port", raw.targetPort, CheckTargetPort, SettingKind::TargetPort);
+    options.limit = Checked("--limit", raw.limit, CheckLimit, SettingKind::Limit);
+    options.encode = Checked("--encode", raw.encode, CheckEncode, kExpectedEncode);
+    options.chunkSize = Checked("--buffer", raw.buffer, CheckBuffer, SettingKind::Buffer);
+    options.engine = Checked("--engine", raw.engine, CheckEngine, SettingKind::Engine);
+    options.bindAddress = Checked("--bind", raw.bind, CheckAddress, SettingKind::Address);
     if (!raw.allow.empty()) {
         options.allowFrom.emplace();
         for (const std::string& text : raw.allow) {
-            const auto range = net::IpRange::Parse(text);
-            if (!range) {
-                throw BadValue("--allow", text, "a range such as 10.0.0.0/8, 10.1.2.3 or fd00::/8");
-            }
-            options.allowFrom->push_back(*range);
+            options.allowFrom->push_back(*Checked("--allow", text, CheckRange, kExpectedRange));
         }
     }
-    if (raw.connectTimeout) {
-        options.connectTimeout = CheckSeconds("--connect-timeout", *raw.connectTimeout);
+    options.connectTimeout =
+        Checked("--connect-timeout", raw.connectTimeout, CheckSeconds, SettingKind::Seconds);
+    options.idleTimeout =
+        Checked("--idle-timeout", raw.idleTimeout, CheckSeconds, SettingKind::Seconds);
+    options.drainTimeout =
+        Checked("--drain-timeout", raw.drainTimeout, CheckSeconds, SettingKind::Seconds);
+    options.logLevel =
+        raw.quiet ? LogLevel::Error
+                  : Checked("--log-level", raw.logLevel, CheckLogLevel, SettingKind::LogLevel);
+    if (raw.stats) {
+        const bool bare = raw.statsInterval.empty() || raw.statsInterval.front().empty();
+        const std::string interval = bare ? kBareStatsInterval : raw.statsInterval.front();
+        options.statsInterval = Checked("--stats", interval, CheckSeconds, SettingKind::Seconds);
     }
-    if (raw.idleTimeout) {
-        options.idleTimeout = CheckSeconds("--idle-timeout", *raw.idleTimeout);
-    }
+    options.metrics = Checked("--metrics", raw.metrics, CheckEndpoint, SettingKind::Endpoint);
     return options;
 }
 
@@ -150,13 +116,15 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     app.add_option("--config", raw.configPath,
                    "settings file with a [Vorlane] section; the command line overrides it")
         ->option_text("FILE");
+    app.add_flag("--check-config", raw.checkConfig,
+                 "print the settings as resolved, as a config file, and exit without listening");
     app.add_option("--listen", raw.listenPort, "local port (default 1987)")->option_text("PORT");
     app.add_option("--target", raw.target,
                    "target address (IPv4; IPv6 with events) or host name (default 127.0.0.1)")
         ->option_text("HOST");
     app.add_option("--target-port", raw.targetPort, "target port (default 1988)")
         ->option_text("PORT");
-    app.add_option("--limit", raw.limit, "most pump threads, two per client (default 100)")
+    app.add_option("--limit", raw.limit, "most relay shares, two per client (default 100)")
         ->option_text("N");
     app.add_option("--encode", raw.encode,
                    "map bytes both ways: client for the relay beside the clients, server for "
@@ -166,7 +134,6 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
            "--buffer", raw.buffer,
            "bytes per receive, 1 to 1048576 (default 262144 with events, 2048 with threads)")
         ->option_text("BYTES");
-    app.add_flag("--stats", raw.stats, "print totals, speeds and connections once a second");
     app.add_option("--bind", raw.bind,
                    "listen on this local IPv4 or IPv6 address only (default all, both families)")
         ->option_text("ADDRESS");
@@ -186,11 +153,28 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
                    "close a connection with no bytes either way for this long (events; default 0, "
                    "never)")
         ->option_text("SECONDS");
+    app.add_option("--drain-timeout", raw.drainTimeout,
+                   "on SIGTERM or SIGINT, let live connections finish for this long (default 10)")
+        ->option_text("SECONDS");
+    CLI::Option* logLevel =
+        app.add_option("--log-level", raw.logLevel, "what goes to stderr (default info)")
+            ->option_text("error|warn|info|debug");
+    app.add_flag("--quiet", raw.quiet, "log errors only (--log-level error)")->excludes(logLevel);
+    CLI::Option* stats = app.add_option("--stats", raw.statsInterval,
+                                        "print a statistics line on stdout every SECONDS "
+                                        "(default 1) when something changed, and once a minute")
+                             ->option_text("[SECONDS]")
+                             ->expected(0, 1);
+    app.add_option("--metrics", raw.metrics,
+                   "serve Prometheus metrics on /metrics at this port (address 127.0.0.1 unless "
+                   "given; IPv6 as [ADDRESS]:PORT)")
+        ->option_text("[ADDRESS:]PORT");
     app.set_version_flag("-V,--version", "vorlane-relay " VORLANE_VERSION_TEXT,
                          "print the version and exit");
 
     try {
         app.parse(argc, argv);
+        raw.stats = stats->count() > 0;
         return {CheckValues(raw), 0};
     } catch (const CLI::CallForHelp&) {
         std::fputs(app.help().c_str(), stdout);

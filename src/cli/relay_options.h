@@ -1,37 +1,35 @@
 // The command line of vorlane-relay, checked value by value. What is not
-// given here comes from the config file or the defaults (see start_settings.h).
+// given here comes from the config file or the defaults (see relay_config.h).
 #pragma once
 
 #include <chrono>
 #include <cstddef>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "relay/start_request.h"
-
-enum class EncodeChoice { None, Client, Server };
-
-// Which engine carries the relay: events (the default: a few threads for all
-// clients, IPv6, time-outs) or threads (two threads per client, IPv4 only, as
-// the window runs).
-enum class EngineChoice { Events, Threads };
+#include "cli/log_level.h"
+#include "cli/setting_values.h"
+#include "platform/ip_address.h"
 
 struct RelayOptions {
     std::optional<std::string> configPath;
+    bool checkConfig = false;  // print the resolved settings and exit
     std::optional<int> listenPort;
     std::optional<std::string> target;
     std::optional<int> targetPort;
     std::optional<int> limit;
     std::optional<EncodeChoice> encode;
-    std::optional<std::size_t> chunkSize;  // else the engine's own
-    bool stats = false;
+    std::optional<std::size_t> chunkSize;
     std::optional<net::IpAddress> bindAddress;
     std::optional<std::vector<net::IpRange>> allowFrom;  // set once --allow is given
-    EngineChoice engine = EngineChoice::Events;
-    std::chrono::milliseconds connectTimeout{std::chrono::seconds(10)};
-    std::chrono::milliseconds idleTimeout{0};  // 0: never
+    std::optional<EngineChoice> engine;
+    std::optional<std::chrono::seconds> connectTimeout;
+    std::optional<std::chrono::seconds> idleTimeout;
+    std::optional<std::chrono::seconds> drainTimeout;
+    std::optional<LogLevel> logLevel;                   // --quiet gives Error
+    std::optional<std::chrono::seconds> statsInterval;  // a bare --stats gives 1 s
+    std::optional<MetricsEndpoint> metrics;
 };
 
 // Either options to run with, or an exit code: 0 after --help or --version, 2 after a

@@ -1,6 +1,7 @@
 // Start, Stop, Help, the encoding boxes, painting and closing.
 #include "framework/dialog_items.h"
 #include "framework/message_box.h"
+#include "relay/relay_settings.h"
 #include "resource.h"
 #include "settings/field_integer.h"
 #include "ui/relay_dialog.h"
@@ -19,17 +20,17 @@ bool IsToolbarButtonEnabled(HWND dialog, UINT command) {
 
 void CRelayDlg::StartListening() {
     HWND window = GetSafeHwnd();
-    StartRequest request;
-    request.encodeClient = IsItemChecked(window, IDC_ENCODE_CLIENT);
-    request.encodeServer = IsItemChecked(window, IDC_ENCODE_SERVER);
-    request.targetText = GetItemText(window, IDC_TARGET_ADDR);
-    request.targetPort = ReadFieldInteger(GetItemText(window, IDC_TARGET_PORT));
-    request.connectionLimit = ReadFieldInteger(GetItemText(window, IDC_CONNECTION_LIMIT));
-    request.localPort = ReadFieldInteger(GetItemText(window, IDC_LOCAL_PORT));
-    request.backlog = kWindowBacklog;
-    request.chunkSize = kWindowChunkSize;
+    // The fields are read as the window always read them: a number field
+    // that is not a number counts as 0, and Start refuses what is out of range.
+    RelaySettings settings;
+    settings.encodeClient = IsItemChecked(window, IDC_ENCODE_CLIENT);
+    settings.encodeServer = IsItemChecked(window, IDC_ENCODE_SERVER);
+    settings.targetText = GetItemText(window, IDC_TARGET_ADDR);
+    settings.targetPort = ReadFieldInteger(GetItemText(window, IDC_TARGET_PORT));
+    settings.connectionLimit = ReadFieldInteger(GetItemText(window, IDC_CONNECTION_LIMIT));
+    settings.localPort = ReadFieldInteger(GetItemText(window, IDC_LOCAL_PORT));
     // A refusal has been shown as a message box; nothing else changes.
-    m_engine.StartListening(request);
+    m_engine.StartListening(MakeStartRequest(settings, {kWindowBacklog, kWindowChunkSize}));
 }
 
 // A disabled button issues no command; a command sent from elsewhere while

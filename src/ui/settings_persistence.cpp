@@ -114,7 +114,12 @@ bool PersistControl(HWND dialog, unsigned char direction, int controlId, const c
 
 bool PersistSettings(HWND dialog, PersistDirection direction) {
     bool allWritten = true;
-    for (const SettingKey& row : kSettingKeys) {
+    // The relay's own keys are left as they are in the file: each write
+    // below changes its one key only.
+    for (const SettingRow& row : kSettings) {
+        if (!IsWindowSetting(row)) {
+            continue;
+        }
         if (PersistRow(dialog, static_cast<unsigned char>(direction), row.controlId, row.key,
                        row.defaultValue, kSettingValueBufferSize) == RowResult::NotWritten) {
             allWritten = false;

@@ -8,7 +8,7 @@
 
 enum class PersistDirection : unsigned char { Load = 0, Save = 1 };
 
-// Every key of the settings table, in table order. A row that fails does not
+// Every key of the settings table that has a control, in table order. A row that fails does not
 // stop the rows after it. False when a save could not write every key.
 bool PersistSettings(HWND dialog, PersistDirection direction);
 

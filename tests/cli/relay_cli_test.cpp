@@ -162,7 +162,6 @@ TEST_P(RelayErrorTest, ExitsWithItsCodeAndOneLineNamingTheCause) {
 const char kBlankTarget[] = "Please input target IP or domain first!";
 const char kPortTaken[] =
     "Listen failed, Maybe the local port you specified is taken, please try another port!";
-const char kBadTargetPort[] = "Please input a target port from 1 to 65535!";
 
 std::string ErrorCaseName(const testing::TestParamInfo<RelayErrorTest::ParamType>& info) {
     return std::get<0>(info.param).name + Titled(std::get<1>(info.param));
@@ -191,21 +190,25 @@ INSTANTIATE_TEST_SUITE_P(
                       "",
                       2,
                       "--config"},
-            ErrorCase{"BadBindAddrInConfig",
-                      {"--config", "{config}"},
-                      "[Vorlane]\nBindAddr=any\n",
-                      2,
-                      "BindAddr"},
-            ErrorCase{"BadAllowFromInConfig",
-                      {"--config", "{config}"},
-                      "[Vorlane]\nAllowFrom=10.0.0.0/8, nowhere\n",
-                      2,
-                      "nowhere"},
             ErrorCase{"V6BindOnThreadsEngine",
                       {"--engine", "threads", "--bind", "::1"},
                       "",
                       2,
-                      "--bind"}),
+                      "--bind: '::1' is not an IPv4 address"},
+            ErrorCase{"V6BindInConfigOnThreadsEngine",
+                      {"--engine", "threads", "--config", "{config}"},
+                      "[Vorlane]\nBindAddr=::1\n",
+                      2,
+                      "BindAddr=::1 is not an IPv4 address"},
+            ErrorCase{"StatsNotANumber", {"--stats", "x"}, "", 2, "--stats: 'x'"},
+            ErrorCase{"UnknownLogLevel", {"--log-level", "verbose"}, "", 2, "--log-level"},
+            ErrorCase{"QuietWithLogLevel",
+                      {"--quiet", "--log-level", "info"},
+                      "",
+                      2,
+                      "--log-level excludes --quiet"},
+            ErrorCase{"NegativeDrainTimeout", {"--drain-timeout", "-1"}, "", 2, "--drain-timeout"},
+            ErrorCase{"MetricsV6WithoutBrackets", {"--metrics", "::1:9100"}, "", 2, "--metrics"}),
         testing::Values(std::string())),
     ErrorCaseName);
 
@@ -219,26 +222,154 @@ INSTANTIATE_TEST_SUITE_P(
                                   "[Vorlane]\r\nDestAddr=\r\n",
                                   1,
                                   kBlankTarget},
-                        ErrorCase{"PortTaken", {"--listen", "{taken}"}, "", 1, kPortTaken},
-                        // A file's ports are read as the window reads its fields, so the
-                        // engine's own range check refuses them, as the window's Start does.
-                        ErrorCase{"LocalPortAboveRangeInConfig",
-                                  {"--config", "{config}"},
-                                  "[Vorlane]\r\nLocalListenPort=70000\r\n",
-                                  1,
-                                  "Please input a local port from 0 to 65535!"},
-                        ErrorCase{"TargetPortAboveRangeInConfig",
-                                  {"--config", "{config}", "--listen", "0"},
-                                  "[Vorlane]\r\nDestPort=70000\r\n",
-                                  1,
-                                  kBadTargetPort},
-                        ErrorCase{"EmptyTargetPortInConfig",
-                                  {"--config", "{config}", "--listen", "0"},
-                                  "[Vorlane]\r\nDestPort=\r\n",
-                                  1,
-                                  kBadTargetPort}),
+                        ErrorCase{"PortTaken", {"--listen", "{taken}"}, "", 1, kPortTaken}),
         testing::ValuesIn(kEngines)),
     ErrorCaseName);
+
+struct BadFileCase {
+    const char* name;
+    std::string lines;      // of the [Vorlane] section
+    std::string complaint;  // after "vorlane-relay: FILE: "
+};
+
+void PrintTo(const BadFileCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+// Good ranges past 255 characters, then a bad one.
+std::string LongRangeList() {
+    std::string list;
+    for (int i = 0; i < 24; ++i) {
+        list += "10.0.0.0/8,";
+    }
+    return list + "10.0.0.0/99";
+}
+const std::string kLongRangeList = LongRangeList();
+
+class RelayBadFileTest : public testing::TestWithParam<BadFileCase> {};
+
+// Checked before any engine runs, whatever the command line overrides, even
+// the window's own keys the relay does not use.
+TEST_P(RelayBadFileTest, ExitsTwoWithOneLineNamingFileKeyAndValue) {
+    const BadFileCase& c = GetParam();
+    const ScratchDirectory directory;
+    const std::string path = directory.WriteFile("a.ini", "[Vorlane]\r\n" + c.lines);
+    RelayProcess relay({"--config", path, "--listen", "0", "--limit", "5"});
+    EXPECT_EQ(relay.WaitForExit(kPatienceMs), 2);
+    EXPECT_EQ(relay.Stderr(), "vorlane-relay: " + path + ": " + c.complaint + "\n");
+    EXPECT_EQ(relay.Stdout(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RelayBadFileTest,
+    testing::Values(
+        BadFileCase{"LimitNotANumber", "ConnectionLimit=ten\r\n",
+                    "ConnectionLimit=ten is not a number from 0 to 2147483647"},
+        BadFileCase{"PortDoesNotWrap", "LocalListenPort=83617\r\n",
+                    "LocalListenPort=83617 is not a number from 0 to 65535"},
+        BadFileCase{"EmptyTargetPort", "DestPort=\r\n",
+                    "DestPort= is not a number from 1 to 65535"},
+        BadFileCase{"TargetPortZero", "DestPort=0\r\n",
+                    "DestPort=0 is not a number from 1 to 65535"},
+        BadFileCase{"TrailingJunk", "locallistenport = 80x\r\n",
+                    "LocalListenPort=80x is not a number from 0 to 65535"},
+        BadFileCase{"BoxNotZeroOrOne", "EncodeClient=yes\r\n", "EncodeClient=yes is not 0 or 1"},
+        BadFileCase{"WindowOnlyBox", "MinHideToTray=2\r\n", "MinHideToTray=2 is not 0 or 1"},
+        BadFileCase{"HexBuffer", "Buffer=0x10\r\n",
+                    "Buffer=0x10 is not a number from 1 to 1048576"},
+        BadFileCase{"NegativeIdleTimeout", "IdleTimeout=-1\r\n",
+                    "IdleTimeout=-1 is not a number from 0 to 31536000"},
+        BadFileCase{"ExponentConnectTimeout", "ConnectTimeout=1e3\r\n",
+                    "ConnectTimeout=1e3 is not a number from 0 to 31536000"},
+        BadFileCase{"EmptyDrainTimeout", "DrainTimeout=\r\n",
+                    "DrainTimeout= is not a number from 0 to 31536000"},
+        BadFileCase{"UnknownLogLevel", "LogLevel=verbose\r\n",
+                    "LogLevel=verbose is not one of error, warn, info, debug"},
+        BadFileCase{"UnknownEngine", "Engine=fibers\r\n",
+                    "Engine=fibers is not one of events, threads"},
+        BadFileCase{"MetricsHostName", "Metrics=localhost:9100\r\n",
+                    "Metrics=localhost:9100 is not [ADDRESS:]PORT with a port from 1 to 65535"},
+        BadFileCase{"BindToName", "BindAddr=any\r\n",
+                    "BindAddr=any is not an IPv4 or IPv6 address"},
+        BadFileCase{"BadRangeInList", "AllowFrom=10.0.0.0/8, nowhere\r\n",
+                    "AllowFrom=10.0.0.0/8, nowhere is not a list of ranges such as 10.0.0.0/8, "
+                    "10.1.2.3, fd00::/8"},
+        // Read whole: a cut at 255 characters would drop the bad range.
+        BadFileCase{"BadRangePastTheWindowsCut", "AllowFrom=" + kLongRangeList + "\r\n",
+                    "AllowFrom=" + kLongRangeList +
+                        " is not a list of ranges such as 10.0.0.0/8, 10.1.2.3, fd00::/8"}),
+    [](const testing::TestParamInfo<BadFileCase>& info) { return info.param.name; });
+
+struct CheckConfigCase {
+    const char* name;
+    std::string file;  // none when empty
+    std::vector<std::string> arguments;
+    std::string printed;
+};
+
+void PrintTo(const CheckConfigCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RelayCheckConfigTest : public testing::TestWithParam<CheckConfigCase> {};
+
+// --check-config prints the settings as resolved and exits without listening;
+// what it prints is itself a config file that resolves to the same.
+TEST_P(RelayCheckConfigTest, PrintsTheResolvedSettingsAsAConfigFile) {
+    const CheckConfigCase& c = GetParam();
+    const ScratchDirectory directory;
+    std::vector<std::string> arguments = {"--check-config"};
+    if (!c.file.empty()) {
+        arguments.insert(arguments.end(), {"--config", directory.WriteFile("a.ini", c.file)});
+    }
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    RelayProcess relay(arguments);
+    EXPECT_EQ(relay.WaitForExit(kPatienceMs), 0);
+    EXPECT_EQ(relay.Stdout(), c.printed);
+    EXPECT_EQ(relay.Stderr(), "");
+
+    RelayProcess again({"--check-config", "--config", directory.WriteFile("b.ini", c.printed)});
+    EXPECT_EQ(again.WaitForExit(kPatienceMs), 0);
+    EXPECT_EQ(again.Stdout(), c.printed);
+}
+
+const char kDefaultsPrinted[] =
+    "[Vorlane]\nLocalListenPort=1987\nConnectionLimit=100\nDestAddr=127.0.0.1\nDestPort=1988\n"
+    "EncodeClient=0\nEncodeServer=0\nBindAddr=\nAllowFrom=\nBuffer=262144\nConnectTimeout=10\n"
+    "IdleTimeout=0\nDrainTimeout=10\nLogLevel=info\nStats=0\nMetrics=\nEngine=events\n";
+
+const char kEveryKey[] =
+    "; by hand\r\n[vorlane]\r\nlocallistenport = 80\r\nConnectionLimit=7\r\n"
+    "DestAddr=\" db.example#newline#\"\r\nDestPort=5432\r\nEncodeClient=0\r\nEncodeServer=1\r\n"
+    "AutoStart=1\r\nMinHideToTray=1\r\nBindAddr=127.0.0.2\r\nAllowFrom= 10.0.0.0/8 ,fd00::/8\r\n"
+    "Buffer=\r\nConnectTimeout=3\r\nIdleTimeout=60\r\nDrainTimeout=0\r\nLogLevel=debug\r\n"
+    "Stats=5\r\nMetrics=9100\r\nEngine=threads\r\n[Other]\r\nLocalListenPort=1\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RelayCheckConfigTest,
+    testing::Values(
+        CheckConfigCase{"Defaults", "", {}, kDefaultsPrinted},
+        CheckConfigCase{"EveryKeyFromTheFile",
+                        kEveryKey,
+                        {},
+                        "[Vorlane]\nLocalListenPort=80\nConnectionLimit=7\n"
+                        "DestAddr=\" db.example#newline#\"\nDestPort=5432\nEncodeClient=0\n"
+                        "EncodeServer=1\nBindAddr=127.0.0.2\nAllowFrom=10.0.0.0/8, fd00::/8\n"
+                        "Buffer=2048\nConnectTimeout=3\nIdleTimeout=60\nDrainTimeout=0\n"
+                        "LogLevel=debug\nStats=5\nMetrics=127.0.0.1:9100\nEngine=threads\n"},
+        // A bare --stats followed by another option is one second.
+        CheckConfigCase{"CommandLineOverTheFile",
+                        kEveryKey,
+                        {"--stats",  "--listen", "0",         "--engine", "events",
+                         "--encode", "none",     "--allow",   "::1",      "--bind",
+                         "::1",      "--quiet",  "--metrics", "[::1]:1",  "--drain-timeout",
+                         "30",       "--target", "h",         "--buffer", "100"},
+                        "[Vorlane]\nLocalListenPort=0\nConnectionLimit=7\nDestAddr=h\n"
+                        "DestPort=5432\nEncodeClient=0\nEncodeServer=0\nBindAddr=::1\n"
+                        "AllowFrom=::1/128\nBuffer=100\nConnectTimeout=3\nIdleTimeout=60\n"
+                        "DrainTimeout=30\nLogLevel=error\nStats=1\nMetrics=[::1]:1\n"
+                        "Engine=events\n"}),
+    [](const testing::TestParamInfo<CheckConfigCase>& info) { return info.param.name; });
 
 TEST(RelayHelpTest, PrintsUsageAndExitsZero) {
     RelayProcess relay({"--help"});
@@ -257,8 +388,8 @@ TEST(RelayHelpTest, VersionOptionsPrintTheProjectVersionAndExitZero) {
     }
 }
 
-// The config file gives the listening port (read leniently, like a window
-// field), a quoted target and both encode boxes; the command line overrides.
+// The config file gives the listening port, a quoted target and both encode
+// boxes; the command line overrides.
 using RelayConfigTest = EngineTest;
 
 TEST_P(RelayConfigTest, FileValuesAreUsedAndTheCommandLineWins) {
@@ -273,7 +404,7 @@ TEST_P(RelayConfigTest, FileValuesAreUsedAndTheCommandLineWins) {
         filePort = UnusedPort();
         configPath = directory.WriteFile(
             "Setting.ini", "; by hand\n[vorlane]\nlocallistenport = " + std::to_string(filePort) +
-                               "x\nDestAddr=' 127.0.0.1 '\nDestPort=" + unusedTargetPort +
+                               "\nDestAddr=' 127.0.0.1 '\nDestPort=" + unusedTargetPort +
                                "\nEncodeClient=1\nEncodeServer=1\n");
         fromFile = std::make_unique<RelayProcess>(OnEngine(
             engine, {"--config", configPath, "--target-port", std::to_string(echo.Port())}));

@@ -33,7 +33,10 @@ class SettingsFileTest : public testing::Test {
 };
 
 TEST_F(SettingsFileTest, DefaultsWrittenToMissingFileGiveTheKnownFile) {
-    for (const SettingKey& row : kSettingKeys) {
+    for (const SettingRow& row : kSettings) {
+        if (!IsWindowSetting(row)) {
+            continue;
+        }
         ASSERT_TRUE(WriteProfileString(path_, kSettingsSection, row.key, row.defaultValue));
     }
     EXPECT_EQ(ReadFileBytes(path_),
@@ -43,7 +46,7 @@ TEST_F(SettingsFileTest, DefaultsWrittenToMissingFileGiveTheKnownFile) {
 }
 
 TEST_F(SettingsFileTest, MissingFileGivesDefaultsAndIsNotCreated) {
-    for (const SettingKey& row : kSettingKeys) {
+    for (const SettingRow& row : kSettings) {
         EXPECT_EQ(ReadProfileString(path_, kSettingsSection, row.key, row.defaultValue,
                                     kSettingValueBufferSize),
                   row.defaultValue);
@@ -70,10 +73,13 @@ TEST_F(SettingsFileTest, UnreadableOrUnwritablePathsFailQuietly) {
     EXPECT_FALSE(WriteProfileString(inMissingDirectory, kSettingsSection, "DestPort", "1"));
 }
 
-TEST(SettingKeysTest, RowsAreFoundByControl) {
-    static_assert(SettingFor(IDC_CONNECTION_LIMIT).kind == SettingKind::Text);
-    EXPECT_STREQ(SettingFor(IDC_AUTO_START).key, "AutoStart");
-    EXPECT_STREQ(SettingFor(IDC_TARGET_ADDR).defaultValue, "127.0.0.1");
+TEST(SettingKeysTest, RowsAreFoundBySettingAndOnlyTheWindowsHaveControls) {
+    static_assert(RowOf(Setting::ConnectionLimit).kind == SettingKind::Limit);
+    EXPECT_STREQ(RowOf(Setting::AutoStart).key, "AutoStart");
+    EXPECT_EQ(RowOf(Setting::AutoStart).controlId, IDC_AUTO_START);
+    EXPECT_STREQ(RowOf(Setting::DestAddr).defaultValue, "127.0.0.1");
+    EXPECT_STREQ(RowOf(Setting::Engine).key, "Engine");
+    EXPECT_EQ(RowOf(Setting::BindAddr).controlId, 0);
 }
 
 }  // namespace

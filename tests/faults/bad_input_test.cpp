@@ -94,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "[Vorlane]\r\nDestAddr=127.0.0.1\r\n[Vorlane]\r\nConnectionLimit=0\r\n",
                    Treated::Served},
         ConfigCase{"OtherLetterCases", "[VORLANE]\r\nconnectionLIMIT=0\r\n", Treated::Refused},
-        ConfigCase{"QuotesAndBlanksAroundValue", "[Vorlane]\r\nConnectionLimit = ' 100 ' \r\n",
+        ConfigCase{"QuotesAndBlanksAroundValue", "[Vorlane]\r\nConnectionLimit = '100' \r\n",
                    Treated::Served},
         ConfigCase{"KeyInAnotherSection", "[Other]\r\nConnectionLimit=0\r\n[Vorlane]\r\n",
                    Treated::Served},

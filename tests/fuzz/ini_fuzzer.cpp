@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     IniDocument document = IniDocument::Parse(text);
     Require(document.Serialize() == text, "parsing keeps every byte");
 
-    for (const SettingKey& row : kSettingKeys) {
+    for (const SettingRow& row : kSettings) {
         for (int bufferSize : {1, 2, kSettingValueBufferSize}) {
             const std::string value =
                 ProfileValue(document, kSettingsSection, row.key, row.defaultValue, bufferSize);

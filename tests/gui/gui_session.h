@@ -34,8 +34,10 @@ inline const std::string kDefaultIni =
     "AutoStart=0\r\n"
     "MinHideToTray=0\r\n";
 
-// The eight keys in file order, for building a Setting.ini in a test.
+// The eight keys in file order, for building a Setting.ini in a test, after
+// whole lines of keys the window does not use (the headless relay's own).
 struct IniValues {
+    std::string otherKeys;
     std::string localListenPort = "1987";
     std::string connectionLimit = "100";
     std::string destAddr = "127.0.0.1";
@@ -46,7 +48,7 @@ struct IniValues {
     std::string minHideToTray = "0";
 
     std::string File() const {
-        return "[Vorlane]\r\nLocalListenPort=" + localListenPort +
+        return "[Vorlane]\r\n" + otherKeys + "LocalListenPort=" + localListenPort +
                "\r\nConnectionLimit=" + connectionLimit + "\r\nDestAddr=" + destAddr +
                "\r\nDestPort=" + destPort + "\r\nEncodeClient=" + encodeClient +
                "\r\nEncodeServer=" + encodeServer + "\r\nAutoStart=" + autoStart +

@@ -194,11 +194,18 @@ TEST_F(FirstStart, CloseWritesTheDefaultFile) {
 // ---- a prepared settings file -----------------------------------------------
 
 const std::string kLongLimit(300, '7');
+// The headless relay's keys: the window neither reads nor writes them, and a
+// save keeps them (a range list longer than a loaded value too). The system
+// rewrites every line of the file on a write, blanks around "=" dropped, so
+// these have none.
+const std::string kRelayKeys =
+    "BindAddr=::1\r\nAllowFrom=10.0.0.0/8," + std::string(250, ' ') + "fd00::/8\r\nStats=5\r\n";
 
 class PreparedSettings : public SharedLaunch<PreparedSettings> {
   public:
     static std::string Ini() {
         IniValues values;
+        values.otherKeys = kRelayKeys;
         values.localListenPort = "2345";
         values.connectionLimit = kLongLimit;
         values.destAddr = "relay.example#newline#second";
@@ -233,6 +240,7 @@ TEST_F(PreparedSettings, CloseBoxSavesTheControlsAsTheyStand) {
     ASSERT_TRUE(Launch().CloseWith(WM_SYSCOMMAND, SC_CLOSE));
 
     IniValues saved;
+    saved.otherKeys = kRelayKeys;
     saved.localListenPort = "";
     saved.connectionLimit = kLongLimit.substr(0, 255);
     saved.destAddr = "relay.example#newline#second";

@@ -23,7 +23,10 @@ std::string WithLfLineEnds(std::string text) {
 
 TEST(ReleaseFilesTest, ExampleSettingsAreWhatTheWindowWritesOnItsFirstClose) {
     IniDocument written = IniDocument::Parse("");
-    for (const SettingKey& row : kSettingKeys) {
+    for (const SettingRow& row : kSettings) {
+        if (!IsWindowSetting(row)) {
+            continue;
+        }
         written.Set(kSettingsSection, row.key, row.defaultValue);
     }
     const auto example = ReadFileBytes(kFolder + "/Setting.ini");
@@ -31,10 +34,13 @@ TEST(ReleaseFilesTest, ExampleSettingsAreWhatTheWindowWritesOnItsFirstClose) {
     EXPECT_EQ(*example, WithLfLineEnds(written.Serialize()));
 }
 
-TEST(ReleaseFilesTest, ReadmeListsEveryKeyWithItsDefault) {
+TEST(ReleaseFilesTest, ReadmeListsEveryWindowKeyWithItsDefault) {
     const auto readme = ReadFileBytes(kFolder + "/README.txt.in");
     ASSERT_TRUE(readme.has_value());
-    for (const SettingKey& row : kSettingKeys) {
+    for (const SettingRow& row : kSettings) {
+        if (!IsWindowSetting(row)) {
+            continue;
+        }
         bool listed = false;
         std::istringstream lines(*readme);
         for (std::string line; std::getline(lines, line) && !listed;) {
