@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libcli11-dev libasio-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils imagemagick python3
-  socat rinetd haproxy linux-perf strace
+  socat rinetd haproxy linux-perf strace curl python3-prometheus-client
 )
 
 SUDO=""

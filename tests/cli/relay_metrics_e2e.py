@@ -1,0 +1,111 @@
+#!/usr/bin/python3
+"""vorlane-relay --metrics end to end: the endpoint answers while the relay
+listens, and a relayed connection shows in the counters scraped after it.
+Usage: relay_metrics_e2e.py RELAY_EXE"""
+import os
+import re
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+from loopback import EchoServer, free_port  # noqa: E402
+from scrape_metrics import ScrapeError, key, scrape  # noqa: E402
+
+PATIENCE = 10  # seconds
+
+
+def wait_for_scrape(url, relay, condition):
+    """The first scrape that meets the condition; fails after PATIENCE."""
+    deadline = time.monotonic() + PATIENCE
+    last = None
+    while time.monotonic() < deadline:
+        if relay.poll() is not None:
+            sys.exit(f"the relay exited with {relay.returncode}")
+        try:
+            last = scrape(url, timeout=2)
+            if condition(last):
+                return last
+        except (ScrapeError, OSError):
+            pass
+        time.sleep(0.1)
+    sys.exit(f"no scrape as expected; the last: {last}")
+
+
+def relay_through(port, payload):
+    with socket.create_connection(("127.0.0.1", port), timeout=PATIENCE) as client:
+        client.sendall(payload)
+        reply = b""
+        while len(reply) < len(payload) and (data := client.recv(65536)):
+            reply += data
+    if reply != payload:
+        sys.exit(f"relayed {len(reply)} of {len(payload)} bytes")
+
+
+def closed(samples):
+    return sum(v for (name, _), v in samples.items()
+               if name == "vorlane_connections_closed_total")
+
+
+def expect(samples, expected):
+    wrong = {k: samples.get(k) for k, v in expected.items() if samples.get(k) != v}
+    if wrong:
+        sys.exit(f"expected {expected}, found {wrong}")
+
+
+def main():
+    relay_exe = sys.argv[1]
+    echo = EchoServer()
+    port, metrics_port = free_port(), free_port()
+    url = f"http://127.0.0.1:{metrics_port}/metrics"
+    payload = bytes(range(256)) * 20  # 5120 bytes
+    with tempfile.TemporaryFile() as log:
+        relay = subprocess.Popen(
+            [relay_exe, "--listen", str(port), "--target-port", str(echo.port),
+             "--metrics", f"127.0.0.1:{metrics_port}"],
+            stdout=log, stderr=subprocess.STDOUT)
+        try:
+            before = wait_for_scrape(url, relay,
+                                     lambda s: s.get(key("vorlane_listening")) == 1)
+            expect(before, {key("vorlane_connections_accepted_total"): 0,
+                            key("vorlane_connections_open"): 0,
+                            key("vorlane_bytes_total", direction="up"): 0,
+                            key("vorlane_bytes_total", direction="down"): 0})
+            versions = [dict(labels)["version"] for (name, labels) in before
+                        if name == "vorlane_build_info"]
+            if len(versions) != 1 or not re.fullmatch(r"\d+\.\d+\.\d+", versions[0]):
+                sys.exit(f"build info versions {versions}")
+
+            relay_through(port, payload)
+            after = wait_for_scrape(url, relay, lambda s: closed(s) == 1)
+            expect(after, {key("vorlane_connections_accepted_total"): 1,
+                           key("vorlane_connections_open"): 0,
+                           key("vorlane_relay_shares"): 0,
+                           key("vorlane_bytes_total", direction="up"): len(payload),
+                           key("vorlane_bytes_total", direction="down"): len(payload),
+                           key("vorlane_connect_failures_total"): 0,
+                           key("vorlane_listening"): 1})
+            ended_in_order = sum(after[key("vorlane_connections_closed_total", reason=r)]
+                                 for r in ("client_closed", "target_closed"))
+            if ended_in_order != 1:
+                sys.exit(f"closed by {after}")
+
+            relay.send_signal(signal.SIGTERM)
+            if relay.wait(timeout=PATIENCE + 10) != 0:
+                sys.exit(f"the relay exited with {relay.returncode} after SIGTERM")
+        finally:
+            if relay.poll() is None:
+                relay.kill()
+                relay.wait(timeout=PATIENCE)
+            echo.close()
+            log.seek(0)
+            sys.stdout.write(log.read().decode("utf-8", "replace"))
+    print("metrics scraped before and after a relayed connection")
+
+
+if __name__ == "__main__":
+    main()
