@@ -1,13 +1,14 @@
 # Release files through CPack. A Windows build packs the two programs with a
 # README and an example Setting.ini into vorlane-<version>-win32.zip (or
-# -win64.zip): `cmake --build --preset win32 --target package`.
+# -win64.zip): `cmake --build --preset win32 --target package`. A Linux build
+# packs the relay into a Debian package (VorlaneDebPackage.cmake).
 set(CPACK_PACKAGE_NAME vorlane)
 set(CPACK_PACKAGE_VENDOR "Vorlane")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "TCP relay with an optional keyless byte map")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 
 if(NOT WIN32)
-    # Nothing is packed from a Linux build yet.
+    include(${CMAKE_CURRENT_LIST_DIR}/VorlaneDebPackage.cmake)
     return()
 endif()
 

@@ -1,19 +1,32 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the benchmark need.
-# Idempotent: packages already present are skipped; quiet when nothing fails.
+# With --relay, only what the Linux relay needs to build, test and package
+# (no Windows cross compilers, Wine or X). Idempotent: packages already
+# present are skipped; quiet when nothing fails.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libcli11-dev libasio-dev
-  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils imagemagick python3
-  socat rinetd haproxy linux-perf strace curl python3-prometheus-client
+relay_packages=(
+  cmake ninja-build g++ libcli11-dev libasio-dev googletest libgtest-dev python3
+  dpkg-dev lintian man-db systemd curl python3-prometheus-client
 )
+other_packages=(
+  clang libclang-rt-14-dev
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils imagemagick
+  socat rinetd haproxy linux-perf strace
+)
+
+case "${1:-}" in
+  --relay) packages=("${relay_packages[@]}") ;;
+  "") packages=("${relay_packages[@]}" "${other_packages[@]}") ;;
+  *) echo "usage: bootstrap.sh [--relay]" >&2; exit 2 ;;
+esac
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+# wine32 is an i386 package.
+if [ "${1:-}" != --relay ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 
