@@ -10,7 +10,8 @@ constexpr auto kMessagePause = std::chrono::milliseconds(100);
 }  // namespace
 
 void ConsoleDisplay::SetStatusText(const std::string& text) {
-    m_log.Write(LogLine(LogLevel::Info, "status").Add("text", text));
+    // The front end logs the start and end of a run itself.
+    m_log.Write(LogLine(LogLevel::Debug, "status").Add("text", text));
 }
 
 void ConsoleDisplay::ShowMessage(const std::string& text) {

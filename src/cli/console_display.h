@@ -1,4 +1,4 @@
-// What the threaded engine shows, as log lines: its status texts at info, its
+// What the threaded engine shows, as log lines: its status texts at debug, its
 // messages as errors. Totals and the count are not drawn; statistics lines
 // print them instead. (The event engine reports typed events instead, which
 // EventLog words.)

@@ -33,6 +33,12 @@ LogLine::LogLine(std::string_view event) {
     Add("event", event);
 }
 
+LogLine LogLine::Raw(std::string text) {
+    LogLine line("");
+    line.m_text = std::move(text);
+    return line;
+}
+
 LogLine& LogLine::Add(std::string_view key, std::string_view value) {
     if (!m_text.empty()) {
         m_text += ' ';

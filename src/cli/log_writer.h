@@ -19,6 +19,8 @@ class LogLine {
     LogLine(LogLevel level, std::string_view event);
     // The event alone, for lines that are not log events (statistics).
     explicit LogLine(std::string_view event);
+    // A line put together elsewhere, `key=value` words already.
+    static LogLine Raw(std::string text);
 
     LogLine& Add(std::string_view key, std::string_view value);
     LogLine& Add(std::string_view key, const char* value) {

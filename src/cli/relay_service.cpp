@@ -5,7 +5,6 @@
 #include <thread>
 
 #include "cli/process_signals.h"
-#include "cli/stats_line.h"
 
 namespace {
 
@@ -39,7 +38,7 @@ RelayService::RelayService(const RelayOptions& options, RelayConfig config, LogW
       m_statsOut(statsOut),
       m_display(log),
       m_eventLog(log, EngineName(m_config.engine)),
-      m_reports({&m_eventLog}) {
+      m_reports({&m_eventLog, &m_metrics}) {
     if (m_config.engine == EngineChoice::Events) {
         m_eventEngine = std::make_unique<EventRelayEngine>(m_display, m_reports);
         m_engine = m_eventEngine.get();
@@ -56,30 +55,102 @@ int RelayService::Run() {
     if (!Start()) {
         return 1;
     }
+    if (!StartMetrics()) {
+        m_engine->StopListening();
+        if (m_threadEngine) {
+            EndNow(1);
+        }
+        return 1;
+    }
     RunUntilStopped();
     return Stop();
 }
 
 bool RelayService::Start() {
-    return m_engine->StartListening(m_config.start);
+    if (!m_engine->StartListening(m_config.start)) {
+        return false;
+    }
+    if (m_threadEngine) {
+        LogThreadsListening();
+    }
+    return true;
+}
+
+void RelayService::LogThreadsListening() {
+    const StartRequest& start = m_config.start;
+    m_log.Write(
+        LogLine(LogLevel::Info, "listening")
+            .Add("address", start.bindAddress.ToString())
+            .Add("port", m_engine->ListeningPort())
+            .Add("target", start.targetText)
+            .Add("target_port", start.targetPort)
+            .Add("mode", EncodeModeName(ChooseEncodeMode(start.encodeClient, start.encodeServer)))
+            .Add("limit", start.connectionLimit)
+            .Add("engine", EngineName(m_config.engine)));
+}
+
+bool RelayService::StartMetrics() {
+    if (!m_config.metrics) {
+        return true;
+    }
+    m_metricsServer = std::make_unique<MetricsServer>([this] {
+        return m_metrics.PrometheusText(
+            {m_engine->BytesUp(), m_engine->BytesDown(), m_engine->ConnectionCount()});
+    });
+    const MetricsEndpoint& endpoint = *m_config.metrics;
+    if (const auto failure = m_metricsServer->Start(endpoint.address, endpoint.port)) {
+        m_log.Write(
+            LogLine(LogLevel::Error, "metrics_failed")
+                .Add("address", endpoint.address.ToString())
+                .Add("port", static_cast<int>(endpoint.port))
+                .Add("error", std::string(failure->step) + ": " + ErrorText(failure->error)));
+        return false;
+    }
+    m_log.Write(LogLine(LogLevel::Info, "metrics")
+                    .Add("address", endpoint.address.ToString())
+                    .Add("port", static_cast<int>(m_metricsServer->Port())));
+    return true;
 }
 
 void RelayService::RunUntilStopped() {
-    auto nextTick = std::chrono::steady_clock::now() + kTickInterval;
+    using Clock = std::chrono::steady_clock;
+    auto nextTick = Clock::now() + kTickInterval;
+    auto nextStats = Clock::now() + m_config.statsInterval;
     while (!StopRequested()) {
         std::this_thread::sleep_for(kPollInterval);
         if (TakeReloadRequest()) {
             Reload();
+            nextStats = Clock::now() + m_config.statsInterval;
         }
-        if (std::chrono::steady_clock::now() < nextTick) {
-            continue;
+        const auto now = Clock::now();
+        if (now >= nextTick) {
+            nextTick += kTickInterval;
+            m_engine->TickSpeeds();  // the engine samples its speeds once a second
         }
-        nextTick += kTickInterval;
-        const SpeedSample speeds = m_engine->TickSpeeds();
-        if (m_config.statsInterval.count() > 0) {
-            m_statsOut.WriteAlways(
-                LogLine("stats").Add("text", FormatStatsLine(*m_engine, speeds)));
+        if (m_config.statsInterval.count() > 0 && now >= nextStats) {
+            nextStats += m_config.statsInterval;
+            PrintStats(now);
         }
+    }
+}
+
+void RelayService::PrintStats(std::chrono::steady_clock::time_point now) {
+    StatsSnapshot snapshot;
+    snapshot.shares = m_engine->ConnectionCount();
+    snapshot.bytesUp = m_engine->BytesUp();
+    snapshot.bytesDown = m_engine->BytesDown();
+    if (m_eventEngine) {
+        snapshot.clients = m_eventEngine->LiveConnections();
+        snapshot.refused = m_eventEngine->RefusedCount() + m_eventEngine->DeniedCount();
+    } else {
+        // Two shares per relayed client, one while its target is reached.
+        snapshot.clients = (snapshot.shares + 1) / 2;
+        snapshot.refused = m_engine->DeniedCount();
+    }
+    const auto interval =
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_config.statsInterval);
+    if (const auto line = m_stats.Next(snapshot, interval, now)) {
+        m_statsOut.WriteAlways(LogLine::Raw(*line));
     }
 }
 
@@ -112,6 +183,9 @@ void RelayService::Reload() {
         }
         applied = m_engine->StartListening(next.start);
     }
+    if (applied && m_threadEngine) {
+        LogThreadsListening();
+    }
     if (!applied) {
         // The refusal or failure is logged; carry on with what ran before.
         if (!m_engine->IsListening() && !m_engine->StartListening(m_config.start)) {
@@ -128,6 +202,7 @@ void RelayService::Reload() {
     m_config.start = next.start;
     m_config.logLevel = next.logLevel;
     m_config.drainTimeout = next.drainTimeout;
+    m_config.statsInterval = next.statsInterval;
 }
 
 int RelayService::Stop() {
@@ -142,6 +217,7 @@ int RelayService::Stop() {
         const bool finished = m_eventEngine->Drain(grace);
         m_log.Write(LogLine(LogLevel::Info, "stopped")
                         .Add("drained", finished ? "all" : "cut_at_deadline"));
+        m_metricsServer.reset();
         m_eventEngine.reset();  // closes what is left and joins its threads
         return 0;
     }

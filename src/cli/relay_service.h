@@ -9,8 +9,11 @@
 #include "cli/event_log.h"
 #include "cli/events_fan_out.h"
 #include "cli/log_writer.h"
+#include "cli/metrics_server.h"
 #include "cli/relay_config.h"
+#include "cli/relay_metrics.h"
 #include "cli/relay_options.h"
+#include "cli/stats_line.h"
 #include "relay/event/event_engine.h"
 #include "relay/relay_engine.h"
 
@@ -28,7 +31,11 @@ class RelayService {
 
   private:
     bool Start();
+    bool StartMetrics();
     void RunUntilStopped();
+    void PrintStats(std::chrono::steady_clock::time_point now);
+    // The threaded engine words no events of its own: its start is logged here.
+    void LogThreadsListening();
     // Reads the config file again; a file that does not check changes nothing.
     void Reload();
     int Stop();
@@ -39,7 +46,10 @@ class RelayService {
     LogWriter& m_statsOut;
     ConsoleDisplay m_display;
     EventLog m_eventLog;
+    RelayMetrics m_metrics;
     EventsFanOut m_reports;
+    StatsReporter m_stats;
+    std::unique_ptr<MetricsServer> m_metricsServer;
     std::unique_ptr<EventRelayEngine> m_eventEngine;
     std::unique_ptr<RelayEngine> m_threadEngine;
     RelayControl* m_engine = nullptr;

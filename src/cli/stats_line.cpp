@@ -56,10 +56,3 @@ std::string StatsReporter::Format(const Line& line) {
            SizeWord("up_speed", FormatByteSize(line.upSpeed) + "/s") +
            SizeWord("down_speed", FormatByteSize(line.downSpeed) + "/s");
 }
-
-std::string FormatStatsLine(const RelayControl& engine, const SpeedSample& speeds) {
-    return "up " + FormatByteSize(engine.BytesUp()) + " at " + FormatByteSize(speeds.up) +
-           "/s, down " + FormatByteSize(engine.BytesDown()) + " at " + FormatByteSize(speeds.down) +
-           "/s, connections " + std::to_string(engine.ConnectionCount()) + ", denied " +
-           std::to_string(engine.DeniedCount());
-}

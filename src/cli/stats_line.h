@@ -8,8 +8,6 @@
 #include <optional>
 #include <string>
 
-#include "relay/relay_control.h"
-
 // The relay as seen at the end of one interval.
 struct StatsSnapshot {
     int clients = 0;
@@ -48,7 +46,3 @@ class StatsReporter {
     std::optional<Line> m_lastLine;    // the last line returned
     Clock::time_point m_lastLineAt{};  // when it was returned
 };
-
-// The former once-a-second line, until main moves to StatsReporter:
-// "up 4.9 KB at 1.0 KB/s, down 4.9 KB at 1.0 KB/s, connections 2, denied 0"
-std::string FormatStatsLine(const RelayControl& engine, const SpeedSample& speeds);

@@ -79,6 +79,10 @@ EventRelayEngine::~EventRelayEngine() {
 }
 
 bool EventRelayEngine::StartListening(const StartRequest& request) {
+    return BeginRun(request, true);
+}
+
+bool EventRelayEngine::BeginRun(const StartRequest& request, bool resetTotals) {
     // A run that was just stopped ends on its worker thread; a Start that
     // comes meanwhile waits for it briefly.
     if (!WaitForRunEnd(std::chrono::seconds(1))) {
@@ -99,7 +103,9 @@ bool EventRelayEngine::StartListening(const StartRequest& request) {
     m_run = std::move(run);
     m_draining.store(false);
 
-    m_traffic.ResetTrafficCounters();
+    if (resetTotals) {
+        m_traffic.ResetTrafficCounters();
+    }
     std::error_code ignored;
     const tcp::endpoint bound = m_acceptor.local_endpoint(ignored);
     m_events.Listening(ListenStarted{{ToIpAddress(bound.address()), bound.port()},
@@ -162,7 +168,7 @@ bool EventRelayEngine::Reconfigure(const StartRequest& request) {
         if (!WaitForRunEnd(std::chrono::seconds(5))) {
             return false;
         }
-        return StartListening(request);
+        return BeginRun(request, false);  // the totals go on across a reload
     }
     ReportUnresolvedTarget(*run);
     m_limit.store(request.connectionLimit);

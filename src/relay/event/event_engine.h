@@ -90,6 +90,7 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     void ConnectionOpened(const ConnectionReport& connection) override;
     void ConnectionClosed(const ConnectionEnd& end) override;
 
+    bool BeginRun(const StartRequest& request, bool resetTotals);
     // Checks the request and makes the run it describes; reports a refusal.
     std::shared_ptr<EventRun> MakeRun(const StartRequest& request);
     void ReportUnresolvedTarget(const EventRun& run);
