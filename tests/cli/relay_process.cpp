@@ -73,11 +73,20 @@ std::string RelayProcess::Stderr() const {
 }
 
 bool RelayProcess::WaitForStdout(const std::string& text, int timeoutMs) {
+    return WaitForOutput([this] { return Stdout(); }, text, timeoutMs);
+}
+
+bool RelayProcess::WaitForStderr(const std::string& text, int timeoutMs) {
+    return WaitForOutput([this] { return Stderr(); }, text, timeoutMs);
+}
+
+bool RelayProcess::WaitForOutput(const std::function<std::string()>& read, const std::string& text,
+                                 int timeoutMs) {
     bool found = false;
     platform::WaitUntil(
         [&] {
             // Read before testing for the exit, so output printed just before it counts.
-            found = Stdout().find(text) != std::string::npos;
+            found = read().find(text) != std::string::npos;
             return found || Reap(false);
         },
         timeoutMs);

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ class RelayProcess {
     // True once stdout holds the text; false on time-out or when the process
     // ends without printing it.
     bool WaitForStdout(const std::string& text, int timeoutMs);
+    bool WaitForStderr(const std::string& text, int timeoutMs);
     void Signal(int signal) const;
     // The exit code once the process has exited normally; nothing when it
     // is still running at the time-out or was killed by a signal.
@@ -31,6 +33,9 @@ class RelayProcess {
 
   private:
     bool Reap(bool block);
+
+    bool WaitForOutput(const std::function<std::string()>& read, const std::string& text,
+                       int timeoutMs);
 
     std::string directory_;
     pid_t pid_ = -1;

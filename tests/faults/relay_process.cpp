@@ -16,8 +16,17 @@ RelayProcess::RelayProcess(std::string targetHost, std::uint16_t targetPort,
 void RelayProcess::Launch() {
     port_ = loopback::FreePort();
     ChildOptions options;
-    options.argv = {VORLANE_RELAY_PATH, "--listen",      std::to_string(port_),      "--target",
-                    targetHost_,        "--target-port", std::to_string(targetPort_)};
+    // Connections still open at the end are cut at once: these tests stop
+    // the relay with clients left connected on purpose.
+    options.argv = {VORLANE_RELAY_PATH,
+                    "--listen",
+                    std::to_string(port_),
+                    "--target",
+                    targetHost_,
+                    "--target-port",
+                    std::to_string(targetPort_),
+                    "--drain-timeout",
+                    "0"};
     options.argv.insert(options.argv.end(), extraArgs_.begin(), extraArgs_.end());
     process_.reset();  // the previous try, if any, has ended
     process_ = std::make_unique<ChildProcess>(options);
@@ -25,8 +34,9 @@ void RelayProcess::Launch() {
 
 bool RelayProcess::WaitUntilListening() {
     for (int attempt = 0;; ++attempt) {
-        if (process_->WaitForOutput(OutputStream::Out, "Listening on port",
-                                    std::chrono::seconds(20))) {
+        // The log line either engine writes once it listens.
+        if (process_->WaitForOutput(OutputStream::Err,
+                                    " event=listening address=", std::chrono::seconds(20))) {
             return true;
         }
         const bool portTaken =
