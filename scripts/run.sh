@@ -5,8 +5,8 @@
 # default settings. Extra arguments go to the program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/bootstrap.sh
 if [ -n "${DISPLAY:-}" ]; then
+    bash scripts/bootstrap.sh
     arch=win32
     if ! why=$(bash cmake/wine-arch.sh check win32 2>&1); then
         arch=win64
@@ -25,6 +25,8 @@ if [ -n "${DISPLAY:-}" ]; then
     cd "$folder"
     exec ../../../cmake/wine-run.sh "$PWD" "$PWD/Vorlane.exe" "$@"
 else
+    # A server needs no Wine and no cross compilers for the Linux relay.
+    bash scripts/bootstrap.sh --relay
     cmake --preset native >/dev/null
     cmake --build --preset native --target vorlane-relay
     exec build/native/src/cli/vorlane-relay "$@"
