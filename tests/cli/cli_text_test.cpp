@@ -1,10 +1,12 @@
 // The texts of the relay's options and config values turned into values.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 
 #include "cli/address_text.h"
+#include "cli/log_writer.h"
 #include "cli/number_text.h"
 #include "cli/setting_values.h"
 #include "settings/field_integer.h"
@@ -24,6 +26,38 @@ TEST(AllowRangeTest, ListSkipsBlanksAndNamesTheBadItem) {
     const auto mixed = ParseAllowList("fd00::/8,10.0.0.0/8");
     ASSERT_TRUE(mixed.has_value());
     EXPECT_EQ((*mixed)[0].ToString(), "fd00::/8");
+}
+
+// No value can end its line, pose as another key or be read two ways.
+TEST(LogValueTest, PlainWordsStandAndEverythingElseIsQuoted) {
+    struct Case {
+        std::string value;
+        std::string written;
+    };
+    const Case cases[] = {
+        {"client_closed", "client_closed"},
+        {"[::1]:1988", "[::1]:1988"},
+        {"/etc/vorlane/a.ini", "/etc/vorlane/a.ini"},
+        {"\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9"},  // UTF-8 stands as it is
+        {"Connection refused", "\"Connection refused\""},
+        {"say \"hi\"", "\"say \\\"hi\\\"\""},
+        {"C:\\relay", "\"C:\\\\relay\""},
+        {"two\nlines\r", "\"two\\nlines\\r\""},
+        {"tab\t", "\"tab\\t\""},
+        {std::string("nul\0bell\a\x7f", 10), "\"nul\\x00bell\\x07\\x7f\""},
+        {"a=b", "\"a=b\""},
+        {"", "\"\""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LogValue(c.value), c.written) << c.value;
+    }
+}
+
+TEST(UtcTimestampTest, IsoDateTimeWithMillisecondsInUtc) {
+    using namespace std::chrono;
+    EXPECT_EQ(UtcTimestamp(system_clock::time_point(seconds(1796931600) + milliseconds(123))),
+              "2026-12-10T19:40:00.123Z");
+    EXPECT_EQ(UtcTimestamp(system_clock::time_point(milliseconds(7))), "1970-01-01T00:00:00.007Z");
 }
 
 TEST(FieldIntegerTest, ReadsLikeAnEditFieldRead) {

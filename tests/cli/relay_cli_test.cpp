@@ -11,78 +11,31 @@
 #include "loopback_server.h"
 #include "platform/ip_address.h"
 #include "relay_process.h"
+#include "relay_test_helpers.h"
 #include "test_socket.h"
 #include "vorlane_version.h"
 
 namespace {
 
+using cli_testing::EchoThrough;
+using cli_testing::EveryByteValue;
+using cli_testing::kEngines;
+using cli_testing::ListeningPort;
+using cli_testing::OnEngine;
 using cli_testing::RelayProcess;
 using cli_testing::ScratchDirectory;
+using cli_testing::StartRelay;
+using cli_testing::Titled;
 using testing_support::EchoServer;
 using testing_support::kPatienceMs;
 using testing_support::TestSocket;
 using testing_support::UnusedPort;
-
-// What an engine does is tested on each engine behind the command line.
-// None (empty) leaves the choice to the relay.
-const std::vector<std::string> kEngines = {"events", "threads"};
-
-std::vector<std::string> OnEngine(const std::string& engine, std::vector<std::string> arguments) {
-    if (!engine.empty()) {
-        arguments.insert(arguments.begin(), {"--engine", engine});
-    }
-    return arguments;
-}
-
-// "events" as "Events", for test names.
-std::string Titled(std::string engine) {
-    if (!engine.empty()) {
-        engine[0] = static_cast<char>(engine[0] - 'a' + 'A');
-    }
-    return engine;
-}
 
 // For tests whose only parameter is the engine.
 class EngineTest : public testing::TestWithParam<std::string> {};
 
 std::string EngineName(const testing::TestParamInfo<std::string>& info) {
     return Titled(info.param);
-}
-
-// The part of the "event=listening" log line that names the port, for either engine.
-std::string ListeningPort(int port) {
-    return " port=" + std::to_string(port) + " target=";
-}
-
-// Starts a relay on a free port. Another program may take the port between
-// the look-up and the relay's listen, so a failed start is retried.
-std::unique_ptr<RelayProcess> StartRelay(const std::vector<std::string>& arguments, int* port) {
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        *port = UnusedPort();
-        std::vector<std::string> withPort = {"--listen", std::to_string(*port)};
-        withPort.insert(withPort.end(), arguments.begin(), arguments.end());
-        auto relay = std::make_unique<RelayProcess>(withPort);
-        if (relay->WaitForStderr(ListeningPort(*port), kPatienceMs)) {
-            return relay;
-        }
-    }
-    return nullptr;
-}
-
-std::string EchoThrough(int port, const std::string& payload) {
-    TestSocket client = TestSocket::ConnectLoopback(port);
-    if (!client.IsValid() || !client.SendText(payload)) {
-        return "(no connection)";
-    }
-    return client.Read(payload.size());
-}
-
-std::string EveryByteValue(std::size_t length) {
-    std::string bytes(length, '\0');
-    for (std::size_t i = 0; i < length; ++i) {
-        bytes[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
-    }
-    return bytes;
 }
 
 class RelayStopTest : public testing::TestWithParam<std::tuple<int, std::string>> {};

@@ -3,15 +3,18 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "platform/wait_until.h"
+#include "test_socket.h"
 
 namespace cli_testing {
 
@@ -30,9 +33,44 @@ std::string ReadWholeFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Creates the file, so that its identity is known before the child opens it.
+std::string DeviceAndInode(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    struct stat status {};
+    const bool known = fd >= 0 && fstat(fd, &status) == 0;
+    if (fd >= 0) {
+        close(fd);
+    }
+    return known ? std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino) : "";
+}
+
+// The inherited environment with the given entries put over it.
+std::vector<std::string> ChildEnvironment(const std::vector<std::string>& entries,
+                                          const std::string& stderrIdentity) {
+    std::vector<std::string> result;
+    const auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string inherited = *variable;
+        if (std::none_of(entries.begin(), entries.end(), [&](const std::string& entry) {
+                return nameOf(entry) == nameOf(inherited);
+            })) {
+            result.push_back(inherited);
+        }
+    }
+    for (std::string entry : entries) {
+        const std::string token = "{stderr}";
+        if (const auto at = entry.find(token); at != std::string::npos) {
+            entry.replace(at, token.size(), stderrIdentity);
+        }
+        result.push_back(entry);
+    }
+    return result;
+}
+
 }  // namespace
 
-RelayProcess::RelayProcess(const std::vector<std::string>& arguments)
+RelayProcess::RelayProcess(const std::vector<std::string>& arguments,
+                           const std::vector<std::string>& environment)
     : directory_(MakeTemporaryDirectory()) {
     const std::string program = VORLANE_RELAY_PATH;
     std::vector<char*> argv;
@@ -44,12 +82,19 @@ RelayProcess::RelayProcess(const std::vector<std::string>& arguments)
 
     const std::string out = directory_ + "/stdout";
     const std::string err = directory_ + "/stderr";
+    std::vector<std::string> variables = ChildEnvironment(environment, DeviceAndInode(err));
+    std::vector<char*> envp;
+    envp.reserve(variables.size() + 1);
+    for (std::string& variable : variables) {
+        envp.push_back(variable.data());
+    }
+    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
         pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
@@ -114,6 +159,24 @@ bool RelayProcess::Reap(bool block) {
         reaped_ = true;
     }
     return reaped_;
+}
+
+std::string ListeningPort(int port) {
+    return " port=" + std::to_string(port) + " target=";
+}
+
+std::unique_ptr<RelayProcess> StartRelay(const std::vector<std::string>& arguments, int* port,
+                                         const std::vector<std::string>& environment) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        *port = testing_support::UnusedPort();
+        std::vector<std::string> withPort = {"--listen", std::to_string(*port)};
+        withPort.insert(withPort.end(), arguments.begin(), arguments.end());
+        auto relay = std::make_unique<RelayProcess>(withPort, environment);
+        if (relay->WaitForStderr(ListeningPort(*port), testing_support::kPatienceMs)) {
+            return relay;
+        }
+    }
+    return nullptr;
 }
 
 ScratchDirectory::ScratchDirectory() : path_(MakeTemporaryDirectory()) {}

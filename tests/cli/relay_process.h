@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,7 +14,11 @@ namespace cli_testing {
 
 class RelayProcess {
   public:
-    explicit RelayProcess(const std::vector<std::string>& arguments);
+    // environment: "NAME=value" entries put over the inherited environment;
+    // "{stderr}" in a value stands for the "device:inode" of the file the
+    // child's stderr goes to (as systemd sets JOURNAL_STREAM).
+    explicit RelayProcess(const std::vector<std::string>& arguments,
+                          const std::vector<std::string>& environment = {});
     ~RelayProcess();
     RelayProcess(const RelayProcess&) = delete;
     RelayProcess& operator=(const RelayProcess&) = delete;
@@ -42,6 +47,14 @@ class RelayProcess {
     bool reaped_ = false;
     int status_ = 0;
 };
+
+// The part of the "event=listening" log line that names the port, for either engine.
+std::string ListeningPort(int port);
+
+// Starts a relay on a free port. Another program may take the port between
+// the look-up and the relay's listen, so a failed start is retried.
+std::unique_ptr<RelayProcess> StartRelay(const std::vector<std::string>& arguments, int* port,
+                                         const std::vector<std::string>& environment = {});
 
 // A directory of files for one test, removed with everything in it.
 class ScratchDirectory {

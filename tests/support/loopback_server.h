@@ -16,7 +16,7 @@ namespace testing_support {
 
 class LoopbackServer {
   public:
-    // The handler must not close the socket; the server does once it returns.
+    // The handler must not close the socket; the server closes it when it stops.
     using Handler = std::function<void(net::Socket connection)>;
 
     explicit LoopbackServer(Handler handler);

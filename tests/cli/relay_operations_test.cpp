@@ -1,0 +1,589 @@
+// vorlane-relay as its operators see it, a real child process over loopback:
+// the log line of each event and the levels that keep it, the time stamps the
+// journal goes without, a reload on SIGHUP and the drain on SIGTERM.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "hanging_target.h"
+#include "loopback_server.h"
+#include "loopback_socket.h"
+#include "relay_process.h"
+#include "relay_test_helpers.h"
+#include "scripted_target.h"
+#include "test_socket.h"
+
+namespace {
+
+// Both hold only helpers for tests like these.
+using namespace cli_testing;
+using namespace testing_support;
+
+// The line of the text that holds every phrase, with its newline; empty when none does.
+std::string LineWith(const std::string& text, const std::vector<std::string>& phrases) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t newline = text.find('\n', start);
+        const std::size_t end = newline == std::string::npos ? text.size() : newline + 1;
+        std::string line = text.substr(start, end - start);
+        if (std::all_of(phrases.begin(), phrases.end(), [&](const std::string& phrase) {
+                return line.find(phrase) != std::string::npos;
+            })) {
+            return line;
+        }
+        start = end;
+    }
+    return "";
+}
+
+bool Contains(const std::string& text, const std::string& phrase) {
+    return text.find(phrase) != std::string::npos;
+}
+
+// True once the relay has ended the connection, in order or by a reset;
+// whatever arrives before is dropped.
+bool SeesEnd(const TestSocket& client) {
+    char buffer[4096];
+    for (int reads = 0; reads < 1000 && net::WaitReadable(client.Handle(), kPatienceMs); ++reads) {
+        if (net::Recv(client.Handle(), buffer, sizeof buffer) <= 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int LocalPort(const TestSocket& client) {
+    return net::LocalPort(client.Handle());
+}
+
+// ---- One line per event ----
+
+constexpr std::size_t kGreetingSize = 5000;
+
+// The target every relay of a case forwards to.
+enum class Target {
+    Echo,
+    SendsThenEnds,         // its greeting, then its end; reads until the client's end
+    ResetsAfterFiveBytes,  // reads five bytes, then closes with a reset
+    NeverAnswers,          // its accept queue is full: the handshake gets no answer
+    NotListening,
+};
+
+class CaseTarget {
+  public:
+    explicit CaseTarget(Target kind) {
+        switch (kind) {
+            case Target::Echo:
+                echo_ = std::make_unique<EchoServer>();
+                port_ = echo_->Port();
+                break;
+            case Target::SendsThenEnds:
+                scripted_ = std::make_unique<ScriptedTarget>([](loopback::Socket& connection, int) {
+                    const std::string greeting = EveryByteValue(kGreetingSize);
+                    loopback::SendAll(connection.fd(), greeting.data(), greeting.size());
+                    ::shutdown(connection.fd(), SHUT_WR);
+                    loopback::ReceiveUntilEnd(connection.fd(), 1 << 20);
+                });
+                port_ = scripted_->port();
+                break;
+            case Target::ResetsAfterFiveBytes:
+                // Closed once the handler returns.
+                scripted_ = std::make_unique<ScriptedTarget>([](loopback::Socket& connection, int) {
+                    char hello[5];
+                    loopback::ReceiveExactly(connection.fd(), hello, sizeof hello);
+                    loopback::SetAbortiveClose(connection.fd());
+                });
+                port_ = scripted_->port();
+                break;
+            case Target::NeverAnswers:
+                hanging_ = std::make_unique<HangingTarget>();
+                port_ = hanging_->port();
+                break;
+            case Target::NotListening:
+                port_ = UnusedPort();
+                break;
+        }
+    }
+    int Port() const { return port_; }
+
+  private:
+    std::unique_ptr<EchoServer> echo_;
+    std::unique_ptr<ScriptedTarget> scripted_;
+    std::unique_ptr<HangingTarget> hanging_;
+    int port_ = 0;
+};
+
+// What a case's client does through the relay at this port; each returns the
+// local port of the client the case's lines name.
+
+int SendsEchoedThenEnds(int relayPort) {
+    TestSocket client = TestSocket::ConnectLoopback(relayPort);
+    const std::string payload = EveryByteValue(5000);
+    EXPECT_TRUE(client.SendText(payload));
+    EXPECT_EQ(client.Read(payload.size()), payload);
+    client.ShutdownSend();
+    EXPECT_TRUE(SeesEnd(client));
+    return LocalPort(client);
+}
+
+int SendsThenReadsToEnd(int relayPort) {
+    TestSocket client = TestSocket::ConnectLoopback(relayPort);
+    EXPECT_TRUE(client.SendText(EveryByteValue(3000)));
+    bool sawEnd = false;
+    EXPECT_EQ(client.ReadToEnd(&sawEnd), EveryByteValue(kGreetingSize));
+    EXPECT_TRUE(sawEnd);
+    return LocalPort(client);
+}
+
+int RefusedBesideOneHeld(int relayPort) {
+    TestSocket held = TestSocket::ConnectLoopback(relayPort);
+    EXPECT_TRUE(held.SendText("held"));
+    EXPECT_EQ(held.Read(4), "held");  // both shares taken
+    TestSocket refused = TestSocket::ConnectLoopback(relayPort);
+    bool sawEnd = false;
+    EXPECT_EQ(refused.ReadToEnd(&sawEnd), "too many connection\r\n");
+    return LocalPort(refused);
+}
+
+int SendsHelloUntilEnd(int relayPort) {
+    TestSocket client = TestSocket::ConnectLoopback(relayPort);
+    client.SendText("hello");  // a relay that closed at once may refuse it
+    EXPECT_TRUE(SeesEnd(client));
+    return LocalPort(client);
+}
+
+int EchoedOnceThenQuiet(int relayPort) {
+    TestSocket client = TestSocket::ConnectLoopback(relayPort);
+    EXPECT_TRUE(client.SendText("ping"));
+    EXPECT_EQ(client.Read(4), "ping");
+    EXPECT_TRUE(SeesEnd(client));
+    return LocalPort(client);
+}
+
+struct LogCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    Target target;
+    int (*client)(int relayPort);
+    // The phrases each line holds; "{client}" and "{target}" stand for the
+    // addresses with their ports.
+    std::vector<std::vector<std::string>> lines;
+};
+
+void PrintTo(const LogCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+std::string Filled(std::string phrase, int clientPort, int targetPort) {
+    for (const auto& [token, port] : {std::pair{std::string("{client}"), clientPort},
+                                      std::pair{std::string("{target}"), targetPort}}) {
+        if (const auto at = phrase.find(token); at != std::string::npos) {
+            phrase.replace(at, token.size(), "127.0.0.1:" + std::to_string(port));
+        }
+    }
+    return phrase;
+}
+
+class RelayLogLineTest : public testing::TestWithParam<LogCase> {};
+
+TEST_P(RelayLogLineTest, EachEventIsOneLineWithItsWords) {
+    const LogCase& c = GetParam();
+    const CaseTarget target(c.target);
+    std::vector<std::string> arguments = {"--target-port", std::to_string(target.Port())};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    int port = 0;
+    auto relay = StartRelay(OnEngine("events", arguments), &port);
+    ASSERT_NE(relay, nullptr);
+
+    const int clientPort = c.client(port);
+    for (const auto& phrases : c.lines) {
+        std::vector<std::string> filled;
+        filled.reserve(phrases.size());
+        for (const std::string& phrase : phrases) {
+            filled.push_back(Filled(phrase, clientPort, target.Port()));
+        }
+        EXPECT_TRUE(WaitFor([&] { return !LineWith(relay->Stderr(), filled).empty(); }))
+            << "no line with '" << filled.front() << "' in:\n"
+            << relay->Stderr();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RelayLogLineTest,
+    testing::Values(
+        LogCase{"TargetEndsLast",
+                {},
+                Target::Echo,
+                &SendsEchoedThenEnds,
+                {{"level=info event=open id=1 client={client} target={target}\n"},
+                 {"level=info event=close id=1 client={client} target={target} "
+                  "reason=target_closed up=5000 down=5000 duration_ms="}}},
+        LogCase{"ClientEndsLast",
+                {},
+                Target::SendsThenEnds,
+                &SendsThenReadsToEnd,
+                {{"level=info event=close id=1 client={client} target={target} "
+                  "reason=client_closed up=3000 down=5000 duration_ms="}}},
+        LogCase{"LimitReached",
+                {"--limit", "2"},
+                Target::Echo,
+                &RefusedBesideOneHeld,
+                {{"level=warn event=refused client={client} reason=limit\n"}}},
+        LogCase{"NotAllowed",
+                {"--allow", "10.0.0.0/8"},
+                Target::Echo,
+                &SendsHelloUntilEnd,
+                {{"level=warn event=refused client={client} reason=not_allowed\n"}}},
+        LogCase{"TargetResets",
+                {},
+                Target::ResetsAfterFiveBytes,
+                &SendsHelloUntilEnd,
+                {{"level=info event=close id=1 client={client} target={target} reason=reset "
+                  "up=5 down=0 duration_ms=",
+                  " error=\"Connection reset by peer\"\n"}}},
+        LogCase{"ConnectTimeOut",
+                {"--connect-timeout", "1"},
+                Target::NeverAnswers,
+                &SendsHelloUntilEnd,
+                {{"level=info event=close id=1 client={client} reason=connect_timeout up=0 "
+                  "down=0 duration_ms="}}},
+        LogCase{"TargetRefuses",
+                {},
+                Target::NotListening,
+                &SendsHelloUntilEnd,
+                {{"level=info event=close id=1 client={client} reason=connect_failed up=0 "
+                  "down=0 duration_ms=",
+                  " error=\"Connection refused\"\n"}}},
+        LogCase{"IdleTimeOut",
+                {"--idle-timeout", "1"},
+                Target::Echo,
+                &EchoedOnceThenQuiet,
+                {{"level=info event=close id=1 client={client} target={target} "
+                  "reason=idle_timeout up=4 down=4 duration_ms="}}}),
+    [](const testing::TestParamInfo<LogCase>& info) { return info.param.name; });
+
+struct LevelCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::vector<std::string> shown;  // events
+};
+
+void PrintTo(const LevelCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const std::vector<std::string> kScenarioEvents = {
+    "listening", "accepted", "open", "close", "refused", "reload_failed", "stopping", "stopped"};
+
+class RelayLogLevelTest : public testing::TestWithParam<LevelCase> {};
+
+// One relayed client, one refused at the limit, a reload of a broken file,
+// a stop: each level keeps its own lines and those above it.
+TEST_P(RelayLogLevelTest, KeepsTheLinesOfItsLevelAndAbove) {
+    const LevelCase& c = GetParam();
+    EchoServer echo;
+    const ScratchDirectory directory;
+    const std::string settings =
+        "[Vorlane]\nDestPort=" + std::to_string(echo.Port()) + "\nConnectionLimit=";
+    const std::string path = directory.WriteFile("relay.ini", settings + "2\n");
+    // Some levels have no listening line to wait for.
+    const int port = UnusedPort();
+    std::vector<std::string> arguments = {"--config", path, "--listen", std::to_string(port)};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    RelayProcess relay(OnEngine("events", arguments));
+    ASSERT_TRUE(WaitFor([&] { return loopback::IsListening(static_cast<std::uint16_t>(port)); }))
+        << relay.Stderr();
+
+    {
+        TestSocket held = TestSocket::ConnectLoopback(port);
+        ASSERT_TRUE(held.SendText("held"));
+        ASSERT_EQ(held.Read(4), "held");
+        TestSocket refused = TestSocket::ConnectLoopback(port);
+        EXPECT_TRUE(SeesEnd(refused));
+    }
+    directory.WriteFile("relay.ini", settings + "ten\n");
+    relay.Signal(SIGHUP);
+    ASSERT_TRUE(relay.WaitForStderr("event=reload_failed ", kPatienceMs)) << relay.Stderr();
+    relay.Signal(SIGTERM);
+    ASSERT_EQ(relay.WaitForExit(kPatienceMs), 0);
+
+    const std::string err = relay.Stderr();
+    for (const std::string& event : kScenarioEvents) {
+        const bool shown = std::find(c.shown.begin(), c.shown.end(), event) != c.shown.end();
+        EXPECT_EQ(Contains(err, " event=" + event + " "), shown) << event << " in:\n" << err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Levels, RelayLogLevelTest,
+    testing::Values(LevelCase{"Quiet", {"--quiet"}, {"reload_failed"}},
+                    LevelCase{"Warn", {"--log-level", "warn"}, {"refused", "reload_failed"}},
+                    LevelCase{"InfoByDefault",
+                              {},
+                              {"listening", "open", "close", "refused", "reload_failed", "stopping",
+                               "stopped"}},
+                    LevelCase{"Debug", {"--log-level", "debug"}, kScenarioEvents}),
+    [](const testing::TestParamInfo<LevelCase>& info) { return info.param.name; });
+
+struct StartFailureCase {
+    const char* name;
+    std::vector<std::string> arguments;  // "{taken}" is a port another socket listens on
+    std::string error;
+};
+
+void PrintTo(const StartFailureCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RelayStartFailureTest : public testing::TestWithParam<StartFailureCase> {};
+
+TEST_P(RelayStartFailureTest, SaysWhichStepFailedAndWhyThenExitsOne) {
+    const StartFailureCase& c = GetParam();
+    const EchoServer busy;
+    std::vector<std::string> arguments = {"--engine", "events"};
+    for (const std::string& argument : c.arguments) {
+        arguments.push_back(argument == "{taken}" ? std::to_string(busy.Port()) : argument);
+    }
+    RelayProcess relay(arguments);
+    EXPECT_EQ(relay.WaitForExit(kPatienceMs), 1);
+    EXPECT_TRUE(Contains(relay.Stderr(),
+                         " level=error event=start_failed message=\"Listen failed, Maybe the local "
+                         "port you specified is taken, please try another port!\" error=\"" +
+                             c.error + "\"\n"))
+        << relay.Stderr();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RelayStartFailureTest,
+    testing::Values(
+        StartFailureCase{"PortTaken", {"--listen", "{taken}"}, "bind: Address already in use"},
+        // A documentation address, on no interface of this machine.
+        StartFailureCase{"AddressNotLocal",
+                         {"--bind", "192.0.2.1", "--listen", "0"},
+                         "bind: Cannot assign requested address"}),
+    [](const testing::TestParamInfo<StartFailureCase>& info) { return info.param.name; });
+
+// ---- Time stamps ----
+
+struct StampCase {
+    const char* name;
+    std::vector<std::string> environment;
+    bool stamped;
+};
+
+void PrintTo(const StampCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RelayTimeStampTest : public testing::TestWithParam<StampCase> {};
+
+// The journal stamps lines itself; it is known by the stream it handed the
+// relay, so a variable inherited by a relay writing elsewhere changes nothing.
+TEST_P(RelayTimeStampTest, EveryLineStartsWithTheTimeUnlessTheJournalTakesIt) {
+    const StampCase& c = GetParam();
+    EchoServer echo;
+    int port = 0;
+    auto relay = StartRelay(
+        OnEngine("events", {"--target-port", std::to_string(echo.Port()), "--stats", "1"}), &port,
+        c.environment);
+    ASSERT_NE(relay, nullptr);
+    EXPECT_EQ(EchoThrough(port, "stamp"), "stamp");
+    EXPECT_TRUE(relay->WaitForStdout("event=stats ", kPatienceMs));
+    relay->Signal(SIGTERM);
+    ASSERT_EQ(relay->WaitForExit(kPatienceMs), 0);
+
+    const std::regex line(c.stamped ? R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (level|event)=\S.*)"
+                                    : R"((level|event)=\S.*)");
+    for (const std::string& output : {relay->Stderr(), relay->Stdout()}) {
+        int count = 0;
+        std::size_t start = 0;
+        for (std::size_t end = output.find('\n'); end != std::string::npos;
+             start = end + 1, end = output.find('\n', start)) {
+            EXPECT_TRUE(std::regex_match(output.substr(start, end - start), line))
+                << output.substr(start, end - start);
+            ++count;
+        }
+        EXPECT_EQ(start, output.size()) << "a line without its newline";
+        EXPECT_GT(count, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RelayTimeStampTest,
+    testing::Values(StampCase{"NoJournal", {}, true},
+                    StampCase{"JournalTakesStderr", {"JOURNAL_STREAM={stderr}"}, false},
+                    StampCase{"JournalIsAnotherStream", {"JOURNAL_STREAM=1:1"}, true}),
+    [](const testing::TestParamInfo<StampCase>& info) { return info.param.name; });
+
+// ---- Reload on SIGHUP ----
+
+std::string EngineName(const testing::TestParamInfo<std::string>& info) {
+    return Titled(info.param);
+}
+
+std::string TargetLine(const EchoServer& target) {
+    return "DestPort=" + std::to_string(target.Port()) + "\n";
+}
+
+// A relay whose settings all come from its config file, so that a reload
+// reads every one of them again.
+class RelayReloadTest : public testing::TestWithParam<std::string> {
+  protected:
+    // On a free port the file names, after the file's other lines.
+    bool Start(const std::string& lines) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            port_ = UnusedPort();
+            Write(port_, lines);
+            relay_ = std::make_unique<RelayProcess>(OnEngine(GetParam(), {"--config", path_}));
+            if (relay_->WaitForStderr(ListeningPort(port_), kPatienceMs)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Rewrites the file, signals and waits for the line that answers.
+    bool Reload(int port, const std::string& lines, const std::string& answer) {
+        Write(port, lines);
+        relay_->Signal(SIGHUP);
+        return relay_->WaitForStderr(answer, kPatienceMs);
+    }
+
+    std::string Answer(const std::string& listener) const {
+        return " level=info event=reload file=" + path_ + " listener=" + listener + "\n";
+    }
+
+    void Write(int port, const std::string& lines) {
+        path_ = directory_.WriteFile(
+            "relay.ini", "[Vorlane]\nLocalListenPort=" + std::to_string(port) + "\n" + lines);
+    }
+
+    ScratchDirectory directory_;
+    std::string path_;
+    int port_ = 0;
+    std::unique_ptr<RelayProcess> relay_;
+};
+
+// The threaded engine's run keeps the settings it began with: a new target
+// takes a new run, and so a new listener.
+TEST_P(RelayReloadTest, NewTargetServesNewClientsWhileOpenOnesKeepTheirs) {
+    EchoServer first;
+    EchoServer second;
+    ASSERT_TRUE(Start(TargetLine(first)));
+    TestSocket before = TestSocket::ConnectLoopback(port_);
+    ASSERT_TRUE(before.SendText("before"));
+    ASSERT_EQ(before.Read(6), "before");
+
+    ASSERT_TRUE(
+        Reload(port_, TargetLine(second), Answer(GetParam() == "events" ? "kept" : "reopened")))
+        << relay_->Stderr();
+    EXPECT_EQ(EchoThrough(port_, "after"), "after");
+    EXPECT_EQ(second.Received(), "after");
+    ASSERT_TRUE(before.SendText(" still"));
+    EXPECT_EQ(before.Read(6), " still");
+    EXPECT_EQ(first.Received(), "before still");
+}
+
+TEST_P(RelayReloadTest, NewListenPortReopensTheListener) {
+    EchoServer echo;
+    ASSERT_TRUE(Start(TargetLine(echo)));
+    const int oldPort = port_;
+    const int newPort = UnusedPort();
+    ASSERT_TRUE(Reload(newPort, TargetLine(echo), Answer("reopened"))) << relay_->Stderr();
+    EXPECT_EQ(EchoThrough(newPort, "new"), "new");
+    EXPECT_FALSE(TestSocket::ConnectLoopback(oldPort).IsValid());
+}
+
+TEST_P(RelayReloadTest, BrokenFileIsReportedAndTheRunningSettingsStay) {
+    EchoServer first;
+    EchoServer second;
+    ASSERT_TRUE(Start(TargetLine(first)));
+    ASSERT_TRUE(Reload(port_, TargetLine(second) + "ConnectionLimit=ten\n",
+                       " level=error event=reload_failed file=" + path_ + " error=\"" + path_ +
+                           ": ConnectionLimit=ten is not a number from 0 to 2147483647\"\n"))
+        << relay_->Stderr();
+    EXPECT_EQ(EchoThrough(port_, "old"), "old");
+    EXPECT_EQ(first.Received(), "old");
+    EXPECT_EQ(second.AcceptedCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, RelayReloadTest, testing::ValuesIn(kEngines), EngineName);
+
+// ---- Drain on SIGTERM ----
+
+class RelayDrainTest : public testing::TestWithParam<std::string> {
+  protected:
+    // A relay in front of the echo target, a client that has had an echo
+    // through it, and the stop asked for.
+    void StartAndStop(const std::string& drainTimeout, const std::string& sent) {
+        relay_ = StartRelay(OnEngine(GetParam(), {"--target-port", std::to_string(echo_.Port()),
+                                                  "--drain-timeout", drainTimeout}),
+                            &port_);
+        ASSERT_NE(relay_, nullptr);
+        client_ = TestSocket::ConnectLoopback(port_);
+        ASSERT_TRUE(client_.SendText(sent));
+        ASSERT_EQ(client_.Read(sent.size()), sent);
+        relay_->Signal(SIGTERM);
+        ASSERT_TRUE(relay_->WaitForStderr(
+            " level=info event=stopping live=1 drain_timeout=" + drainTimeout + "\n", kPatienceMs))
+            << relay_->Stderr();
+    }
+
+    EchoServer echo_;
+    int port_ = 0;
+    std::unique_ptr<RelayProcess> relay_;
+    TestSocket client_;
+};
+
+TEST_P(RelayDrainTest, LiveTransferFinishesAndNoNewClientIsServed) {
+    const std::string payload = EveryByteValue(200000);
+    const std::string rest = payload.substr(payload.size() / 2);
+    StartAndStop("10", payload.substr(0, payload.size() / 2));
+
+    TestSocket late = TestSocket::ConnectLoopback(port_);
+    if (late.IsValid()) {
+        late.SendText("late");
+        bool sawEnd = false;
+        EXPECT_EQ(late.ReadToEnd(&sawEnd), "") << "served after the stop";
+    }
+    ASSERT_TRUE(client_.SendText(rest));
+    EXPECT_EQ(client_.Read(rest.size()), rest);
+    client_.ShutdownSend();
+    EXPECT_TRUE(SeesEnd(client_));
+    client_.Close();
+
+    EXPECT_EQ(relay_->WaitForExit(kPatienceMs), 0);
+    EXPECT_TRUE(Contains(relay_->Stderr(), " level=info event=stopped drained=all\n"))
+        << relay_->Stderr();
+    EXPECT_EQ(echo_.AcceptedCount(), 1);
+    EXPECT_EQ(echo_.Received(), payload);
+}
+
+TEST_P(RelayDrainTest, ClientStillOpenAtTheDeadlineIsCut) {
+    StartAndStop("1", "idle");
+    EXPECT_EQ(relay_->WaitForExit(500), std::nullopt) << "ended before the drain time was up";
+    EXPECT_EQ(relay_->WaitForExit(kPatienceMs), 0);
+    EXPECT_TRUE(SeesEnd(client_));
+    EXPECT_TRUE(Contains(relay_->Stderr(), " level=info event=stopped drained=cut_at_deadline\n"))
+        << relay_->Stderr();
+}
+
+TEST_P(RelayDrainTest, SecondSignalEndsTheDrainAtOnce) {
+    StartAndStop("30", "idle");
+    relay_->Signal(SIGTERM);
+    EXPECT_EQ(relay_->WaitForExit(kPatienceMs), 0) << "still draining";
+    EXPECT_TRUE(SeesEnd(client_));
+    const std::string err = relay_->Stderr();
+    EXPECT_TRUE(Contains(err, "level=warn event=stopped_at_once\n")) << err;
+    EXPECT_FALSE(Contains(err, " event=stopped ")) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, RelayDrainTest, testing::ValuesIn(kEngines), EngineName);
+
+}  // namespace
