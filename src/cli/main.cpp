@@ -35,9 +35,9 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    InstallSignalHandlers();
     const bool stamp = !LogWriter::StderrIsJournal();
     LogWriter log(stderr, config.logLevel, stamp);
+    InstallSignalHandlers([&log] { log.Write(LogLine(LogLevel::Warn, "stopped_at_once")); });
     LogWriter statsOut(stdout, config.logLevel, stamp);
     RelayService service(options, std::move(config), log, statsOut);
     return service.Run();

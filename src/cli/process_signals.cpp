@@ -1,6 +1,10 @@
 #include "cli/process_signals.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -11,60 +15,85 @@
 
 namespace {
 
-// Lock-free, so setting them from a signal handler is allowed.
 std::atomic<bool> gStopRequested{false};
 std::atomic<bool> gReloadRequested{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+std::function<void()> gOnSecondStop;  // set once, before any request can come
 
-// The line of the one exit that skips the drain; no time stamp, since the
-// handler may only make async-signal-safe calls.
-constexpr char kEndingAtOnce[] = "level=warn event=stopped_at_once\n";
+// Ends the process without waiting for anything: connections are cut.
+[[noreturn]] void EndAtOnce() {
+    if (gOnSecondStop) {
+        gOnSecondStop();
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+#ifdef _WIN32
+    // Not ExitProcess: it runs the DLLs' detach code after ending the other
+    // threads, and hangs when one of them held a lock that code takes (the C
+    // runtime's stream locks, say).
+    TerminateProcess(GetCurrentProcess(), 0);
+#endif
+    std::_Exit(0);
+}
+
+void RequestStop() {
+    if (gStopRequested.exchange(true)) {
+        EndAtOnce();
+    }
+}
 
 #ifdef _WIN32
 BOOL WINAPI OnConsoleControl(DWORD event) {
-    if (gStopRequested.exchange(true) && event != CTRL_CLOSE_EVENT) {
-        DWORD written = 0;
-        WriteFile(GetStdHandle(STD_ERROR_HANDLE), kEndingAtOnce, sizeof kEndingAtOnce - 1, &written,
-                  nullptr);
-        ExitProcess(0);
-    }
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        gStopRequested.store(true);
         // Windows ends the process once this returns; give the main loop
         // time to stop listening and exit first.
         Sleep(5000);
+        return TRUE;
     }
+    RequestStop();
     return TRUE;
 }
 #else
-void OnStopSignal(int /*signal*/) {
-    if (gStopRequested.exchange(true)) {
-        const ssize_t ignored = write(STDERR_FILENO, kEndingAtOnce, sizeof kEndingAtOnce - 1);
-        (void)ignored;
-        _exit(0);
-    }
+sigset_t WatchedSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
 }
 
-void OnReloadSignal(int /*signal*/) {
-    gReloadRequested.store(true);
+void WatchSignals(sigset_t set) {
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&set, &signal) != 0) {
+            continue;
+        }
+        if (signal == SIGHUP) {
+            gReloadRequested.store(true);
+        } else {
+            RequestStop();
+        }
+    }
 }
 #endif
 
 }  // namespace
 
-void InstallSignalHandlers() {
+void InstallSignalHandlers(std::function<void()> onSecondStop) {
+    gOnSecondStop = std::move(onSecondStop);
 #ifdef _WIN32
     SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
 #else
-    struct sigaction action {};
-    sigemptyset(&action.sa_mask);
-    action.sa_handler = &OnStopSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    action.sa_handler = &OnReloadSignal;
-    sigaction(SIGHUP, &action, nullptr);
     // A client gone while the relay writes to it is an error on that socket, not a signal.
-    action.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &action, nullptr);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+
+    const sigset_t set = WatchedSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);  // inherited by every thread started after
+    std::thread(WatchSignals, set).detach();
 #endif
 }
 
