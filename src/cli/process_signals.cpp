@@ -26,7 +26,10 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
         DWORD written = 0;
         WriteFile(GetStdHandle(STD_ERROR_HANDLE), kEndingAtOnce, sizeof kEndingAtOnce - 1, &written,
                   nullptr);
-        ExitProcess(0);
+        // Not ExitProcess: it runs the DLLs' detach code after ending the
+        // other threads, and hangs when one of them held a lock that code
+        // takes (the C runtime's stream locks, say).
+        TerminateProcess(GetCurrentProcess(), 0);
     }
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
         // Windows ends the process once this returns; give the main loop
