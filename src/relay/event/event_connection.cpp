@@ -166,9 +166,11 @@ void EventConnection::Connected() {
     if (m_run->idleTimeout.count() > 0) {
         ArmIdleTimer(m_run->idleTimeout);
     }
-    // The target may speak first: both directions start at once.
+    // The target may speak first: both directions start at once. Most clients
+    // speak first, and by now their first bytes have mostly arrived: those are
+    // read at once, which saves a wait.
     WaitReadable(m_down);
-    WaitReadable(m_up);
+    ReceiveChunk(m_up);
 }
 
 void EventConnection::ArmIdleTimer(Clock::duration wait) {
@@ -256,16 +258,18 @@ void EventConnection::ReceiveChunk(Direction& direction) {
 }
 
 // The end of one side's stream is passed on as a half-close; the other
-// direction keeps flowing until it ends too.
+// direction keeps flowing until it ends too. The second end needs no
+// half-close: the close that follows sends the same end of stream.
 void EventConnection::EndOfStream(Direction& direction) {
-    std::error_code ignored;
-    direction.to->shutdown(tcp::socket::shutdown_send, ignored);
     direction.open = false;
     m_host.ReleaseShares(1);
     --m_shares;
     if (!m_up.open && !m_down.open) {
         Close(direction.fromClient ? CloseReason::ClientClosed : CloseReason::TargetClosed);
+        return;
     }
+    std::error_code ignored;
+    direction.to->shutdown(tcp::socket::shutdown_send, ignored);
 }
 
 void EventConnection::ReturnBuffer(Direction& direction) {
