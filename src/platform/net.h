@@ -53,6 +53,21 @@ void SetKeepAliveTimes(Socket socket);
 // TIME_WAIT. Does nothing on Windows, where the option would allow stealing
 // a port that another program listens on.
 void AllowPortReuse(Socket socket);
+
+#ifdef __linux__
+// Several listeners may bind one address and port, the system spreading new
+// clients among them (SO_REUSEPORT), and an accepted socket keeps its
+// listener's no-delay and keep-alive settings: set once on the listener, they
+// cost nothing per client.
+inline constexpr bool kListenersSharePort = true;
+inline constexpr bool kAcceptedSocketsKeepTuning = true;
+#else
+inline constexpr bool kListenersSharePort = false;
+inline constexpr bool kAcceptedSocketsKeepTuning = false;
+#endif
+// Joins the socket, before it binds, to the listeners that share its port;
+// false where kListenersSharePort is false.
+bool SharePort(Socket socket);
 // The local port a socket is bound to, or 0.
 int LocalPort(Socket socket);
 

@@ -109,6 +109,16 @@ void AllowPortReuse(Socket socket) {
     ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
 }
 
+bool SharePort(Socket socket) {
+#ifdef __linux__
+    const int on = 1;
+    return ::setsockopt(socket, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) == 0;
+#else
+    (void)socket;
+    return false;
+#endif
+}
+
 bool WaitReadable(Socket socket, int timeoutMs) {
     pollfd entry{socket, POLLIN, 0};
     int ready;

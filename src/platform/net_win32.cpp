@@ -90,6 +90,10 @@ void SetKeepAliveTimes(Socket socket) {
 
 void AllowPortReuse(Socket) {}
 
+bool SharePort(Socket) {
+    return false;
+}
+
 bool WaitReadable(Socket socket, int timeoutMs) {
     fd_set readable;
     FD_ZERO(&readable);

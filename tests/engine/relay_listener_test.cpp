@@ -107,6 +107,23 @@ TEST_P(RelayListener, PortInUseIsReportedAndStartStaysAvailable) {
     EXPECT_TRUE(display.Enables().empty());
 }
 
+// Listeners that share a port must not share it with another relay either.
+TEST_P(RelayListener, PortOfAListeningRelayIsTakenForASecondOne) {
+    Start(RequestTo(echo.Port()));
+    StartRequest second = RequestTo(echo.Port());
+    second.localPort = engine->ListeningPort();
+    farEngine = MakeEngine(GetParam(), farDisplay);
+    EXPECT_FALSE(farEngine->StartListening(second));
+    EXPECT_EQ(farDisplay.Messages(),
+              std::vector<std::string>{"Listen failed, Maybe the local port you specified is "
+                                       "taken, please try another port!"});
+    for (int i = 0; i < 8; ++i) {  // every client still reaches the first relay
+        TestSocket client = Connect();
+        ExpectEcho(client, "first");
+    }
+    EXPECT_EQ(echo.AcceptedCount(), 8);
+}
+
 TEST_P(RelayListener, RefusalTextGoesOutMappedOnlyTowardsAFarRelay) {
     struct Case {
         bool encodeClient, encodeServer;

@@ -11,12 +11,18 @@ using Clock = std::chrono::steady_clock;
 
 // Keep-alive on both sockets finds peers that vanished (a laptop that slept,
 // a NAT that forgot the flow) even with no idle time-out; no delay keeps
-// request/response latency down for small chunks.
-void TuneRelaySocket(asio::ip::tcp::socket& socket) {
+// request/response latency down for small chunks. A client may have them
+// from its listener already. Reads are made without waiting, so the socket is
+// non-blocking (set once: each setting is a system call).
+void TuneRelaySocket(asio::ip::tcp::socket& socket, bool tunedByListener) {
     std::error_code ignored;
-    socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-    net::SetKeepAliveTimes(static_cast<net::Socket>(socket.native_handle()));  // turns it on too
-    socket.non_blocking(true, ignored);
+    if (!tunedByListener) {
+        socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+        net::SetKeepAliveTimes(static_cast<net::Socket>(socket.native_handle()));  // turns it on
+    }
+    if (!socket.non_blocking()) {
+        socket.non_blocking(true, ignored);
+    }
 }
 
 }  // namespace
@@ -103,6 +109,10 @@ void EventConnection::ConnectTo(const tcp::endpoint& address) {
     if (!m_target.is_open()) {
         m_target.open(address.protocol(), ec);
     }
+    if (!ec) {
+        // Now rather than after the connect, which would make it so once more.
+        m_target.non_blocking(true, ec);
+    }
     if (ec) {
         Close(CloseReason::ConnectFailed, ec);
         return;
@@ -147,8 +157,8 @@ void EventConnection::ArmConnectTimer() {
 
 void EventConnection::Connected() {
     m_connectTimer.cancel();
-    TuneRelaySocket(m_client);
-    TuneRelaySocket(m_target);
+    TuneRelaySocket(m_client, net::kAcceptedSocketsKeepTuning);
+    TuneRelaySocket(m_target, false);
     m_host.TakeShare();
     ++m_shares;
     m_host.ConnectionOpened(m_report);
@@ -156,9 +166,11 @@ void EventConnection::Connected() {
     if (m_run->idleTimeout.count() > 0) {
         ArmIdleTimer(m_run->idleTimeout);
     }
-    // The target may speak first: both directions start at once.
+    // The target may speak first: both directions start at once. Most clients
+    // speak first, and by now their first bytes have mostly arrived: those are
+    // read at once, which saves a wait.
     WaitReadable(m_down);
-    WaitReadable(m_up);
+    ReceiveChunk(m_up);
 }
 
 void EventConnection::ArmIdleTimer(Clock::duration wait) {
@@ -246,16 +258,18 @@ void EventConnection::ReceiveChunk(Direction& direction) {
 }
 
 // The end of one side's stream is passed on as a half-close; the other
-// direction keeps flowing until it ends too.
+// direction keeps flowing until it ends too. The second end needs no
+// half-close: the close that follows sends the same end of stream.
 void EventConnection::EndOfStream(Direction& direction) {
-    std::error_code ignored;
-    direction.to->shutdown(tcp::socket::shutdown_send, ignored);
     direction.open = false;
     m_host.ReleaseShares(1);
     --m_shares;
     if (!m_up.open && !m_down.open) {
         Close(direction.fromClient ? CloseReason::ClientClosed : CloseReason::TargetClosed);
+        return;
     }
+    std::error_code ignored;
+    direction.to->shutdown(tcp::socket::shutdown_send, ignored);
 }
 
 void EventConnection::ReturnBuffer(Direction& direction) {

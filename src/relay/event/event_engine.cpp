@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <future>
+#include <optional>
 #include <string>
 
 #include "platform/net.h"
@@ -26,6 +28,63 @@ int WorkerThreads(int asked) {
     }
     const unsigned cores = std::thread::hardware_concurrency();
     return cores == 0 ? 1 : static_cast<int>(cores);
+}
+
+bool IsAllowed(const std::vector<net::IpRange>& allowFrom, const net::IpAddress& client) {
+    if (allowFrom.empty()) {
+        return true;
+    }
+    for (const net::IpRange& range : allowFrom) {
+        if (range.Contains(client)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Accepted sockets take these from their listener where the system passes
+// them on; elsewhere each connection sets them on its client.
+void TuneListener(tcp::acceptor& acceptor) {
+    if (!net::kAcceptedSocketsKeepTuning) {
+        return;
+    }
+    std::error_code ignored;
+    acceptor.set_option(tcp::no_delay(true), ignored);
+    net::SetKeepAliveTimes(static_cast<net::Socket>(acceptor.native_handle()));
+}
+
+struct AcceptorOptions {
+    bool dualStack = false;
+    bool sharePort = false;
+    std::optional<int> backlog;  // none: bound, not listening
+};
+
+std::error_code OpenAcceptor(tcp::acceptor& acceptor, const tcp::endpoint& endpoint,
+                             const AcceptorOptions& options, const char*& step) {
+    std::error_code ec;
+    acceptor.close(ec);
+    step = "socket";
+    acceptor.open(endpoint.protocol(), ec);
+    if (ec) {
+        return ec;
+    }
+    if (options.dualStack) {
+        acceptor.set_option(asio::ip::v6_only(false), ec);
+    }
+    const auto handle = static_cast<net::Socket>(acceptor.native_handle());
+    net::AllowPortReuse(handle);
+    if (options.sharePort) {
+        net::SharePort(handle);
+    }
+    step = "bind";
+    acceptor.bind(endpoint, ec);
+    if (ec || !options.backlog) {
+        return ec;
+    }
+    TuneListener(acceptor);
+    step = "listen";
+    acceptor.listen(*options.backlog, ec);
+    return ec;
 }
 
 }  // namespace
@@ -51,8 +110,16 @@ EventRelayEngine::EventRelayEngine(RelayDisplay& display, RelayEvents* events,
           }
           return made;
       }()),
-      m_acceptor(m_workers.front()->context),
-      m_acceptRetry(m_workers.front()->context) {
+      m_listeners([this] {
+          std::vector<std::unique_ptr<EventListener>> made;
+          for (auto& worker : m_workers) {
+              made.push_back(std::make_unique<EventListener>(*worker));
+              if (!net::kListenersSharePort) {
+                  break;
+              }
+          }
+          return made;
+      }()) {
     for (auto& worker : m_workers) {
         EventWorker* w = worker.get();
         w->thread = std::thread([w] { w->context.run(); });
@@ -94,28 +161,36 @@ bool EventRelayEngine::BeginRun(const StartRequest& request, bool resetTotals) {
         return false;
     }
     ReportUnresolvedTarget(*run);
-    if (!OpenAcceptor(request)) {
+    if (!OpenAcceptors(request)) {
         return false;
     }
-    m_allowFrom = request.allowFrom;
     m_bindAddress = request.bindAddress;
     m_requestedPort = request.localPort;
-    m_run = std::move(run);
+    // No run is on: the workers leave the listeners alone until the posts below.
+    for (auto& listener : m_listeners) {
+        listener->run = run;
+        listener->allowFrom = request.allowFrom;
+        listener->runNumber = m_runNumber.load();
+    }
     m_draining.store(false);
 
     if (resetTotals) {
         m_traffic.ResetTrafficCounters();
     }
     std::error_code ignored;
-    const tcp::endpoint bound = m_acceptor.local_endpoint(ignored);
+    const tcp::endpoint bound = m_listeners.front()->acceptor.local_endpoint(ignored);
     m_events.Listening(ListenStarted{{ToIpAddress(bound.address()), bound.port()},
-                                     m_run->targetHost,
-                                     m_run->targetPort,
-                                     m_run->mode,
+                                     run->targetHost,
+                                     run->targetPort,
+                                     run->mode,
                                      request.connectionLimit});
+    m_openListeners.store(static_cast<int>(m_listeners.size()));
     m_listening.store(true);
     SetState(RunState::Listening);
-    asio::post(m_workers.front()->context, [this] { Accept(); });
+    for (auto& listener : m_listeners) {
+        EventListener* l = listener.get();
+        asio::post(l->worker.context, [this, l] { Accept(*l); });
+    }
     return true;
 }
 
@@ -172,19 +247,29 @@ bool EventRelayEngine::Reconfigure(const StartRequest& request) {
     }
     ReportUnresolvedTarget(*run);
     m_limit.store(request.connectionLimit);
-    // The acceptor's worker owns the run and the allow-list.
-    asio::post(m_workers.front()->context,
-               [this, run = std::shared_ptr<const EventRun>(std::move(run)),
-                allow = request.allowFrom]() mutable {
-                   m_run = std::move(run);
-                   m_allowFrom = std::move(allow);
-               });
+    // Each acceptor's worker owns its copy of the run and the allow-list; a
+    // client accepted once this returns gets the new ones, whichever accepts it.
+    const std::shared_ptr<const EventRun> shared = std::move(run);
+    std::vector<std::future<void>> swapped;
+    for (auto& listener : m_listeners) {
+        auto done = std::make_shared<std::promise<void>>();
+        swapped.push_back(done->get_future());
+        EventListener* l = listener.get();
+        asio::post(l->worker.context, [l, shared, allow = request.allowFrom, done]() mutable {
+            l->run = shared;
+            l->allowFrom = std::move(allow);
+            done->set_value();
+        });
+    }
+    for (auto& swap : swapped) {
+        swap.wait();
+    }
     return true;
 }
 
 // Without a bind address the listener takes both families on one socket
 // (dual-stack); where IPv6 is missing it falls back to IPv4 alone.
-bool EventRelayEngine::OpenAcceptor(const StartRequest& request) {
+bool EventRelayEngine::OpenAcceptors(const StartRequest& request) {
     const net::IpAddress& bind = request.bindAddress;
     const auto port = static_cast<std::uint16_t>(request.localPort);
     std::vector<tcp::endpoint> choices;
@@ -195,39 +280,55 @@ bool EventRelayEngine::OpenAcceptor(const StartRequest& request) {
         choices.emplace_back(ToAsioAddress(bind), port);
     }
     StartFailure failure;
-    std::error_code ec;
     for (const tcp::endpoint& endpoint : choices) {
-        ec.clear();
-        m_acceptor.close(ec);
-        failure.step = "socket";
-        m_acceptor.open(endpoint.protocol(), ec);
-        if (ec) {
-            failure.error = ec;
-            continue;
-        }
-        if (endpoint.protocol() == tcp::v6() && bind.IsUnspecified()) {
-            m_acceptor.set_option(asio::ip::v6_only(false), ec);
-        }
-        net::AllowPortReuse(static_cast<net::Socket>(m_acceptor.native_handle()));
-        failure.step = "bind";
-        m_acceptor.bind(endpoint, ec);
-        if (!ec) {
-            failure.step = "listen";
-            m_acceptor.listen(request.backlog, ec);
-        }
-        if (!ec) {
-            m_listeningPort.store(m_acceptor.local_endpoint(ec).port());
+        const bool dualStack = endpoint.protocol() == tcp::v6() && bind.IsUnspecified();
+        failure.error = OpenAcceptorGroup(endpoint, dualStack, request.backlog, failure.step);
+        if (!failure.error) {
+            std::error_code ignored;
+            m_listeningPort.store(m_listeners.front()->acceptor.local_endpoint(ignored).port());
             return true;
         }
-        failure.error = ec;
+        CloseAcceptors();
         // A taken port is taken for both families; only a missing family is worth the next try.
-        if (ec != asio::error::address_family_not_supported) {
+        if (failure.error != asio::error::address_family_not_supported) {
             break;
         }
     }
-    m_acceptor.close(ec);
     m_events.StartFailed(failure);
     return false;
+}
+
+// A listener that shares its port would also share it, silently, with another
+// relay that listens there already: the port is first bound alone, as a single
+// listener binds it, which fails when the port is taken and learns port 0's
+// port. Then every acceptor binds that port, shared, and listens.
+std::error_code EventRelayEngine::OpenAcceptorGroup(const tcp::endpoint& endpoint, bool dualStack,
+                                                    int backlog, const char*& step) {
+    tcp::acceptor& first = m_listeners.front()->acceptor;
+    if (m_listeners.size() == 1) {
+        return OpenAcceptor(first, endpoint, {dualStack, false, backlog}, step);
+    }
+    std::error_code ec = OpenAcceptor(first, endpoint, {dualStack, false, std::nullopt}, step);
+    if (ec) {
+        return ec;
+    }
+    tcp::endpoint shared = endpoint;
+    shared.port(first.local_endpoint(ec).port());
+    first.close(ec);
+    for (auto& listener : m_listeners) {
+        ec = OpenAcceptor(listener->acceptor, shared, {dualStack, true, backlog}, step);
+        if (ec) {
+            return ec;
+        }
+    }
+    return {};
+}
+
+void EventRelayEngine::CloseAcceptors() {
+    std::error_code ignored;
+    for (auto& listener : m_listeners) {
+        listener->acceptor.close(ignored);
+    }
 }
 
 bool EventRelayEngine::WaitForRunEnd(std::chrono::milliseconds timeout) {
@@ -241,18 +342,23 @@ void EventRelayEngine::SetState(RunState state) {
     }
 }
 
-EventWorker& EventRelayEngine::NextWorker() {
-    EventWorker& worker = *m_workers[m_nextWorker];
-    m_nextWorker = (m_nextWorker + 1) % m_workers.size();
+// A listener that shares the port keeps its clients on its own worker.
+EventWorker& EventRelayEngine::NextWorker(EventListener& listener) {
+    if (m_listeners.size() > 1) {
+        return listener.worker;
+    }
+    EventWorker& worker = *m_workers[listener.nextWorker];
+    listener.nextWorker = (listener.nextWorker + 1) % m_workers.size();
     return worker;
 }
 
 // The target's socket is opened before a client is accepted: out of
 // descriptors, the client then waits in the listen queue until one is free,
 // instead of being accepted and closed for want of a target connection.
-void EventRelayEngine::Accept() {
-    EventWorker& worker = NextWorker();
-    const bool v6Target = m_run->targetLiteral && !m_run->targetLiteral->IsV4();
+void EventRelayEngine::Accept(EventListener& listener) {
+    EventWorker& worker = NextWorker(listener);
+    const EventRun& settings = *listener.run;
+    const bool v6Target = settings.targetLiteral && !settings.targetLiteral->IsV4();
     // The accept fills in the client's address, which saves asking for it.
     struct Pending {
         explicit Pending(asio::io_context& context) : target(context) {}
@@ -263,108 +369,115 @@ void EventRelayEngine::Accept() {
     std::error_code error;
     pending->target.open(v6Target ? tcp::v6() : tcp::v4(), error);
     if (error) {
-        RetryAcceptAfterError(error);
+        RetryAcceptAfterError(listener, error);
         return;
     }
-    const unsigned run = m_runNumber.load();
-    const EventRun* openedFor = m_run.get();
-    m_acceptor.async_accept(
-        worker.context, pending->client,
-        [this, &worker, pending, run, openedFor](std::error_code error, tcp::socket client) {
-            // An accept of a run that has ended comes back aborted; by then a
-            // new run may own the acceptor, which it must not touch.
-            if (run != m_runNumber.load()) {
-                return;
-            }
-            OnAccepted(error, std::move(client), pending->client, std::move(pending->target),
-                       openedFor, worker);
-        });
+    const unsigned run = listener.runNumber;
+    const EventRun* openedFor = &settings;
+    listener.acceptor.async_accept(worker.context, pending->client,
+                                   [this, &worker, &listener, pending, run, openedFor](
+                                       std::error_code error, tcp::socket client) {
+                                       // An accept of a run that has ended comes back aborted; by
+                                       // then a new run may own the acceptor, which it must not
+                                       // touch.
+                                       if (run != m_runNumber.load()) {
+                                           return;
+                                       }
+                                       OnAccepted(error, std::move(client), pending->client,
+                                                  std::move(pending->target), openedFor, worker,
+                                                  listener);
+                                   });
 }
 
 void EventRelayEngine::OnAccepted(std::error_code error, tcp::socket client,
                                   const tcp::endpoint& peer, tcp::socket target,
-                                  const EventRun* targetOpenedFor, EventWorker& worker) {
+                                  const EventRun* targetOpenedFor, EventWorker& worker,
+                                  EventListener& listener) {
     // A listener that failed under the run (shut down from outside, say)
     // ends it as Stop does.
-    if (error == asio::error::operation_aborted || !m_acceptor.is_open() ||
+    if (error == asio::error::operation_aborted || !listener.acceptor.is_open() ||
         (error && net::IsClosedListenerError(error.value()))) {
-        EndAccepting();
+        EndRun(listener.runNumber);
         return;
     }
     if (error) {
-        RetryAcceptAfterError(error);
+        RetryAcceptAfterError(listener, error);
         return;
     }
     std::error_code ec;
     const PeerAddress from{ToIpAddress(peer.address()), peer.port()};
-    if (!IsAllowed(from.address)) {
+    if (!IsAllowed(listener.allowFrom, from.address)) {
         m_denied.fetch_add(1);
         client.close(ec);
         m_events.ClientRefused(from, RefusalReason::NotAllowed);
-    } else if (m_shares.load() >= m_limit.load()) {
-        Refuse(std::move(client), from);
+    } else if (!Admit()) {
+        Refuse(std::move(client), from, listener.run->mode);
     } else {
-        // The first share is taken here, so a burst of clients is counted
-        // before any of them runs.
-        AdjustShares(+1);
         m_live.fetch_add(1);
         const std::uint64_t id = m_lastId.fetch_add(1) + 1;
         m_events.ConnectionAccepted(ConnectionReport{id, from, {}});
         // Opened for a run a reload has replaced, the target socket may be of
         // the wrong family: the connection opens its own.
-        if (targetOpenedFor != m_run.get()) {
+        if (targetOpenedFor != listener.run.get()) {
             target.close(ec);
         }
         EventConnectionHost& host = *this;
-        auto sockets = std::make_shared<std::pair<tcp::socket, tcp::socket>>(std::move(client),
-                                                                             std::move(target));
-        asio::post(worker.context, [&host, &worker, run = m_run, id, sockets, peer] {
-            std::make_shared<EventConnection>(host, worker, run, id, std::move(sockets->first),
-                                              peer, std::move(sockets->second))
+        if (&worker == &listener.worker) {
+            std::make_shared<EventConnection>(host, worker, listener.run, id, std::move(client),
+                                              peer, std::move(target))
                 ->Start();
-        });
+        } else {
+            auto sockets = std::make_shared<std::pair<tcp::socket, tcp::socket>>(std::move(client),
+                                                                                 std::move(target));
+            asio::post(worker.context, [&host, &worker, run = listener.run, id, sockets, peer] {
+                std::make_shared<EventConnection>(host, worker, run, id, std::move(sockets->first),
+                                                  peer, std::move(sockets->second))
+                    ->Start();
+            });
+        }
     }
-    Accept();
+    Accept(listener);
 }
 
-void EventRelayEngine::RetryAcceptAfterError(std::error_code error) {
+void EventRelayEngine::RetryAcceptAfterError(EventListener& listener, std::error_code error) {
     m_events.AcceptFailed(error);
-    m_acceptRetry.expires_after(kAcceptRetry);
-    const unsigned run = m_runNumber.load();
-    m_acceptRetry.async_wait([this, run](std::error_code ec) {
+    listener.acceptRetry.expires_after(kAcceptRetry);
+    const unsigned run = listener.runNumber;
+    listener.acceptRetry.async_wait([this, &listener, run](std::error_code ec) {
         if (run != m_runNumber.load()) {
             return;
         }
-        if (ec || !m_acceptor.is_open()) {
-            EndAccepting();
+        if (ec || !listener.acceptor.is_open()) {
+            EndRun(run);
             return;
         }
-        Accept();
+        Accept(listener);
     });
 }
 
-bool EventRelayEngine::IsAllowed(const net::IpAddress& client) const {
-    if (m_allowFrom.empty()) {
-        return true;
+// The first share is taken here, so a burst of clients is counted before any
+// of them runs; with the check, under one lock, so that acceptors on several
+// threads cannot pass the limit together.
+bool EventRelayEngine::Admit() {
+    CScopedLock lock(m_csCount);
+    if (m_shares.load() >= m_limit.load()) {
+        return false;
     }
-    for (const net::IpRange& range : m_allowFrom) {
-        if (range.Contains(client)) {
-            return true;
-        }
-    }
-    return false;
+    const int count = m_shares.fetch_add(1) + 1;
+    m_display.ShowConnectionCount(count);
+    return true;
 }
 
 // The refusal text, mapped in Server mode where the client is the far relay,
 // then the end of the stream.
-void EventRelayEngine::Refuse(tcp::socket client, const PeerAddress& peer) {
+void EventRelayEngine::Refuse(tcp::socket client, const PeerAddress& peer, EncodeMode mode) {
     m_refused.fetch_add(1);
     m_events.ClientRefused(peer, RefusalReason::LimitReached);
     struct Refusal {
         tcp::socket socket;
         std::string text;
     };
-    auto refusal = std::make_shared<Refusal>(Refusal{std::move(client), RefusalBytes(m_run->mode)});
+    auto refusal = std::make_shared<Refusal>(Refusal{std::move(client), RefusalBytes(mode)});
     asio::async_write(refusal->socket, asio::buffer(refusal->text),
                       [refusal](std::error_code, std::size_t) {
                           std::error_code ignored;
@@ -373,15 +486,26 @@ void EventRelayEngine::Refuse(tcp::socket client, const PeerAddress& peer) {
                       });
 }
 
-// On the first worker's thread. The run's pending accept or retry, if any,
-// finds a new run number when it comes back, and leaves the acceptor alone.
-void EventRelayEngine::EndAccepting() {
-    if (!m_listening.load()) {
+// Whoever moves the run number on ends the run: every acceptor is closed on
+// its own worker, and their pending accepts and retries, when they come back,
+// find the new number and leave the acceptors alone.
+void EventRelayEngine::EndRun(unsigned run) {
+    if (!m_runNumber.compare_exchange_strong(run, run + 1)) {
         return;
     }
-    m_runNumber.fetch_add(1);
+    for (auto& listener : m_listeners) {
+        EventListener* l = listener.get();
+        asio::post(l->worker.context, [this, l] { CloseListener(*l); });
+    }
+}
+
+void EventRelayEngine::CloseListener(EventListener& listener) {
+    listener.acceptRetry.cancel();
     std::error_code ignored;
-    m_acceptor.close(ignored);
+    listener.acceptor.close(ignored);
+    if (m_openListeners.fetch_sub(1) != 1) {
+        return;
+    }
     // While draining, the run is over only when its connections are.
     if (!m_draining.load()) {
         SetState(RunState::Idle);
@@ -398,16 +522,8 @@ void EventRelayEngine::StopListening() {
         return;
     }
     SetState(RunState::Stopping);
-    // A run that ends by itself before this is carried out has moved the
-    // number on: a Start may already be opening the next run.
-    const unsigned run = m_runNumber.load();
-    asio::post(m_workers.front()->context, [this, run] {
-        if (run != m_runNumber.load()) {
-            return;
-        }
-        m_acceptRetry.cancel();
-        EndAccepting();  // closes the acceptor; its pending accept ends aborted
-    });
+    // A run that ends by itself meanwhile has moved the number on already.
+    EndRun(m_runNumber.load());
 }
 
 void EventRelayEngine::CloseAll() {

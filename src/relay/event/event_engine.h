@@ -1,6 +1,7 @@
 // The event engine of the headless relay: a few worker threads, each with its
-// own I/O context, carry every connection; no thread per connection. The
-// acceptor lives on the first worker and hands each admitted client to the
+// own I/O context, carry every connection; no thread per connection. Where
+// listeners can share a port every worker accepts and keeps its own clients;
+// elsewhere one acceptor on the first worker hands each admitted client to the
 // workers in turn. It shares with the threaded engine the byte map, the
 // traffic counters, the display interface, the allow-list and the refusal
 // text, and behaves like it wherever that engine defines the behaviour: the
@@ -24,6 +25,7 @@
 
 #include "platform/critical_section.h"
 #include "relay/event/event_connection.h"
+#include "relay/event/event_listener.h"
 #include "relay/event/event_run.h"
 #include "relay/event/event_worker.h"
 #include "relay/relay_control.h"
@@ -52,7 +54,8 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     // Stops accepting and lets live connections finish for up to `grace`,
     // then closes the rest. True when all had finished by themselves.
     bool Drain(std::chrono::milliseconds grace);
-    // While listening: clients accepted from now on get the request's target,
+    // Not on a worker thread. While listening: clients accepted once it
+    // returns get the request's target,
     // mode, limit, allow-list, time-outs and chunk size; live connections keep
     // theirs. The listener is opened again only when its address or port
     // changed. False (and reported) when the request is refused or the new
@@ -94,33 +97,36 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     // Checks the request and makes the run it describes; reports a refusal.
     std::shared_ptr<EventRun> MakeRun(const StartRequest& request);
     void ReportUnresolvedTarget(const EventRun& run);
-    bool OpenAcceptor(const StartRequest& request);
+    bool OpenAcceptors(const StartRequest& request);
+    std::error_code OpenAcceptorGroup(const asio::ip::tcp::endpoint& endpoint, bool dualStack,
+                                      int backlog, const char*& step);
+    void CloseAcceptors();
     void SetState(RunState state);
-    // Until the listening run has ended (its acceptor closed).
+    // Until the listening run has ended (every acceptor closed).
     bool WaitForRunEnd(std::chrono::milliseconds timeout);
-    void Accept();
+    void Accept(EventListener& listener);
     void OnAccepted(std::error_code error, asio::ip::tcp::socket client,
                     const asio::ip::tcp::endpoint& peer, asio::ip::tcp::socket target,
-                    const EventRun* targetOpenedFor, EventWorker& worker);
-    void RetryAcceptAfterError(std::error_code error);
-    bool IsAllowed(const net::IpAddress& client) const;
-    void Refuse(asio::ip::tcp::socket client, const PeerAddress& peer);
-    void EndAccepting();
+                    const EventRun* targetOpenedFor, EventWorker& worker, EventListener& listener);
+    void RetryAcceptAfterError(EventListener& listener, std::error_code error);
+    // Takes the client's first share unless the limit is reached.
+    bool Admit();
+    void Refuse(asio::ip::tcp::socket client, const PeerAddress& peer, EncodeMode mode);
+    // Ends the run numbered `run`, once, from any thread.
+    void EndRun(unsigned run);
+    // On the listener's worker thread; the last one closed ends the run.
+    void CloseListener(EventListener& listener);
     void AdjustShares(int delta);
-    EventWorker& NextWorker();
+    EventWorker& NextWorker(EventListener& listener);
 
     RelayDisplay& m_display;
     std::unique_ptr<RelayEvents> m_ownReports;  // when the display words the reports
     RelayEvents& m_events;
     TrafficCounters m_traffic;
     std::vector<std::unique_ptr<EventWorker>> m_workers;
-
-    // Accepting, on the first worker's thread.
-    asio::ip::tcp::acceptor m_acceptor;
-    asio::steady_timer m_acceptRetry;
-    std::shared_ptr<const EventRun> m_run;
-    std::vector<net::IpRange> m_allowFrom;
-    std::size_t m_nextWorker = 0;
+    // One per worker where listeners share a port, else one on the first.
+    std::vector<std::unique_ptr<EventListener>> m_listeners;
+    std::atomic<int> m_openListeners{0};  // of the run that listens
     // The listener as asked for, which a reload compares with.
     net::IpAddress m_bindAddress;
     int m_requestedPort = 0;
@@ -130,7 +136,7 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     std::atomic<bool> m_draining{false};
     std::atomic<RunState> m_state{RunState::Idle};
     std::atomic<std::uint64_t> m_lastId{0};
-    // Moves on when a run ends, so what that run left pending is told apart.
+    // Moves on when a run begins to end, so what that run left pending is told apart.
     std::atomic<unsigned> m_runNumber{0};
     std::atomic<int> m_listeningPort{0};
 
