@@ -5,7 +5,7 @@
 
 namespace bench {
 
-std::vector<PeerSpec> StandardPeers(const std::string& relay_path) {
+std::vector<PeerSpec> StandardPeers(const std::string& relay_path, const std::string& floor_path) {
     // maxconn above the idle-connection test's 8000, yet within a 20000
     // descriptor limit (haproxy wants two per connection). The time-outs,
     // which haproxy insists on, are long enough never to fire.
@@ -43,6 +43,7 @@ std::vector<PeerSpec> StandardPeers(const std::string& relay_path) {
          false, kForkingIdleAtMost},
         {"rinetd", "rinetd -f -c {config}", "127.0.0.1 {listen} 127.0.0.1 {target_port}\n"},
         {"haproxy", "haproxy -db -f {config}", haproxy_config},
+        {"epoll-floor", floor_path + " {listen} {target_port}", ""},
         {"vorlane-threads", threads + " --buffer 2048", ""},
         {"vorlane-threads-64k", threads + " --buffer 65536", ""},
         {"vorlane-events", events, ""},

@@ -22,8 +22,9 @@ struct PeerSpec {
 
 // direct, socat, rinetd, haproxy, and vorlane-relay on both engines: threads
 // at 2 KiB and 64 KiB chunks, events at its default buffer, with the byte
-// map, and at other buffer sizes (relay_path: the vorlane-relay to run).
-std::vector<PeerSpec> StandardPeers(const std::string& relay_path);
+// map, and at other buffer sizes (relay_path: the vorlane-relay to run); and
+// epoll-floor, the least a relay can do (floor_path: floor_relay), as a yardstick.
+std::vector<PeerSpec> StandardPeers(const std::string& relay_path, const std::string& floor_path);
 
 // "NAME=COMMAND", for a relay the standard list does not know.
 PeerSpec ParsePeer(const std::string& text);

@@ -32,8 +32,16 @@
 namespace bench {
 namespace {
 
+// A program built next to relay_bench.
+std::string BesideThisProgram(const std::string& name) {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? name : (self.parent_path() / name).string();
+}
+
 struct Options {
     std::string relay_path = "vorlane-relay";
+    std::string floor_path = BesideThisProgram("floor_relay");
     std::vector<std::string> only;
     std::vector<std::string> extra_peers;
     uint64_t bytes = uint64_t{1} << 30;
@@ -218,7 +226,7 @@ PeerResult RunPeer(const Options& options, const PeerSpec& peer, const std::stri
 }
 
 std::vector<PeerSpec> ChosenPeers(const Options& options) {
-    std::vector<PeerSpec> peers = StandardPeers(options.relay_path);
+    std::vector<PeerSpec> peers = StandardPeers(options.relay_path, options.floor_path);
     for (const std::string& text : options.extra_peers) {
         peers.push_back(ParsePeer(text));
     }
@@ -267,6 +275,7 @@ int Run(int argc, char** argv) {
     Options options;
     CLI::App app("Throughput, latency and connection rate through TCP relays, side by side");
     app.add_option("--relay-path", options.relay_path, "vorlane-relay to measure");
+    app.add_option("--floor-path", options.floor_path, "floor_relay, the yardstick relay");
     app.add_option("--only", options.only, "measure only these relays, in this order")
         ->delimiter(',');
     app.add_option("--peer", options.extra_peers,

@@ -2,7 +2,7 @@
 # System calls and voluntary context switches per connection of one relay,
 # counted rather than timed, so the figures hold on a busy machine.
 #
-#   bench/syscalls_per_connection.sh events|rinetd|haproxy [CONNECTIONS]
+#   bench/syscalls_per_connection.sh events|floor|rinetd|haproxy [CONNECTIONS]
 #
 # Starts relay_bench's target and the relay on loopback, then opens
 # CONNECTIONS connections one after another (one byte echoed, then closed):
@@ -36,8 +36,11 @@ events)
     "$relay" --listen "$listen" --target 127.0.0.1 --target-port "$target_port" --limit 100000 \
         --engine events 2>/dev/null &
     ;;
+floor)
+    build/bench/bench/floor_relay "$listen" "$target_port" &
+    ;;
 *)
-    echo "usage: $0 events|rinetd|haproxy [CONNECTIONS]" >&2
+    echo "usage: $0 events|floor|rinetd|haproxy [CONNECTIONS]" >&2
     exit 2
     ;;
 esac
