@@ -45,7 +45,8 @@ void EventLog::StartFailed(const StartFailure& failure) {
         line.Add("message", StartRefusalMessage(*failure.refusal));
     } else {
         line.Add("message", kListenFailedText);
-        line.Add("error", std::string(failure.step) + ": " + ErrorText(failure.error));
+        line.Add("error",
+                 std::string(ListenStepName(failure.step)) + ": " + ErrorText(failure.error));
     }
     m_log.Write(line);
 }

@@ -11,7 +11,7 @@ void DisplayReports::Listening(const ListenStarted& started) {
 void DisplayReports::StartFailed(const StartFailure& failure) {
     if (failure.refusal) {
         m_display.ShowMessage(StartRefusalMessage(*failure.refusal));
-    } else if (std::string(failure.step) == "socket") {
+    } else if (failure.step == ListenStep::Socket) {
         m_display.ShowMessage(kCreateSocketFailedText);
     } else {
         m_display.ShowMessage(kListenFailedText);

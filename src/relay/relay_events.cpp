@@ -43,3 +43,15 @@ const char* RunStateName(RunState state) {
     }
     return "unknown";
 }
+
+const char* ListenStepName(ListenStep step) {
+    switch (step) {
+        case ListenStep::Socket:
+            return "socket";
+        case ListenStep::Bind:
+            return "bind";
+        case ListenStep::Listen:
+            return "listen";
+    }
+    return "unknown";
+}

@@ -50,11 +50,14 @@ struct ListenStarted {
     int limit = 0;
 };
 
+// The system call a listener's start failed in.
+enum class ListenStep { Socket, Bind, Listen };
+
 // A Start that did not begin listening: either refused before anything was
-// opened, or a system call that failed ("socket", "bind", "listen").
+// opened, or a system call that failed.
 struct StartFailure {
     std::optional<StartRefusal> refusal;
-    const char* step = "";
+    ListenStep step = ListenStep::Socket;  // when not refused
     std::error_code error;
 };
 
@@ -97,3 +100,4 @@ class RelayEvents {
 const char* CloseReasonName(CloseReason reason);
 const char* RefusalReasonName(RefusalReason reason);
 const char* RunStateName(RunState state);
+const char* ListenStepName(ListenStep step);  // "socket", "bind", "listen"

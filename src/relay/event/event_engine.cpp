@@ -60,10 +60,10 @@ struct AcceptorOptions {
 };
 
 std::error_code OpenAcceptor(tcp::acceptor& acceptor, const tcp::endpoint& endpoint,
-                             const AcceptorOptions& options, const char*& step) {
+                             const AcceptorOptions& options, ListenStep& step) {
     std::error_code ec;
     acceptor.close(ec);
-    step = "socket";
+    step = ListenStep::Socket;
     acceptor.open(endpoint.protocol(), ec);
     if (ec) {
         return ec;
@@ -76,13 +76,13 @@ std::error_code OpenAcceptor(tcp::acceptor& acceptor, const tcp::endpoint& endpo
     if (options.sharePort) {
         net::SharePort(handle);
     }
-    step = "bind";
+    step = ListenStep::Bind;
     acceptor.bind(endpoint, ec);
     if (ec || !options.backlog) {
         return ec;
     }
     TuneListener(acceptor);
-    step = "listen";
+    step = ListenStep::Listen;
     acceptor.listen(*options.backlog, ec);
     return ec;
 }
@@ -303,7 +303,7 @@ bool EventRelayEngine::OpenAcceptors(const StartRequest& request) {
 // listener binds it, which fails when the port is taken and learns port 0's
 // port. Then every acceptor binds that port, shared, and listens.
 std::error_code EventRelayEngine::OpenAcceptorGroup(const tcp::endpoint& endpoint, bool dualStack,
-                                                    int backlog, const char*& step) {
+                                                    int backlog, ListenStep& step) {
     tcp::acceptor& first = m_listeners.front()->acceptor;
     if (m_listeners.size() == 1) {
         return OpenAcceptor(first, endpoint, {dualStack, false, backlog}, step);

@@ -99,7 +99,7 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     void ReportUnresolvedTarget(const EventRun& run);
     bool OpenAcceptors(const StartRequest& request);
     std::error_code OpenAcceptorGroup(const asio::ip::tcp::endpoint& endpoint, bool dualStack,
-                                      int backlog, const char*& step);
+                                      int backlog, ListenStep& step);
     void CloseAcceptors();
     void SetState(RunState state);
     // Until the listening run has ended (every acceptor closed).
