@@ -31,20 +31,13 @@ struct Direction {                   // NOLINT(cppcoreguidelines-pro-type-member
     bool ended = false;  // end of stream read and passed on
 };
 
-struct Connection;
-
-// What an epoll event points at: one socket of a connection.
-struct Side {
-    Connection* connection;
-};
-
+// Both of its sockets' epoll events point at it: an event on either side
+// pumps both directions.
 struct Connection {
     int client = -1;
     int target = -1;
     Direction up;    // client to target
     Direction down;  // target to client
-    Side clientSide{this};
-    Side targetSide{this};
     bool closed = false;
 };
 
@@ -79,10 +72,10 @@ Pumped Pump(int from, int to, Direction& direction) {
     }
 }
 
-bool Register(int epoll, int socket, Side& side) {
+bool Register(int epoll, int socket, Connection& connection) {
     epoll_event event{};
     event.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
-    event.data.ptr = &side;
+    event.data.ptr = &connection;
     return epoll_ctl(epoll, EPOLL_CTL_ADD, socket, &event) == 0;
 }
 
@@ -119,8 +112,8 @@ int main(int argc, char** argv) {
     for (;;) {
         const int ready = epoll_wait(epoll, events.data(), static_cast<int>(events.size()), -1);
         for (int i = 0; i < ready; ++i) {
-            auto* side = static_cast<Side*>(events[static_cast<std::size_t>(i)].data.ptr);
-            if (side == nullptr) {
+            auto* ready = static_cast<Connection*>(events[static_cast<std::size_t>(i)].data.ptr);
+            if (ready == nullptr) {  // the listener
                 for (int client;
                      (client = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;) {
                     std::unique_ptr<Connection> connection(new Connection);
@@ -131,8 +124,8 @@ int main(int argc, char** argv) {
                         (connect(connection->target, reinterpret_cast<sockaddr*>(&targetAddress),
                                  sizeof targetAddress) == 0 ||
                          errno == EINPROGRESS) &&
-                        Register(epoll, client, connection->clientSide) &&
-                        Register(epoll, connection->target, connection->targetSide);
+                        Register(epoll, client, *connection) &&
+                        Register(epoll, connection->target, *connection);
                     if (!started) {
                         close(client);
                         close(connection->target);
@@ -143,7 +136,7 @@ int main(int argc, char** argv) {
                 }
                 continue;
             }
-            Connection& connection = *side->connection;
+            Connection& connection = *ready;
             if (connection.closed) {
                 continue;
             }

@@ -15,14 +15,6 @@ const char* EngineName(EngineChoice engine) {
     return engine == EngineChoice::Events ? "events" : "threads";
 }
 
-bool SameEndpoint(const std::optional<MetricsEndpoint>& a,
-                  const std::optional<MetricsEndpoint>& b) {
-    if (!a || !b) {
-        return a.has_value() == b.has_value();
-    }
-    return a->address == b->address && a->port == b->port;
-}
-
 bool SameListener(const StartRequest& a, const StartRequest& b) {
     return a.bindAddress == b.bindAddress && a.localPort == b.localPort;
 }
@@ -178,7 +170,7 @@ void RelayService::Reload() {
                         .Add("reason", "the engine changes only with a restart"));
         next.engine = m_config.engine;
     }
-    if (!SameEndpoint(next.metrics, m_config.metrics)) {
+    if (!(next.metrics == m_config.metrics)) {
         m_log.Write(LogLine(LogLevel::Warn, "reload_ignored")
                         .Add("key", "Metrics")
                         .Add("reason", "the metrics endpoint changes only with a restart"));

@@ -27,6 +27,10 @@ enum class EngineChoice { Events, Threads };
 struct MetricsEndpoint {
     net::IpAddress address;
     std::uint16_t port = 0;
+
+    bool operator==(const MetricsEndpoint& other) const {
+        return address == other.address && port == other.port;
+    }
 };
 
 inline constexpr std::int64_t kMaxSeconds = 31536000;  // a year
