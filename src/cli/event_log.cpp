@@ -97,9 +97,47 @@ void EventLog::ConnectionClosed(const ConnectionEnd& end) {
 }
 
 void EventLog::ClientRefused(const PeerAddress& client, RefusalReason reason) {
-    m_log.Write(LogLine(LogLevel::Warn, "refused")
-                    .Add("client", PeerText(client))
-                    .Add("reason", RefusalReasonName(reason)));
+    const auto now = RefusalSummary::Clock::now();
+    std::vector<RefusalCount> ended;
+    bool ownLine = false;
+    {
+        const std::lock_guard<std::mutex> hold(m_refusalsLock);
+        ended = m_refusals.Ended(now);
+        ownLine = m_refusals.Refused(reason, now);
+    }
+    WriteSummaries(ended);
+    if (ownLine) {
+        m_log.Write(LogLine(LogLevel::Warn, "refused")
+                        .Add("client", PeerText(client))
+                        .Add("reason", RefusalReasonName(reason)));
+    }
+}
+
+void EventLog::WriteEndedSummaries(RefusalSummary::Clock::time_point now) {
+    std::vector<RefusalCount> ended;
+    {
+        const std::lock_guard<std::mutex> hold(m_refusalsLock);
+        ended = m_refusals.Ended(now);
+    }
+    WriteSummaries(ended);
+}
+
+void EventLog::WriteAllSummaries(RefusalSummary::Clock::time_point now) {
+    std::vector<RefusalCount> all;
+    {
+        const std::lock_guard<std::mutex> hold(m_refusalsLock);
+        all = m_refusals.All(now);
+    }
+    WriteSummaries(all);
+}
+
+void EventLog::WriteSummaries(const std::vector<RefusalCount>& counts) {
+    for (const RefusalCount& count : counts) {
+        m_log.Write(LogLine(LogLevel::Warn, "refused_summary")
+                        .Add("reason", RefusalReasonName(count.reason))
+                        .Add("count", count.count)
+                        .Add("seconds", static_cast<std::int64_t>(count.seconds.count())));
+    }
 }
 
 void EventLog::AcceptFailed(std::error_code error) {

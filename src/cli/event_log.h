@@ -1,10 +1,14 @@
 // The event engine's reports as log lines: the run starting and ending, and
-// every client accepted, opened, closed or refused.
+// every client accepted, opened, closed or refused (refusals in numbers as a
+// count; see RefusalSummary).
 #pragma once
 
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "cli/log_writer.h"
+#include "cli/refusal_summary.h"
 #include "relay/relay_events.h"
 
 class EventLog final : public RelayEvents {
@@ -22,9 +26,19 @@ class EventLog final : public RelayEvents {
     void ClientRefused(const PeerAddress& client, RefusalReason reason) override;
     void AcceptFailed(std::error_code error) override;
 
+    // The counts of refusal intervals that have ended; call about once a
+    // second, so a count comes out even when no refusal follows.
+    void WriteEndedSummaries(RefusalSummary::Clock::time_point now);
+    // Every count still held (at stop).
+    void WriteAllSummaries(RefusalSummary::Clock::time_point now);
+
   private:
+    void WriteSummaries(const std::vector<RefusalCount>& counts);
+
     LogWriter& m_log;
     std::string m_engineName;
+    std::mutex m_refusalsLock;  // reports come from several worker threads
+    RefusalSummary m_refusals;
 };
 
 // "127.0.0.1:1988", "[::1]:1988"

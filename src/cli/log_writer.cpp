@@ -1,10 +1,14 @@
 #include "cli/log_writer.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #ifndef _WIN32
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -20,6 +24,38 @@ bool IsPlainWord(std::string_view value) {
         }
     }
     return true;
+}
+
+// sd-daemon's priority prefixes, as the journal reads them.
+const char* JournalPriority(LogLevel level) {
+    switch (level) {
+        case LogLevel::Error:
+            return "<3>";
+        case LogLevel::Warn:
+            return "<4>";
+        case LogLevel::Info:
+            return "<6>";
+        case LogLevel::Debug:
+            return "<7>";
+    }
+    return "<6>";
+}
+
+// The writer thread takes no signals: they belong to the thread that waits
+// for them, and a stop signal landing here would end the process.
+template <typename Body>
+std::thread StartWithoutSignals(Body body) {
+#ifdef _WIN32
+    return std::thread(std::move(body));
+#else
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    std::thread thread(std::move(body));
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return thread;
+#endif
 }
 
 }  // namespace
@@ -119,8 +155,21 @@ const char* LogLevelName(LogLevel level) {
     return "info";
 }
 
-LogWriter::LogWriter(std::FILE* stream, LogLevel level, bool stamp)
-    : m_stream(stream), m_level(level), m_stamp(stamp) {}
+LogWriter::LogWriter(std::FILE* stream, LogLevel level, LogStyle style, std::size_t queueLines)
+    : m_stream(stream),
+      m_level(level),
+      m_style(style),
+      m_capacity(queueLines > 0 ? queueLines : 1),
+      m_writer(StartWithoutSignals([this] { WriteQueued(); })) {}
+
+LogWriter::~LogWriter() {
+    {
+        const std::lock_guard<std::mutex> lock(m_lock);
+        m_closing = true;
+    }
+    m_queuedOrClosing.notify_one();
+    m_writer.join();
+}
 
 // systemd sets JOURNAL_STREAM to "device:inode" of the stream it connected;
 // a child whose stderr was redirected elsewhere still inherits the variable,
@@ -151,14 +200,94 @@ void LogWriter::Write(const LogLine& line) {
 }
 
 void LogWriter::WriteAlways(const LogLine& line) {
+    std::string text = Formatted(line);
+    {
+        const std::lock_guard<std::mutex> lock(m_lock);
+        if (m_queue.size() >= m_capacity) {
+            ++m_droppedUnreported;
+            m_droppedTotal.fetch_add(1);
+            return;
+        }
+        m_queue.push_back(std::move(text));
+        ++m_queuedCount;
+    }
+    m_queuedOrClosing.notify_one();
+}
+
+void LogWriter::Flush() {
+    std::unique_lock<std::mutex> lock(m_lock);
+    const std::uint64_t target = m_queuedCount;
+    m_progress.wait(lock, [&] { return m_writtenCount >= target; });
+}
+
+bool LogWriter::FlushWithin(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(m_lock);
+    const std::uint64_t target = m_queuedCount;
+    return m_progress.wait_for(lock, limit, [&] { return m_writtenCount >= target; });
+}
+
+std::string LogWriter::Formatted(const LogLine& line) const {
     std::string text;
-    if (m_stamp) {
+    if (m_style == LogStyle::Journal) {
+        text = JournalPriority(line.Level());
+    } else {
         text = UtcTimestamp(std::chrono::system_clock::now());
         text += ' ';
     }
     text += line.Text();
     text += '\n';
-    const std::lock_guard<std::mutex> lock(m_lock);
+    return text;
+}
+
+// Takes the whole queue at a time and writes it in one go; the lines
+// dropped meanwhile all came after those taken, so their count follows them.
+void LogWriter::WriteQueued() {
+    std::vector<std::string> batch;
+    std::unique_lock<std::mutex> lock(m_lock);
+    for (;;) {
+        m_queuedOrClosing.wait(lock, [&] { return !m_queue.empty() || m_closing; });
+        if (m_queue.empty()) {
+            return;  // closing, and everything is written
+        }
+        batch.swap(m_queue);
+        const std::int64_t dropped = std::exchange(m_droppedUnreported, 0);
+        const std::uint64_t taken = m_queuedCount;
+        lock.unlock();
+
+        std::string text;
+        for (const std::string& line : batch) {
+            text += line;
+        }
+        batch.clear();
+        if (dropped > 0) {
+            text += Formatted(LogLine(LogLevel::Warn, "log_dropped").Add("lines", dropped));
+        }
+        Emit(text);
+
+        lock.lock();
+        m_writtenCount = taken;
+        m_progress.notify_all();
+    }
+}
+
+// Straight to the descriptor on POSIX: the C stream's lock would be held
+// while the write blocks, and the immediate exit flushes the C streams.
+void LogWriter::Emit(const std::string& text) {
+#ifdef _WIN32
     std::fwrite(text.data(), 1, text.size(), m_stream);
     std::fflush(m_stream);
+#else
+    const int fd = fileno(m_stream);
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return;  // the reader is gone: the lines are lost, the relay goes on
+        }
+        done += static_cast<std::size_t>(written);
+    }
+#endif
 }

@@ -5,11 +5,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "cli/log_level.h"
 
@@ -53,24 +57,64 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point when);
 
 const char* LogLevelName(LogLevel level);
 
+// How each line starts, for whoever reads the stream.
+enum class LogStyle {
+    Stamped,  // with the UTC time
+    Journal,  // with its syslog priority, <3> to <7>: the journal stamps lines itself
+};
+
+// Lines are queued and written by a thread of its own, so a stream that
+// blocks (a pipe nobody reads, a stalled journal) holds up that thread
+// alone, never the relay's. When the queue is full, lines are dropped and
+// counted, and once there is room a `event=log_dropped lines=N` line says
+// how many.
 class LogWriter {
   public:
-    // stamp: start each line with the time.
-    LogWriter(std::FILE* stream, LogLevel level, bool stamp);
+    // Lines waiting at most; a few hundred kilobytes.
+    static constexpr std::size_t kQueueLines = 4096;
+
+    LogWriter(std::FILE* stream, LogLevel level, LogStyle style,
+              std::size_t queueLines = kQueueLines);
+    // Writes every line queued, then ends the thread.
+    ~LogWriter();
+    LogWriter(const LogWriter&) = delete;
+    LogWriter& operator=(const LogWriter&) = delete;
 
     // True when stderr goes to the systemd journal (JOURNAL_STREAM).
     static bool StderrIsJournal();
 
     void SetLevel(LogLevel level) { m_level.store(level); }
     bool Enabled(LogLevel level) const { return level <= m_level.load(); }
-    // Writes the line when its level is enabled; whole lines, never interleaved.
+    // Queues the line when its level is enabled; whole lines, never interleaved.
     void Write(const LogLine& line);
     // Whatever the level (statistics lines the user asked for).
     void WriteAlways(const LogLine& line);
 
+    // Waits until every line queued before the call is written.
+    void Flush();
+    // The same for at most `limit`; false when the stream still blocks then.
+    bool FlushWithin(std::chrono::milliseconds limit);
+    // Lines dropped since the start because the queue was full.
+    std::int64_t DroppedLines() const { return m_droppedTotal.load(); }
+
   private:
+    std::string Formatted(const LogLine& line) const;
+    void WriteQueued();
+    void Emit(const std::string& text);
+
     std::FILE* m_stream;
     std::atomic<LogLevel> m_level;
-    bool m_stamp;
+    LogStyle m_style;
+    std::size_t m_capacity;
+    std::atomic<std::int64_t> m_droppedTotal{0};
+
     std::mutex m_lock;
+    std::condition_variable m_queuedOrClosing;  // wakes the writer
+    std::condition_variable m_progress;         // wakes Flush
+    std::vector<std::string> m_queue;           // formatted lines, newline included
+    std::uint64_t m_queuedCount = 0;            // lines ever queued
+    std::uint64_t m_writtenCount = 0;           // of those, lines written (or failed)
+    std::int64_t m_droppedUnreported = 0;
+    bool m_closing = false;
+    std::thread m_writer;  // last: starts once the rest is ready
 };

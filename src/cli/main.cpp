@@ -2,6 +2,7 @@
 // Exit codes: 0 after a stop request (or --help, --version, a good --check-config),
 // 1 when listening or the metrics endpoint cannot start, 2 for a malformed option
 // or config value.
+#include <chrono>
 #include <cstdio>
 #include <variant>
 
@@ -12,6 +13,12 @@
 #include "cli/relay_service.h"
 #include "cli/resolved_config.h"
 #include "platform/net.h"
+
+namespace {
+
+constexpr std::chrono::seconds kLastLinesTime{1};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (!net::StartSockets()) {
@@ -35,10 +42,15 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    const bool stamp = !LogWriter::StderrIsJournal();
-    LogWriter log(stderr, config.logLevel, stamp);
-    InstallSignalHandlers([&log] { log.Write(LogLine(LogLevel::Warn, "stopped_at_once")); });
-    LogWriter statsOut(stdout, config.logLevel, stamp);
+    const LogStyle style = LogWriter::StderrIsJournal() ? LogStyle::Journal : LogStyle::Stamped;
+    LogWriter log(stderr, config.logLevel, style);
+    LogWriter statsOut(stdout, config.logLevel, style);
+    InstallSignalHandlers([&log, &statsOut] {
+        log.Write(LogLine(LogLevel::Warn, "stopped_at_once"));
+        // What is queued goes out, unless the streams block: the point is to end now.
+        statsOut.FlushWithin(kLastLinesTime);
+        log.FlushWithin(kLastLinesTime);
+    });
     RelayService service(options, std::move(config), log, statsOut);
     return service.Run();
 }

@@ -1,10 +1,12 @@
 #include "cli/metrics_server.h"
 
+#include <algorithm>
 #include <exception>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "cli/metrics_request.h"
 #include "platform/net.h"
 #include "relay/event/event_connection.h"
 
@@ -25,23 +27,17 @@ std::string PlainResponse(const char* status, const std::string& extraHeaders = 
                     std::string(status) + "\n");
 }
 
-// The answer to a complete request head: its first line is
-// "METHOD TARGET HTTP/x.y"; the target's query string is ignored.
+// The answer to a complete request head.
 std::string Answer(std::string_view head, const MetricsServer::BodySource& body) {
-    const std::string_view line = head.substr(0, head.find("\r\n"));
-    const std::size_t methodEnd = line.find(' ');
-    const std::size_t targetEnd =
-        methodEnd == std::string_view::npos ? methodEnd : line.find(' ', methodEnd + 1);
-    if (targetEnd == std::string_view::npos || line.substr(targetEnd + 1).rfind("HTTP/", 0) != 0) {
-        return PlainResponse("400 Bad Request");
-    }
-    const std::string_view method = line.substr(0, methodEnd);
-    const std::string_view target = line.substr(methodEnd + 1, targetEnd - methodEnd - 1);
-    if (target.substr(0, target.find('?')) != "/metrics") {
-        return PlainResponse("404 Not Found");
-    }
-    if (method != "GET") {
-        return PlainResponse("405 Method Not Allowed", "Allow: GET\r\n");
+    switch (ParseMetricsHead(head)) {
+        case MetricsRequest::BadRequest:
+            return PlainResponse("400 Bad Request");
+        case MetricsRequest::NotFound:
+            return PlainResponse("404 Not Found");
+        case MetricsRequest::MethodNotAllowed:
+            return PlainResponse("405 Method Not Allowed", "Allow: GET\r\n");
+        case MetricsRequest::Metrics:
+            break;
     }
     try {
         return Response("200 OK", "Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n",
@@ -53,25 +49,28 @@ std::string Answer(std::string_view head, const MetricsServer::BodySource& body)
 
 }  // namespace
 
-// One client: its request head, the answer, then the close, all within
-// one deadline.
+// One client: its request head within the head deadline, then the answer
+// and the close within the deadline of the whole exchange.
 class MetricsServer::Session : public std::enable_shared_from_this<Session> {
   public:
+    using Clock = std::chrono::steady_clock;
+
     Session(MetricsServer& server, tcp::socket socket)
-        : m_server(server), m_socket(std::move(socket)), m_deadline(server.m_io) {}
+        : m_server(server),
+          m_socket(std::move(socket)),
+          m_deadline(server.m_io),
+          m_accepted(Clock::now()) {}
 
     void Begin() {
+        const MetricsLimits& limits = m_server.m_limits;
+        CloseAt(m_accepted + std::min(limits.headTimeout, limits.clientTimeout));
         auto self = shared_from_this();
-        m_deadline.expires_after(m_server.m_limits.clientTimeout);
-        m_deadline.async_wait([self](std::error_code error) {
-            if (!error) {
-                self->Close();
-            }
-        });
         asio::async_read_until(
-            m_socket, asio::dynamic_buffer(m_head, m_server.m_limits.maxHeadBytes), "\r\n\r\n",
+            m_socket, asio::dynamic_buffer(m_head, limits.maxHeadBytes), "\r\n\r\n",
             [self](std::error_code error, std::size_t length) { self->OnHead(error, length); });
     }
+
+    bool HasHead() const { return m_hasHead; }
 
     void Close() {
         if (m_closed) {
@@ -85,20 +84,33 @@ class MetricsServer::Session : public std::enable_shared_from_this<Session> {
     }
 
   private:
+    void CloseAt(Clock::time_point deadline) {
+        m_deadline.expires_at(deadline);
+        auto self = shared_from_this();
+        m_deadline.async_wait([self](std::error_code error) {
+            // A wait that fired just as the deadline moved on is not the end.
+            if (!error && self->m_deadline.expiry() <= Clock::now()) {
+                self->Close();
+            }
+        });
+    }
+
     void OnHead(std::error_code error, std::size_t length) {
         if (m_closed) {
             return;
         }
         if (error == asio::error::not_found) {  // no head end within maxHeadBytes
-            Send(PlainResponse("431 Request Header Fields Too Large"));
+            Answered(PlainResponse("431 Request Header Fields Too Large"));
         } else if (error) {
             Close();
         } else {
-            Send(Answer(std::string_view(m_head).substr(0, length), m_server.m_body));
+            Answered(Answer(std::string_view(m_head).substr(0, length), m_server.m_body));
         }
     }
 
-    void Send(std::string response) {
+    void Answered(std::string response) {
+        m_hasHead = true;
+        CloseAt(m_accepted + m_server.m_limits.clientTimeout);
         m_response = std::move(response);
         auto self = shared_from_this();
         asio::async_write(m_socket, asio::buffer(m_response),
@@ -112,8 +124,10 @@ class MetricsServer::Session : public std::enable_shared_from_this<Session> {
     MetricsServer& m_server;
     tcp::socket m_socket;
     asio::steady_timer m_deadline;
+    const Clock::time_point m_accepted;
     std::string m_head;
     std::string m_response;
+    bool m_hasHead = false;
     bool m_closed = false;
 };
 
@@ -166,8 +180,8 @@ void MetricsServer::Stop() {
 }
 
 void MetricsServer::Accept() {
-    if (m_stopping || m_accepting || m_sessions.size() >= m_limits.maxClients) {
-        return;  // a finishing session calls again
+    if (m_stopping || m_accepting) {
+        return;
     }
     m_accepting = true;
     m_acceptor.async_accept([this](std::error_code error, tcp::socket client) {
@@ -185,16 +199,28 @@ void MetricsServer::Accept() {
             });
             return;
         }
+        MakeRoom();
         auto session = std::make_shared<Session>(*this, std::move(client));
-        m_sessions.insert(session);
+        m_sessions.push_back(session);
         session->Begin();
         Accept();
     });
 }
 
+// A scraper sends its head at once, so the clients still sending theirs are
+// the ones to lose their place first.
+void MetricsServer::MakeRoom() {
+    while (!m_sessions.empty() && m_sessions.size() >= m_limits.maxClients) {
+        const auto waiting = std::find_if(m_sessions.begin(), m_sessions.end(),
+                                          [](const auto& session) { return !session->HasHead(); });
+        const std::shared_ptr<Session> oldest =
+            waiting != m_sessions.end() ? *waiting : m_sessions.front();
+        oldest->Close();  // leaves m_sessions
+    }
+}
+
 void MetricsServer::Finished(const std::shared_ptr<Session>& session) {
-    m_sessions.erase(session);
-    Accept();
+    m_sessions.erase(std::remove(m_sessions.begin(), m_sessions.end(), session), m_sessions.end());
 }
 
 void MetricsServer::CloseAll() {

@@ -1,7 +1,8 @@
 // The HTTP endpoint of --metrics: GET /metrics answers with the text a
 // callback builds for each request. One thread with its own I/O context
 // serves every client, within MetricsLimits; each answer closes its
-// connection.
+// connection. Silent or slow clients in any number cannot keep a scraper
+// out: each must send its head soon, and a new client pushes out an old one.
 #pragma once
 
 #include <asio.hpp>
@@ -14,7 +15,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
-#include <unordered_set>
+#include <vector>
 
 #include "platform/ip_address.h"
 
@@ -28,10 +29,15 @@ struct MetricsStartError {
 struct MetricsLimits {
     // A longer request head is answered with 431.
     std::size_t maxHeadBytes = std::size_t{8} * 1024;
-    // Time for the whole exchange, so a client that neither sends nor reads
+    // Time from the accept to the end of the request head: a scraper sends
+    // it at once, so a client that dawdles is closed.
+    std::chrono::milliseconds headTimeout{2000};
+    // Time for the whole exchange, so a client that does not read its answer
     // loses its place; then its connection is closed.
     std::chrono::milliseconds clientTimeout{5000};
-    // Clients served at once; the next ones wait in the listen backlog.
+    // Clients served at once. Another one is still taken at once: the oldest
+    // client still sending its head (else the oldest of all) is closed to
+    // make room, so a flood of connections cannot queue a scraper behind it.
     std::size_t maxClients = 16;
 };
 
@@ -57,6 +63,7 @@ class MetricsServer {
     class Session;
 
     void Accept();
+    void MakeRoom();
     void Finished(const std::shared_ptr<Session>& session);
     void CloseAll();
 
@@ -65,8 +72,8 @@ class MetricsServer {
     asio::io_context m_io;
     asio::ip::tcp::acceptor m_acceptor;
     asio::steady_timer m_acceptRetry;  // after a failed accept
-    // Touched on the server's thread only, once it runs.
-    std::unordered_set<std::shared_ptr<Session>> m_sessions;
+    // Touched on the server's thread only, once it runs; oldest first.
+    std::vector<std::shared_ptr<Session>> m_sessions;
     bool m_accepting = false;  // an accept is pending
     bool m_stopping = false;
     std::uint16_t m_port = 0;

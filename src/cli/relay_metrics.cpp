@@ -150,6 +150,8 @@ std::string RelayMetrics::PrometheusText(const TrafficTotals& traffic) const {
            traffic.relayShares);
     Single(text, "vorlane_listening", "gauge", "1 while the relay accepts clients.",
            counts.listening ? 1 : 0);
+    Single(text, "vorlane_log_lines_dropped_total", "counter",
+           "Log lines dropped because the log could not keep up.", traffic.logLinesDropped);
 
     Describe(text, "vorlane_build_info", "gauge", "The relay's version.");
     Sample(text, "vorlane_build_info", "version=\"" VORLANE_VERSION_TEXT "\"", 1);

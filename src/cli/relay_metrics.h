@@ -11,12 +11,13 @@
 
 #include "relay/relay_events.h"
 
-// What the engine itself counts; the caller reads it from the engine at
+// What the engine and the log count themselves; the caller reads it at
 // scrape time.
 struct TrafficTotals {
-    std::int64_t bytesUp = 0;    // client to target
-    std::int64_t bytesDown = 0;  // target to client
-    int relayShares = 0;         // as the limit counts them
+    std::int64_t bytesUp = 0;          // client to target
+    std::int64_t bytesDown = 0;        // target to client
+    int relayShares = 0;               // as the limit counts them
+    std::int64_t logLinesDropped = 0;  // by a full log queue
 };
 
 inline constexpr std::size_t kCloseReasonCount = 8;

@@ -21,8 +21,10 @@ bool SameListener(const StartRequest& a, const StartRequest& b) {
 
 // Ends the process without running destructors: the threaded engine's open
 // connections keep their pump threads, and none of them may touch the engine
-// after it is gone.
-[[noreturn]] void EndNow(int code) {
+// after it is gone. The queued lines are written first.
+[[noreturn]] void EndNow(int code, LogWriter& log, LogWriter& statsOut) {
+    statsOut.Flush();
+    log.Flush();
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(code);
@@ -58,7 +60,7 @@ int RelayService::Run() {
     if (!StartMetrics()) {
         m_engine->StopListening();
         if (m_threadEngine) {
-            EndNow(1);
+            EndNow(1, m_log, m_statsOut);
         }
         return 1;
     }
@@ -94,8 +96,9 @@ bool RelayService::StartMetrics() {
         return true;
     }
     m_metricsServer = std::make_unique<MetricsServer>([this] {
-        return m_metrics.PrometheusText(
-            {m_engine->BytesUp(), m_engine->BytesDown(), m_engine->ConnectionCount()});
+        return m_metrics.PrometheusText({m_engine->BytesUp(), m_engine->BytesDown(),
+                                         m_engine->ConnectionCount(),
+                                         m_log.DroppedLines() + m_statsOut.DroppedLines()});
     });
     const MetricsEndpoint& endpoint = *m_config.metrics;
     if (const auto failure = m_metricsServer->Start(endpoint.address, endpoint.port)) {
@@ -126,6 +129,7 @@ void RelayService::RunUntilStopped() {
         if (now >= nextTick) {
             nextTick += kTickInterval;
             m_engine->TickSpeeds();  // the engine samples its speeds once a second
+            m_eventLog.WriteEndedSummaries(now);
         }
         if (m_config.statsInterval.count() > 0 && now >= nextStats) {
             nextStats += m_config.statsInterval;
@@ -220,6 +224,7 @@ int RelayService::Stop() {
                              std::chrono::duration_cast<std::chrono::seconds>(grace).count())));
     if (m_eventEngine) {
         const bool finished = m_eventEngine->Drain(grace);
+        m_eventLog.WriteAllSummaries(std::chrono::steady_clock::now());
         m_log.Write(LogLine(LogLevel::Info, "stopped")
                         .Add("drained", finished ? "all" : "cut_at_deadline"));
         m_metricsServer.reset();
@@ -230,5 +235,5 @@ int RelayService::Stop() {
     const bool finished = m_engine->WaitForWorkers(static_cast<int>(grace.count()));
     m_log.Write(
         LogLine(LogLevel::Info, "stopped").Add("drained", finished ? "all" : "cut_at_deadline"));
-    EndNow(0);
+    EndNow(0, m_log, m_statsOut);
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/metrics_server.h"
 #include "cli/relay_metrics.h"
@@ -157,21 +158,58 @@ TEST_F(MetricsServerTest, SilentClientIsClosedAtItsDeadline) {
     EXPECT_TRUE(sawEnd);
 }
 
-TEST_F(MetricsServerTest, ClientsBeyondTheCapWaitForAPlace) {
+// What a scraper gets in answer to its request, within the patience.
+std::string Scrape(int port) {
+    TestSocket scraper = TestSocket::ConnectLoopback(port);
+    if (!scraper.IsValid() || !scraper.SendText(kMetricsRequest)) {
+        return "(no connection)";
+    }
+    bool sawEnd = false;
+    return scraper.ReadToEnd(&sawEnd);
+}
+
+TEST_F(MetricsServerTest, NewClientBeyondTheCapPushesOutASilentOne) {
     MetricsLimits limits;
     limits.maxClients = 1;
     StartOn("127.0.0.1", limits);
-    auto silent = std::make_unique<TestSocket>(TestSocket::ConnectLoopback(m_server->Port()));
-    TestSocket waiting = TestSocket::ConnectLoopback(m_server->Port());
-    ASSERT_TRUE(silent->IsValid() && waiting.IsValid());
-    ASSERT_TRUE(waiting.SendText(kMetricsRequest));
-    EXPECT_EQ(waiting.Read(1, 300), "") << "served beside the silent client";
-
-    silent.reset();  // its end frees the place
+    TestSocket silent = TestSocket::ConnectLoopback(m_server->Port());
+    ASSERT_TRUE(silent.IsValid());
+    EXPECT_EQ(Scrape(m_server->Port()).rfind("HTTP/1.1 200 OK\r\n", 0), 0U);
     bool sawEnd = false;
-    const std::string answer = waiting.ReadToEnd(&sawEnd);
+    EXPECT_EQ(silent.ReadToEnd(&sawEnd, 1000), "");
+    EXPECT_TRUE(sawEnd) << "the silent client kept its place";
+}
+
+// Silent connections in numbers cannot queue a scraper behind them.
+TEST_F(MetricsServerTest, ScrapeIsAnsweredBesideHundredsOfSilentClients) {
+    StartOn("127.0.0.1");
+    std::vector<TestSocket> silent;
+    for (int i = 0; i < 300; ++i) {
+        silent.push_back(TestSocket::ConnectLoopback(m_server->Port()));
+        ASSERT_TRUE(silent.back().IsValid());
+    }
+    const std::string answer = Scrape(m_server->Port());
     EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0U) << answer.substr(0, 100);
-    EXPECT_TRUE(sawEnd);
+}
+
+// A client that sends its head a byte at a time keeps no place for long.
+TEST_F(MetricsServerTest, HeadSentTooSlowlyIsClosedAtTheHeadDeadline) {
+    StartOn("127.0.0.1");
+    TestSocket slow = TestSocket::ConnectLoopback(m_server->Port());
+    ASSERT_TRUE(slow.IsValid() && slow.SendText("GET /metrics HTTP/1.1\r\n"));
+    // 4 s of dripping, within the exchange's 5 s but well past the head's 2 s.
+    const std::string drip = "X-Slow: " + std::string(12, 'a') + "\r\n";
+    bool closed = false;
+    for (std::size_t i = 0; i < drip.size() && !closed; ++i) {
+        slow.SendText(drip.substr(i, 1));
+        closed = net::WaitReadable(slow.Handle(), 200);
+    }
+    if (!closed) {
+        slow.SendText("\r\n");
+    }
+    bool sawEnd = false;
+    EXPECT_EQ(slow.ReadToEnd(&sawEnd, 1000), "");
+    EXPECT_TRUE(closed) << "served after dawdling over its head";
 }
 
 TEST_F(MetricsServerTest, TakenPortFailsAtBindAndStopFreesIt) {

@@ -44,6 +44,7 @@ TEST(RelayMetricsTest, CountsARunAndWritesEverySeriesWithItsType) {
     traffic.bytesUp = 5000;
     traffic.bytesDown = 300;
     traffic.relayShares = 2;
+    traffic.logLinesDropped = 7;
     const std::set<std::string> lines = Lines(metrics.PrometheusText(traffic));
     for (const char* expected : {
              "# TYPE vorlane_connections_open gauge",
@@ -65,6 +66,8 @@ TEST(RelayMetricsTest, CountsARunAndWritesEverySeriesWithItsType) {
              "vorlane_relay_shares 2",
              "# TYPE vorlane_listening gauge",
              "vorlane_listening 1",
+             "# TYPE vorlane_log_lines_dropped_total counter",
+             "vorlane_log_lines_dropped_total 7",
          }) {
         EXPECT_EQ(lines.count(expected), 1U) << expected;
     }
@@ -80,7 +83,7 @@ TEST(RelayMetricsTest, CountsARunAndWritesEverySeriesWithItsType) {
         helpLines += line.rfind("# HELP vorlane_", 0) == 0 ? 1 : 0;
     }
     EXPECT_EQ(closedSeries, kCloseReasonCount);
-    EXPECT_EQ(helpLines, 11U);
+    EXPECT_EQ(helpLines, 12U);
 
     metrics.RunStateChanged(RunState::Stopping);
     EXPECT_EQ(Lines(metrics.PrometheusText({})).count("vorlane_listening 0"), 1U);

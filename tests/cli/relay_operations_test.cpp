@@ -1,7 +1,9 @@
 // vorlane-relay as its operators see it, a real child process over loopback:
 // the log line of each event and the levels that keep it, the time stamps the
 // journal goes without, a reload on SIGHUP and the drain on SIGTERM.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 
@@ -374,7 +376,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct StampCase {
     const char* name;
     std::vector<std::string> environment;
-    bool stamped;
+    bool stamped;  // else each line starts with its journal priority
 };
 
 void PrintTo(const StampCase& c, std::ostream* out) {
@@ -399,7 +401,7 @@ TEST_P(RelayTimeStampTest, EveryLineStartsWithTheTimeUnlessTheJournalTakesIt) {
     ASSERT_EQ(relay->WaitForExit(kPatienceMs), 0);
 
     const std::regex line(c.stamped ? R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (level|event)=\S.*)"
-                                    : R"((level|event)=\S.*)");
+                                    : R"(<[3467]>(level|event)=\S.*)");
     for (const std::string& output : {relay->Stderr(), relay->Stdout()}) {
         int count = 0;
         std::size_t start = 0;
@@ -420,6 +422,101 @@ INSTANTIATE_TEST_SUITE_P(
                     StampCase{"JournalTakesStderr", {"JOURNAL_STREAM={stderr}"}, false},
                     StampCase{"JournalIsAnotherStream", {"JOURNAL_STREAM=1:1"}, true}),
     [](const testing::TestParamInfo<StampCase>& info) { return info.param.name; });
+
+// ---- Journal priorities ----
+
+// `journalctl -p err` finds the errors by the priority each line starts with.
+TEST(RelayJournalTest, EachLineStartsWithThePriorityOfItsLevel) {
+    EchoServer echo;
+    const ScratchDirectory directory;
+    const std::string settings = "[Vorlane]\nDestPort=" + std::to_string(echo.Port()) + "\n";
+    const std::string path = directory.WriteFile("relay.ini", settings);
+    int port = 0;
+    auto relay = StartRelay(OnEngine("events", {"--config", path, "--allow", "10.0.0.0/8"}), &port,
+                            {"JOURNAL_STREAM={stderr}"});
+    ASSERT_NE(relay, nullptr);
+    SendsHelloUntilEnd(port);
+    directory.WriteFile("relay.ini", settings + "ConnectionLimit=ten\n");
+    relay->Signal(SIGHUP);
+    ASSERT_TRUE(relay->WaitForStderr("event=reload_failed ", kPatienceMs)) << relay->Stderr();
+    relay->Signal(SIGTERM);
+    ASSERT_EQ(relay->WaitForExit(kPatienceMs), 0);
+
+    const std::string err = "\n" + relay->Stderr();
+    for (const char* start :
+         {"<6>level=info event=listening ", "<4>level=warn event=refused ",
+          "<3>level=error event=reload_failed ", "<6>level=info event=stopped "}) {
+        EXPECT_TRUE(Contains(err, std::string("\n") + start)) << start << " in:\n" << err;
+    }
+}
+
+// ---- Floods of refused clients ----
+
+// A client from 127.0.0.2 (on loopback, any 127.0.0.0/8 source is ours),
+// its connect and reads bounded in time.
+TestSocket ConnectFromSecondLoopback(int port) {
+    loopback::Socket socket(::socket(AF_INET, SOCK_STREAM, 0));
+    const timeval patience{kPatienceMs / 1000, 0};
+    ::setsockopt(socket.fd(), SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(0x7F000002);
+    if (::bind(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return TestSocket();
+    }
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return TestSocket();
+    }
+    return TestSocket(socket.Release());
+}
+
+std::size_t CountOf(const std::string& text, const std::string& phrase) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(phrase); at != std::string::npos;
+         at = text.find(phrase, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// A flood of denied clients with the log a pipe nobody reads: the log must
+// neither bury the relay's other lines nor hold up the allowed clients.
+TEST(RelayFloodTest, DeniedFloodIsCountedAndAllowedClientsAreStillRelayed) {
+    constexpr int kDenied = 2000;
+    EchoServer echo;
+    const int port = UnusedPort();
+    RelayProcess relay(OnEngine("events", {"--listen", std::to_string(port), "--target-port",
+                                           std::to_string(echo.Port()), "--allow", "127.0.0.2"}),
+                       {}, StderrTo::Pipe);
+    ASSERT_TRUE(WaitFor([&] { return loopback::IsListening(static_cast<std::uint16_t>(port)); }));
+
+    // Non-blocking, so a relay that stopped accepting cannot stall the flood.
+    for (int i = 0; i < kDenied; ++i) {
+        loopback::ConnectNonBlocking(static_cast<std::uint16_t>(port));
+    }
+    TestSocket allowed = ConnectFromSecondLoopback(port);
+    ASSERT_TRUE(allowed.IsValid());
+    ASSERT_TRUE(allowed.SendText("still relayed"));
+    EXPECT_EQ(allowed.Read(13), "still relayed") << "the allowed client waits on the log";
+    allowed.Close();
+
+    relay.Signal(SIGTERM);
+    const std::string err = relay.ReadStderrPipe(2 * kPatienceMs);
+    EXPECT_EQ(relay.WaitForExit(kPatienceMs), 0);
+    EXPECT_TRUE(Contains(err, " level=warn event=refused client=127.0.0.1:")) << err;
+    EXPECT_TRUE(Contains(err, " level=info event=open id=1 client=127.0.0.2:")) << err;
+    // The first refusal of an interval has its line, the rest are counted.
+    EXPECT_LE(CountOf(err, " event=refused "), 5U) << err;
+    std::smatch summary;
+    ASSERT_TRUE(std::regex_search(
+        err, summary,
+        std::regex(" level=warn event=refused_summary reason=not_allowed count=(\\d+) "
+                   "seconds=\\d+\n")))
+        << err;
+    EXPECT_GT(std::stoi(summary[1].str()), kDenied / 2) << err;
+}
 
 // ---- Reload on SIGHUP ----
 

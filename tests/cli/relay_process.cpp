@@ -1,6 +1,7 @@
 #include "relay_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -70,7 +71,7 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::string>& entrie
 }  // namespace
 
 RelayProcess::RelayProcess(const std::vector<std::string>& arguments,
-                           const std::vector<std::string>& environment)
+                           const std::vector<std::string>& environment, StderrTo stderrTo)
     : directory_(MakeTemporaryDirectory()) {
     const std::string program = VORLANE_RELAY_PATH;
     std::vector<char*> argv;
@@ -93,11 +94,21 @@ RelayProcess::RelayProcess(const std::vector<std::string>& arguments,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int pipeEnds[2] = {-1, -1};
+    if (stderrTo == StderrTo::Pipe && pipe2(pipeEnds, O_CLOEXEC) == 0) {
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
+        stderrPipe_ = pipeEnds[0];
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+    }
     if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
         pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
+    if (pipeEnds[1] >= 0) {
+        close(pipeEnds[1]);  // the child's copy alone keeps the pipe open
+    }
 }
 
 RelayProcess::~RelayProcess() {
@@ -105,8 +116,30 @@ RelayProcess::~RelayProcess() {
         kill(pid_, SIGKILL);
         Reap(true);
     }
+    if (stderrPipe_ >= 0) {
+        close(stderrPipe_);
+    }
     std::error_code ignored;
     std::filesystem::remove_all(directory_, ignored);
+}
+
+std::string RelayProcess::ReadStderrPipe(int timeoutMs) {
+    std::string text;
+    char chunk[65536];
+    platform::WaitUntil(
+        [&] {
+            pollfd ready{stderrPipe_, POLLIN, 0};
+            while (poll(&ready, 1, 0) > 0) {
+                const ssize_t got = read(stderrPipe_, chunk, sizeof chunk);
+                if (got <= 0) {
+                    return true;  // the end, or no pipe
+                }
+                text.append(chunk, static_cast<std::size_t>(got));
+            }
+            return false;
+        },
+        timeoutMs);
+    return text;
 }
 
 std::string RelayProcess::Stdout() const {

@@ -12,13 +12,20 @@
 
 namespace cli_testing {
 
+// Where the child's stderr goes.
+enum class StderrTo {
+    File,  // read with Stderr()
+    Pipe,  // that the test reads only when it chooses to (ReadStderrPipe)
+};
+
 class RelayProcess {
   public:
     // environment: "NAME=value" entries put over the inherited environment;
     // "{stderr}" in a value stands for the "device:inode" of the file the
     // child's stderr goes to (as systemd sets JOURNAL_STREAM).
     explicit RelayProcess(const std::vector<std::string>& arguments,
-                          const std::vector<std::string>& environment = {});
+                          const std::vector<std::string>& environment = {},
+                          StderrTo stderrTo = StderrTo::File);
     ~RelayProcess();
     RelayProcess(const RelayProcess&) = delete;
     RelayProcess& operator=(const RelayProcess&) = delete;
@@ -26,6 +33,9 @@ class RelayProcess {
     bool Started() const { return pid_ > 0; }
     std::string Stdout() const;
     std::string Stderr() const;
+    // With StderrTo::Pipe: what the pipe holds until its end (the child
+    // gone) or the time-out.
+    std::string ReadStderrPipe(int timeoutMs);
 
     // True once stdout holds the text; false on time-out or when the process
     // ends without printing it.
@@ -43,6 +53,7 @@ class RelayProcess {
                        int timeoutMs);
 
     std::string directory_;
+    int stderrPipe_ = -1;  // the read end
     pid_t pid_ = -1;
     bool reaped_ = false;
     int status_ = 0;

@@ -23,6 +23,7 @@ FAMILIES = {
     "vorlane_accept_errors": "counter",
     "vorlane_relay_shares": "gauge",
     "vorlane_listening": "gauge",
+    "vorlane_log_lines_dropped": "counter",
     "vorlane_build_info": "gauge",
 }
 CLOSE_REASONS = ["client_closed", "target_closed", "reset", "idle_timeout", "connect_timeout",
