@@ -385,8 +385,9 @@ void PrintTo(const StampCase& c, std::ostream* out) {
 
 class RelayTimeStampTest : public testing::TestWithParam<StampCase> {};
 
-// The journal stamps lines itself; it is known by the stream it handed the
-// relay, so a variable inherited by a relay writing elsewhere changes nothing.
+// The journal stamps lines itself and takes each one's priority from its
+// start; it is known by the stream it handed the relay, so a variable
+// inherited by a relay writing elsewhere changes nothing.
 TEST_P(RelayTimeStampTest, EveryLineStartsWithTheTimeUnlessTheJournalTakesIt) {
     const StampCase& c = GetParam();
     EchoServer echo;
