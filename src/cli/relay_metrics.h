@@ -19,8 +19,8 @@ struct TrafficTotals {
     int relayShares = 0;         // as the limit counts them
 };
 
-inline constexpr std::size_t kCloseReasonCount = 8;
-inline constexpr std::size_t kRefusalReasonCount = 2;
+inline constexpr std::size_t kCloseReasonCount = 9;
+inline constexpr std::size_t kRefusalReasonCount = 3;
 
 struct MetricsCounts {
     std::int64_t accepted = 0;
