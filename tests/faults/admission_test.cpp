@@ -214,6 +214,9 @@ TEST_P(RelayBurstLimitTest, ThreeHundredClientsAtOnceGetTwoPlaces) {
     EXPECT_LE(most.load(), 2) << "the target held more than two connections at once";
     EXPECT_GE(echoed, 1);
     EXPECT_LE(echoed, 2);
+    clients.clear();
+    relay.process().Stop();
+    EXPECT_EQ(relay.process().ExitCode(), 0) << relay.process().Output(OutputStream::Err);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, RelayBurstLimitTest,
@@ -278,6 +281,8 @@ TEST_P(RelayClientLeavesWhileConnectingTest, ItsPlaceAndDescriptorsAreFreedAtOnc
         2s))
         << Occurrences(relay.process().Output(OutputStream::Err), needle) << " closed with "
         << needle;
+    relay.process().Stop();
+    EXPECT_EQ(relay.process().ExitCode(), 0) << relay.process().Output(OutputStream::Err);
 }
 
 INSTANTIATE_TEST_SUITE_P(
