@@ -26,7 +26,7 @@ std::vector<PeerSpec> StandardPeers(const std::string& relay_path, const std::st
         "    server target 127.0.0.1:{target_port} maxconn 9000\n";
     const std::string vorlane =
         relay_path + " --listen {listen} --target 127.0.0.1 --target-port {target_port}" +
-        " --limit 100000";
+        " --limit 100000 --clients-per-address 0 --first-byte-timeout 0";
     const std::string threads = vorlane + " --engine threads";
     const std::string events = vorlane + " --engine events";
     // socat forks a process per connection: a thousand is as many as the

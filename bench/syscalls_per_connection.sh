@@ -34,7 +34,7 @@ haproxy)
     ;;
 events)
     "$relay" --listen "$listen" --target 127.0.0.1 --target-port "$target_port" --limit 100000 \
-        --engine events 2>/dev/null &
+        --clients-per-address 0 --first-byte-timeout 0 --engine events 2>/dev/null &
     ;;
 floor)
     build/bench/bench/floor_relay "$listen" "$target_port" &

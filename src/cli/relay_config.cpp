@@ -100,6 +100,10 @@ RelaySettings MergeSettings(const RelayOptions& options, const ConfigSection& fi
         file.Read(Setting::ConnectTimeout, CheckSeconds).value_or(std::chrono::seconds(0)));
     settings.idleTimeout = options.idleTimeout.value_or(
         file.Read(Setting::IdleTimeout, CheckSeconds).value_or(std::chrono::seconds(0)));
+    settings.firstByteTimeout = options.firstByteTimeout.value_or(
+        file.Read(Setting::FirstByteTimeout, CheckSeconds).value_or(std::chrono::seconds(0)));
+    settings.clientsPerAddress = options.clientsPerAddress.value_or(
+        file.Read(Setting::ClientsPerAddress, CheckLimit).value_or(0));
     return settings;
 }
 

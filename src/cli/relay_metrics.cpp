@@ -9,15 +9,16 @@ namespace {
 constexpr std::array<CloseReason, kCloseReasonCount> kCloseReasons = {
     CloseReason::ClientClosed, CloseReason::TargetClosed,   CloseReason::Reset,
     CloseReason::IdleTimeout,  CloseReason::ConnectTimeout, CloseReason::ConnectFailed,
-    CloseReason::LookupFailed, CloseReason::Stopped,
+    CloseReason::LookupFailed, CloseReason::Stopped,        CloseReason::FirstByteTimeout,
 };
 constexpr std::array<RefusalReason, kRefusalReasonCount> kRefusalReasons = {
     RefusalReason::LimitReached,
     RefusalReason::NotAllowed,
+    RefusalReason::AddressLimit,
 };
-static_assert(static_cast<std::size_t>(CloseReason::Stopped) + 1 == kCloseReasonCount,
+static_assert(static_cast<std::size_t>(CloseReason::FirstByteTimeout) + 1 == kCloseReasonCount,
               "a new CloseReason needs its place in kCloseReasons");
-static_assert(static_cast<std::size_t>(RefusalReason::NotAllowed) + 1 == kRefusalReasonCount,
+static_assert(static_cast<std::size_t>(RefusalReason::AddressLimit) + 1 == kRefusalReasonCount,
               "a new RefusalReason needs its place in kRefusalReasons");
 
 // Appends the # HELP and # TYPE lines of one metric.

@@ -20,8 +20,8 @@ struct TrafficTotals {
     std::int64_t logLinesDropped = 0;  // by a full log queue
 };
 
-inline constexpr std::size_t kCloseReasonCount = 8;
-inline constexpr std::size_t kRefusalReasonCount = 2;
+inline constexpr std::size_t kCloseReasonCount = 9;
+inline constexpr std::size_t kRefusalReasonCount = 3;
 
 struct MetricsCounts {
     std::int64_t accepted = 0;

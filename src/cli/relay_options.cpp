@@ -23,6 +23,8 @@ struct RawOptions {
     std::optional<std::string> engine;
     std::optional<std::string> connectTimeout;
     std::optional<std::string> idleTimeout;
+    std::optional<std::string> firstByteTimeout;
+    std::optional<std::string> clientsPerAddress;
     std::optional<std::string> drainTimeout;
     std::optional<std::string> logLevel;
     bool quiet = false;
@@ -86,6 +88,10 @@ RelayOptions CheckValues(const RawOptions& raw) {
         Checked("--connect-timeout", raw.connectTimeout, CheckSeconds, SettingKind::Seconds);
     options.idleTimeout =
         Checked("--idle-timeout", raw.idleTimeout, CheckSeconds, SettingKind::Seconds);
+    options.firstByteTimeout =
+        Checked("--first-byte-timeout", raw.firstByteTimeout, CheckSeconds, SettingKind::Seconds);
+    options.clientsPerAddress =
+        Checked("--clients-per-address", raw.clientsPerAddress, CheckLimit, SettingKind::Limit);
     options.drainTimeout =
         Checked("--drain-timeout", raw.drainTimeout, CheckSeconds, SettingKind::Seconds);
     options.logLevel =
@@ -143,7 +149,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
         ->take_all();
     app.add_option("--engine", raw.engine,
                    "events: a few threads for every client (default); threads: two per client, "
-                   "IPv4 only, as the window runs")
+                   "IPv4 only, as the window runs, with no per-address cap and no time-outs")
         ->option_text("events|threads");
     app.add_option("--connect-timeout", raw.connectTimeout,
                    "give a target that does not answer up after this long (events; default 10, "
@@ -153,6 +159,14 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
                    "close a connection with no bytes either way for this long (events; default 0, "
                    "never)")
         ->option_text("SECONDS");
+    app.add_option("--first-byte-timeout", raw.firstByteTimeout,
+                   "close a connection on which no byte has moved either way since it was "
+                   "accepted after this long (events; default 30, 0: never)")
+        ->option_text("SECONDS");
+    app.add_option("--clients-per-address", raw.clientsPerAddress,
+                   "most clients at once from one IPv4 address or IPv6 /64; more get the "
+                   "refusal text (events; default 40, 0: no cap)")
+        ->option_text("N");
     app.add_option("--drain-timeout", raw.drainTimeout,
                    "on SIGTERM or SIGINT, let live connections finish for this long (default 10)")
         ->option_text("SECONDS");

@@ -26,6 +26,8 @@ struct RelayOptions {
     std::optional<EngineChoice> engine;
     std::optional<std::chrono::seconds> connectTimeout;
     std::optional<std::chrono::seconds> idleTimeout;
+    std::optional<std::chrono::seconds> firstByteTimeout;
+    std::optional<int> clientsPerAddress;
     std::optional<std::chrono::seconds> drainTimeout;
     std::optional<LogLevel> logLevel;                   // --quiet gives Error
     std::optional<std::chrono::seconds> statsInterval;  // a bare --stats gives 1 s

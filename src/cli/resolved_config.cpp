@@ -65,6 +65,10 @@ std::string ValueOf(Setting setting, const RelayConfig& config) {
             return Seconds(start.connectTimeout);
         case Setting::IdleTimeout:
             return Seconds(start.idleTimeout);
+        case Setting::FirstByteTimeout:
+            return Seconds(start.firstByteTimeout);
+        case Setting::ClientsPerAddress:
+            return std::to_string(start.clientsPerAddress);
         case Setting::DrainTimeout:
             return Seconds(config.drainTimeout);
         case Setting::LogLevel:

@@ -70,7 +70,7 @@ bool RelayEngine::AcceptPending() {
         if (!IsAdmitted(peerAddr)) {
             m_nDeniedCount.fetch_add(1);
             net::Close(client);
-        } else if (m_nConnectionCount.load() < m_nConnectionLimit.load()) {
+        } else if (AdmittedShares() < m_nConnectionLimit.load()) {
             AdmitClient(client);
         } else {
             RefuseClient(client);
@@ -104,7 +104,18 @@ bool RelayEngine::IsAdmitted(std::uint32_t peerAddr) const {
     return false;
 }
 
+// The count rises only as the pump threads start; the client's two places are
+// reserved meanwhile, so a burst of clients cannot pass the limit before any
+// of their threads has run.
+int RelayEngine::AdmittedShares() const {
+    // Reservations first: a pump raises the count before it ends its
+    // reservation, so the sum read this way is never short.
+    const int reserved = m_nReservedShares.load();
+    return reserved + m_nConnectionCount.load();
+}
+
 void RelayEngine::AdmitClient(net::Socket client) {
+    m_nReservedShares.fetch_add(2);
     auto* record = new (std::nothrow) RelayConnection;
     if (record != nullptr) {
         try {
@@ -115,12 +126,14 @@ void RelayEngine::AdmitClient(net::Socket client) {
         }
     }
     if (record == nullptr) {
+        m_nReservedShares.fetch_sub(2);
         net::Close(client);
         return;
     }
     record->pOwner = this;
     record->nChunkSize = m_nChunkSize.load();
     if (!BeginWorker(gClientThread, record)) {
+        m_nReservedShares.fetch_sub(2);
         delete record;  // closes the client socket
     }
 }

@@ -16,11 +16,12 @@ constexpr std::size_t kStackChunk = 2048;
 }  // namespace
 
 // One pump thread's share of the connection count, given back however the
-// pump ends.
+// pump ends. It takes the place the accept thread reserved for it.
 class ConnectionCountShare {
   public:
     explicit ConnectionCountShare(RelayEngine& engine) : m_engine(engine) {
         m_engine.AdjustConnectionCount(true);
+        m_engine.m_nReservedShares.fetch_sub(1);
     }
     ~ConnectionCountShare() {
         try {
@@ -64,8 +65,10 @@ unsigned gServerThread(void* argument) {
 unsigned RelayEngine::ClientPump(RelayConnection& record) {
     ConnectionCountShare share(*this);
     if (!ConnectTarget(record)) {
+        m_nReservedShares.fetch_sub(1);  // the server pump's place
         net::Shutdown(record.pSockets->hClientSocket, net::ShutdownHow::Both);
     } else if (!BeginServerPump(record)) {
+        m_nReservedShares.fetch_sub(1);
         // Never leave one direction running alone.
         record.pSockets->ShutdownBoth();
     } else {

@@ -78,6 +78,7 @@ class RelayEngine final : public RelayControl {
     bool AcceptPending();
     bool ReportAcceptError(int error);
     bool IsAdmitted(std::uint32_t peerAddr) const;
+    int AdmittedShares() const;
     void AdmitClient(net::Socket client);
     void RefuseClient(net::Socket client);
     void EndAcceptRun();
@@ -107,6 +108,8 @@ class RelayEngine final : public RelayControl {
 
     CCriticalSection m_csCount;              // the count together with its display
     std::atomic<int> m_nConnectionCount{0};  // live pump threads; the limit test reads it unlocked
+    // Pump threads admitted but not yet counted: held in the limit test, never shown.
+    std::atomic<int> m_nReservedShares{0};
 
     // The accept thread owns and closes the listener; Stop only raises the flag
     // and wakes it, so no accept ever runs on a closed handle.

@@ -18,6 +18,8 @@ const char* CloseReasonName(CloseReason reason) {
             return "lookup_failed";
         case CloseReason::Stopped:
             return "stopped";
+        case CloseReason::FirstByteTimeout:
+            return "first_byte_timeout";
     }
     return "unknown";
 }
@@ -28,6 +30,8 @@ const char* RefusalReasonName(RefusalReason reason) {
             return "limit";
         case RefusalReason::NotAllowed:
             return "not_allowed";
+        case RefusalReason::AddressLimit:
+            return "address_limit";
     }
     return "unknown";
 }

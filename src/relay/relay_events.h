@@ -21,20 +21,22 @@ enum class RunState {
 };
 
 enum class CloseReason {
-    ClientClosed,    // both directions ended, the client's last
-    TargetClosed,    // both directions ended, the target's last
-    Reset,           // a receive or send failed
-    IdleTimeout,     // no byte either way for the idle time-out
-    ConnectTimeout,  // the target did not answer in time
-    ConnectFailed,   // every address of the target refused or failed
-    LookupFailed,    // the target name did not resolve
-    Stopped,         // the engine closed it
+    ClientClosed,      // both directions ended, the client's last
+    TargetClosed,      // both directions ended, the target's last
+    Reset,             // a receive or send failed
+    IdleTimeout,       // no byte either way for the idle time-out
+    ConnectTimeout,    // the target did not answer in time
+    ConnectFailed,     // every address of the target refused or failed
+    LookupFailed,      // the target name did not resolve
+    Stopped,           // the engine closed it
+    FirstByteTimeout,  // no byte either way since it was accepted, for the first-byte time-out
 };
 
 // Why a client was closed at once, without reaching the target.
 enum class RefusalReason {
     LimitReached,  // the relay shares were all taken: it got the refusal text
     NotAllowed,    // its address is in no allowed range
+    AddressLimit,  // its address (an IPv6 /64) has its most clients: it got the refusal text
 };
 
 struct PeerAddress {

@@ -14,5 +14,7 @@ StartRequest MakeStartRequest(const RelaySettings& settings, const ListenFixed& 
     request.allowFrom = settings.allowFrom;
     request.connectTimeout = settings.connectTimeout;
     request.idleTimeout = settings.idleTimeout;
+    request.firstByteTimeout = settings.firstByteTimeout;
+    request.clientsPerAddress = settings.clientsPerAddress;
     return request;
 }

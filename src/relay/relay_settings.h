@@ -20,11 +20,13 @@ struct RelaySettings {
     int targetPort = 0;       // DestPort
     bool encodeClient = false;
     bool encodeServer = false;
-    net::IpAddress bindAddress;              // BindAddr; unspecified: every address
-    std::vector<net::IpRange> allowFrom;     // AllowFrom; empty admits every client
-    std::optional<std::size_t> bufferSize;   // Buffer; not set: the front end's chunk size
-    std::chrono::seconds connectTimeout{0};  // ConnectTimeout; 0: the system's wait
-    std::chrono::seconds idleTimeout{0};     // IdleTimeout; 0: never
+    net::IpAddress bindAddress;                // BindAddr; unspecified: every address
+    std::vector<net::IpRange> allowFrom;       // AllowFrom; empty admits every client
+    std::optional<std::size_t> bufferSize;     // Buffer; not set: the front end's chunk size
+    std::chrono::seconds connectTimeout{0};    // ConnectTimeout; 0: the system's wait
+    std::chrono::seconds idleTimeout{0};       // IdleTimeout; 0: never
+    std::chrono::seconds firstByteTimeout{0};  // FirstByteTimeout; 0: never
+    int clientsPerAddress = 0;                 // ClientsPerAddress; 0: no cap
 };
 
 // What a front end fixes for its runs, whatever the settings say.

@@ -25,4 +25,8 @@ struct StartRequest {
     // keeps a quiet connection for ever.
     std::chrono::milliseconds connectTimeout{0};
     std::chrono::milliseconds idleTimeout{0};
+    // The event engine only: 0 keeps a connection on which nothing has moved
+    // yet for ever, and admits any number of clients from one address.
+    std::chrono::milliseconds firstByteTimeout{0};
+    int clientsPerAddress = 0;  // clients (not shares) per IPv4 address or IPv6 /64
 };

@@ -296,14 +296,16 @@ TEST_P(RelayCheckConfigTest, PrintsTheResolvedSettingsAsAConfigFile) {
 
 const char kDefaultsPrinted[] =
     "[Vorlane]\nLocalListenPort=1987\nConnectionLimit=100\nDestAddr=127.0.0.1\nDestPort=1988\n"
-    "EncodeClient=0\nEncodeServer=0\nBindAddr=\nAllowFrom=\nBuffer=262144\nConnectTimeout=10\n"
-    "IdleTimeout=0\nDrainTimeout=10\nLogLevel=info\nStats=0\nMetrics=\nEngine=events\n";
+    "EncodeClient=0\nEncodeServer=0\nBindAddr=\nAllowFrom=\nClientsPerAddress=40\nBuffer=262144\n"
+    "ConnectTimeout=10\nIdleTimeout=0\nFirstByteTimeout=30\nDrainTimeout=10\nLogLevel=info\nStats="
+    "0\nMetrics=\nEngine=events\n";
 
 const char kEveryKey[] =
     "; by hand\r\n[vorlane]\r\nlocallistenport = 80\r\nConnectionLimit=7\r\n"
     "DestAddr=\" db.example#newline#\"\r\nDestPort=5432\r\nEncodeClient=0\r\nEncodeServer=1\r\n"
     "AutoStart=1\r\nMinHideToTray=1\r\nBindAddr=127.0.0.2\r\nAllowFrom= 10.0.0.0/8 ,fd00::/8\r\n"
     "Buffer=\r\nConnectTimeout=3\r\nIdleTimeout=60\r\nDrainTimeout=0\r\nLogLevel=debug\r\n"
+    "ClientsPerAddress=3\r\nFirstByteTimeout=7\r\n"
     "Stats=5\r\nMetrics=9100\r\nEngine=threads\r\n[Other]\r\nLocalListenPort=1\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -316,19 +318,41 @@ INSTANTIATE_TEST_SUITE_P(
                         "[Vorlane]\nLocalListenPort=80\nConnectionLimit=7\n"
                         "DestAddr=\" db.example#newline#\"\nDestPort=5432\nEncodeClient=0\n"
                         "EncodeServer=1\nBindAddr=127.0.0.2\nAllowFrom=10.0.0.0/8, fd00::/8\n"
-                        "Buffer=2048\nConnectTimeout=3\nIdleTimeout=60\nDrainTimeout=0\n"
+                        "ClientsPerAddress=3\nBuffer=2048\nConnectTimeout=3\nIdleTimeout=60\n"
+                        "FirstByteTimeout=7\nDrainTimeout=0\n"
                         "LogLevel=debug\nStats=5\nMetrics=127.0.0.1:9100\nEngine=threads\n"},
         // A bare --stats followed by another option is one second.
         CheckConfigCase{"CommandLineOverTheFile",
                         kEveryKey,
-                        {"--stats",  "--listen", "0",         "--engine", "events",
-                         "--encode", "none",     "--allow",   "::1",      "--bind",
-                         "::1",      "--quiet",  "--metrics", "[::1]:1",  "--drain-timeout",
-                         "30",       "--target", "h",         "--buffer", "100"},
+                        {"--stats",
+                         "--listen",
+                         "0",
+                         "--engine",
+                         "events",
+                         "--encode",
+                         "none",
+                         "--allow",
+                         "::1",
+                         "--bind",
+                         "::1",
+                         "--quiet",
+                         "--metrics",
+                         "[::1]:1",
+                         "--drain-timeout",
+                         "30",
+                         "--target",
+                         "h",
+                         "--buffer",
+                         "100",
+                         "--clients-per-address",
+                         "0",
+                         "--first-byte-timeout",
+                         "5"},
                         "[Vorlane]\nLocalListenPort=0\nConnectionLimit=7\nDestAddr=h\n"
                         "DestPort=5432\nEncodeClient=0\nEncodeServer=0\nBindAddr=::1\n"
-                        "AllowFrom=::1/128\nBuffer=100\nConnectTimeout=3\nIdleTimeout=60\n"
-                        "DrainTimeout=30\nLogLevel=error\nStats=1\nMetrics=[::1]:1\n"
+                        "AllowFrom=::1/128\nClientsPerAddress=0\nBuffer=100\nConnectTimeout=3\n"
+                        "IdleTimeout=60\nFirstByteTimeout=5\nDrainTimeout=30\nLogLevel="
+                        "error\nStats=1\nMetrics=[::1]:1\n"
                         "Engine=events\n"}),
     [](const testing::TestParamInfo<CheckConfigCase>& info) { return info.param.name; });
 

@@ -120,6 +120,18 @@ Socket ConnectTo(const std::string& address, std::uint16_t port) {
     return socket;
 }
 
+Socket ConnectFrom(const std::string& source, std::uint16_t port) {
+    SocketAddress local = MakeAddress(source, 0);
+    SocketAddress remote = MakeAddress("127.0.0.1", port);
+    Socket socket = Open(remote);
+    if (!socket.valid() || local.length == 0 ||
+        ::bind(socket.fd(), local.get(), local.length) != 0 ||
+        ::connect(socket.fd(), remote.get(), remote.length) != 0) {
+        return Socket();
+    }
+    return socket;
+}
+
 Socket Connect(std::uint16_t port) {
     return ConnectTo("127.0.0.1", port);
 }

@@ -41,6 +41,9 @@ std::uint16_t FreePort();
 Socket Connect(std::uint16_t port);
 // Blocking connect to a loopback address; invalid on failure.
 Socket ConnectTo(const std::string& address, std::uint16_t port);
+// Blocking connect to 127.0.0.1:port from another loopback address, so the
+// peer sees a client of that address; invalid on failure.
+Socket ConnectFrom(const std::string& source, std::uint16_t port);
 // Starts a non-blocking connect; the socket stays non-blocking.
 Socket ConnectNonBlocking(std::uint16_t port);
 

@@ -3,6 +3,8 @@
 #include <asio/connect.hpp>
 #include <asio/write.hpp>
 
+#include <algorithm>
+
 #include "platform/net.h"
 
 namespace {
@@ -52,7 +54,7 @@ EventConnection::EventConnection(EventConnectionHost& host, EventWorker& worker,
       m_target(std::move(target)),
       m_resolver(worker.context),
       m_connectTimer(worker.context),
-      m_idleTimer(worker.context),
+      m_quietTimer(worker.context),
       m_up(&m_client, &m_target, TrafficDirection::ClientToServer, true),
       m_down(&m_target, &m_client, TrafficDirection::ServerToClient, false),
       m_report{id, {ToIpAddress(clientEndpoint.address()), clientEndpoint.port()}, {}},
@@ -63,6 +65,9 @@ EventConnection::~EventConnection() = default;
 
 void EventConnection::Start() {
     m_worker.live.insert(shared_from_this());
+    // Non-blocking from now on: the watch below peeks without waiting.
+    TuneRelaySocket(m_client, net::kAcceptedSocketsKeepTuning);
+    ArmQuietTimer();
     if (m_run->targetLiteral) {
         const auto& literal = *m_run->targetLiteral;
         // 0.0.0.0 or :: names no target (a connect to it would reach this
@@ -71,9 +76,48 @@ void EventConnection::Start() {
             Close(CloseReason::LookupFailed);
             return;
         }
+        WatchClientLeaving();
         ConnectTo(tcp::endpoint(ToAsioAddress(literal), m_run->targetPort));
     } else {
+        WatchClientLeaving();
         LookUpTarget();
+    }
+}
+
+// While the target has not answered, a client that leaves is noticed at once:
+// its look-up or connect is cancelled and its place and descriptors freed
+// (what a proxy's abort-on-close does), rather than held for the connect
+// time-out by clients that came and went.
+void EventConnection::WatchClientLeaving() {
+    m_watchingClient = true;
+    m_client.async_wait(tcp::socket::wait_read, [self = shared_from_this()](std::error_code ec) {
+        self->m_watchingClient = false;
+        if (self->m_closed || self->m_connected || ec == asio::error::operation_aborted) {
+            return;
+        }
+        if (ec) {
+            self->Close(CloseReason::Reset, ec);
+            return;
+        }
+        self->OnClientReadableWhileConnecting();
+    });
+}
+
+// A reset, or an end of stream before any byte, means the client left. A
+// client that sent bytes is watched no further: they stay in its socket and
+// are relayed once the target answers, a half-close after them too.
+void EventConnection::OnClientReadableWhileConnecting() {
+    char first = 0;
+    std::error_code ec;
+    m_client.receive(asio::buffer(&first, 1), tcp::socket::message_peek, ec);
+    if (ec == asio::error::would_block || ec == asio::error::try_again) {
+        WatchClientLeaving();
+    } else if (ec == asio::error::eof) {
+        Close(CloseReason::ClientClosed);
+    } else if (ec) {
+        Close(CloseReason::Reset, ec);
+    } else {
+        m_clientSpoke = true;
     }
 }
 
@@ -157,15 +201,15 @@ void EventConnection::ArmConnectTimer() {
 
 void EventConnection::Connected() {
     m_connectTimer.cancel();
-    TuneRelaySocket(m_client, net::kAcceptedSocketsKeepTuning);
+    m_connected = true;
+    if (m_watchingClient) {
+        std::error_code ignored;
+        m_client.cancel(ignored);  // the pumps watch the client from now on
+    }
     TuneRelaySocket(m_target, false);
-    m_host.TakeShare();
-    ++m_shares;
     m_host.ConnectionOpened(m_report);
     m_lastActivity = Clock::now();
-    if (m_run->idleTimeout.count() > 0) {
-        ArmIdleTimer(m_run->idleTimeout);
-    }
+    ArmQuietTimer();
     // The target may speak first: both directions start at once. Most clients
     // speak first, and by now their first bytes have mostly arrived: those are
     // read at once, which saves a wait.
@@ -173,24 +217,45 @@ void EventConnection::Connected() {
     ReceiveChunk(m_up);
 }
 
-void EventConnection::ArmIdleTimer(Clock::duration wait) {
-    m_idleTimer.expires_after(wait);
-    m_idleTimer.async_wait([self = shared_from_this()](std::error_code ec) {
+// One timer for both quiet time-outs, moved on only when it fires: a chunk
+// just notes the time, which costs far less than re-arming a timer for every
+// chunk. It runs to the nearer of the first-byte deadline, while nothing has
+// moved since the accept, and the idle one, once the target answered.
+void EventConnection::ArmQuietTimer() {
+    auto deadline = Clock::time_point::max();
+    if (NothingMoved() && m_run->firstByteTimeout.count() > 0) {
+        deadline = m_started + m_run->firstByteTimeout;
+    }
+    if (m_connected && m_run->idleTimeout.count() > 0) {
+        deadline = std::min(deadline, m_lastActivity + m_run->idleTimeout);
+    }
+    if (deadline == Clock::time_point::max() ||
+        (m_quietTimerArmed && m_quietTimer.expiry() == deadline)) {
+        return;
+    }
+    m_quietTimerArmed = true;
+    m_quietTimer.expires_at(deadline);
+    m_quietTimer.async_wait([self = shared_from_this()](std::error_code ec) {
         if (!ec && !self->m_closed) {
-            self->OnIdleTimer();
+            self->m_quietTimerArmed = false;
+            self->OnQuietTimer();
         }
     });
 }
 
-// One timer per connection, moved on only when it fires: a chunk just notes
-// the time, which costs far less than re-arming a timer for every chunk.
-void EventConnection::OnIdleTimer() {
-    const Clock::duration quiet = Clock::now() - m_lastActivity;
-    if (quiet >= m_run->idleTimeout) {
+void EventConnection::OnQuietTimer() {
+    const Clock::time_point now = Clock::now();
+    if (NothingMoved() && m_run->firstByteTimeout.count() > 0 &&
+        now - m_started >= m_run->firstByteTimeout) {
+        Close(CloseReason::FirstByteTimeout);
+        return;
+    }
+    if (m_connected && m_run->idleTimeout.count() > 0 &&
+        now - m_lastActivity >= m_run->idleTimeout) {
         Close(CloseReason::IdleTimeout);
         return;
     }
-    ArmIdleTimer(m_run->idleTimeout - quiet);
+    ArmQuietTimer();
 }
 
 void EventConnection::WaitReadable(Direction& direction) {
@@ -284,7 +349,7 @@ void EventConnection::Close(CloseReason reason, std::error_code error) {
     }
     m_closed = true;
     m_connectTimer.cancel();
-    m_idleTimer.cancel();
+    m_quietTimer.cancel();
     m_resolver.cancel();
     std::error_code ignored;
     m_client.close(ignored);

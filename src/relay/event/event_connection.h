@@ -5,10 +5,11 @@
 //
 // Road of a connection: look up the target (a name, for every connection;
 // an address needs none), try each address in turn until one connects within
-// the connect time-out, then relay both directions. The end of one direction's
-// stream is passed on as a half-close and the other direction goes on; the
-// connection ends when both have ended, on an error, on the idle time-out, or
-// when the engine closes it.
+// the connect time-out, then relay both directions. Until the target answers
+// the client is watched: one that leaves without a byte ends the connection at
+// once. The end of one direction's stream is passed on as a half-close and the
+// other direction goes on; the connection ends when both have ended, on an
+// error, on the first-byte or idle time-out, or when the engine closes it.
 #pragma once
 
 #include <asio/ip/tcp.hpp>
@@ -34,7 +35,6 @@ class EventConnectionHost {
     virtual void AddTraffic(TrafficDirection direction, std::int64_t bytes) = 0;
     // A relay share ends (one per direction still open, as the limit counts).
     virtual void ReleaseShares(int shares) = 0;
-    virtual void TakeShare() = 0;
     // The target answered.
     virtual void ConnectionOpened(const ConnectionReport& connection) = 0;
     // Once per connection, whatever ended it.
@@ -48,8 +48,8 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
   public:
     using tcp = asio::ip::tcp;
 
-    // The client already holds one share: the engine took it when it admitted
-    // the client, so a burst of clients is counted before any of them runs.
+    // The client already holds both its shares: the engine took them when it
+    // admitted the client, so a burst of clients cannot pass the limit.
     // `target` is a socket opened for the target (or a closed one).
     EventConnection(EventConnectionHost& host, EventWorker& worker,
                     std::shared_ptr<const EventRun> run, std::uint64_t id, tcp::socket client,
@@ -85,8 +85,11 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     void OnConnectDone(std::error_code ec, const tcp::endpoint& answered);
     void ArmConnectTimer();
     void Connected();
-    void ArmIdleTimer(std::chrono::steady_clock::duration wait);
-    void OnIdleTimer();
+    void WatchClientLeaving();
+    void OnClientReadableWhileConnecting();
+    void ArmQuietTimer();
+    void OnQuietTimer();
+    bool NothingMoved() const { return !m_clientSpoke && m_up.bytes == 0 && m_down.bytes == 0; }
 
     void WaitReadable(Direction& direction);
     void ReceiveChunk(Direction& direction);
@@ -100,15 +103,19 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     tcp::socket m_target;
     tcp::resolver m_resolver;
     asio::steady_timer m_connectTimer;
-    asio::steady_timer m_idleTimer;
-    Direction m_up;    // client to target
-    Direction m_down;  // target to client
+    asio::steady_timer m_quietTimer;  // the first-byte and the idle time-outs
+    Direction m_up;                   // client to target
+    Direction m_down;                 // target to client
 
     ConnectionReport m_report;  // its id, the client, and the target address that answered
     std::chrono::steady_clock::time_point m_started;
     std::chrono::steady_clock::time_point m_lastActivity;
-    int m_shares = 1;  // relay shares held: 1 while connecting, then one per open direction
+    int m_shares = 2;  // relay shares held: one per direction still open
     bool m_connectTimedOut = false;
+    bool m_connected = false;       // the target answered
+    bool m_watchingClient = false;  // a wait for the client to leave is pending
+    bool m_clientSpoke = false;     // bytes wait in the client's socket for the target
+    bool m_quietTimerArmed = false;
     bool m_closed = false;
 };
 

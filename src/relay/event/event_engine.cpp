@@ -214,6 +214,8 @@ std::shared_ptr<EventRun> EventRelayEngine::MakeRun(const StartRequest& request)
     run->chunkSize = EffectiveChunkSize(request.chunkSize);
     run->connectTimeout = request.connectTimeout;
     run->idleTimeout = request.idleTimeout;
+    run->firstByteTimeout = request.firstByteTimeout;
+    run->clientsPerAddress = request.clientsPerAddress;
     return run;
 }
 
@@ -410,8 +412,11 @@ void EventRelayEngine::OnAccepted(std::error_code error, tcp::socket client,
         m_denied.fetch_add(1);
         client.close(ec);
         m_events.ClientRefused(from, RefusalReason::NotAllowed);
+    } else if (!m_clientsByAddress.TryAdd(from.address, listener.run->clientsPerAddress)) {
+        Refuse(std::move(client), from, listener.run->mode, RefusalReason::AddressLimit);
     } else if (!Admit()) {
-        Refuse(std::move(client), from, listener.run->mode);
+        m_clientsByAddress.Remove(from.address);
+        Refuse(std::move(client), from, listener.run->mode, RefusalReason::LimitReached);
     } else {
         m_live.fetch_add(1);
         const std::uint64_t id = m_lastId.fetch_add(1) + 1;
@@ -455,24 +460,25 @@ void EventRelayEngine::RetryAcceptAfterError(EventListener& listener, std::error
     });
 }
 
-// The first share is taken here, so a burst of clients is counted before any
-// of them runs; with the check, under one lock, so that acceptors on several
-// threads cannot pass the limit together.
+// Both shares are taken here, so a burst of clients is counted whole before
+// any of them reaches its target; with the check, under one lock, so that
+// acceptors on several threads cannot pass the limit together.
 bool EventRelayEngine::Admit() {
     CScopedLock lock(m_csCount);
     if (m_shares.load() >= m_limit.load()) {
         return false;
     }
-    const int count = m_shares.fetch_add(1) + 1;
+    const int count = m_shares.fetch_add(2) + 2;
     m_display.ShowConnectionCount(count);
     return true;
 }
 
 // The refusal text, mapped in Server mode where the client is the far relay,
 // then the end of the stream.
-void EventRelayEngine::Refuse(tcp::socket client, const PeerAddress& peer, EncodeMode mode) {
+void EventRelayEngine::Refuse(tcp::socket client, const PeerAddress& peer, EncodeMode mode,
+                              RefusalReason reason) {
     m_refused.fetch_add(1);
-    m_events.ClientRefused(peer, RefusalReason::LimitReached);
+    m_events.ClientRefused(peer, reason);
     struct Refusal {
         tcp::socket socket;
         std::string text;
@@ -564,10 +570,6 @@ void EventRelayEngine::AddTraffic(TrafficDirection direction, std::int64_t bytes
     m_traffic.AddTrafficBytes(direction, bytes);
 }
 
-void EventRelayEngine::TakeShare() {
-    AdjustShares(+1);
-}
-
 void EventRelayEngine::ReleaseShares(int shares) {
     if (shares != 0) {
         AdjustShares(-shares);
@@ -585,6 +587,7 @@ void EventRelayEngine::ConnectionOpened(const ConnectionReport& connection) {
 }
 
 void EventRelayEngine::ConnectionClosed(const ConnectionEnd& end) {
+    m_clientsByAddress.Remove(end.connection.client.address);
     m_events.ConnectionClosed(end);
     {
         std::lock_guard<std::mutex> lock(m_endLock);

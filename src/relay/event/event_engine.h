@@ -5,11 +5,14 @@
 // workers in turn. It shares with the threaded engine the byte map, the
 // traffic counters, the display interface, the allow-list and the refusal
 // text, and behaves like it wherever that engine defines the behaviour: the
-// limit counts one share per direction still open, the refusal text and then
-// the end of the stream, the half-close passed on.
+// limit counts one share per direction still open (a client is admitted while
+// the shares are below the limit, and takes both of its shares at once), the
+// refusal text and then the end of the stream, the half-close passed on.
 //
 // What it adds: IPv4 and IPv6, a target name looked up for every connection
-// with each of its addresses tried in turn, connect and idle time-outs,
+// with each of its addresses tried in turn, a cap on the clients of one
+// address, connect, first-byte and idle time-outs, a client that leaves while
+// its target is being reached noticed at once,
 // keep-alive, a graceful stop that lets live connections finish, a reload
 // that changes the settings of the clients to come, and typed reports of the
 // run and of every client (RelayEvents), which the front end words.
@@ -24,6 +27,7 @@
 #include <vector>
 
 #include "platform/critical_section.h"
+#include "relay/event/address_tally.h"
 #include "relay/event/event_connection.h"
 #include "relay/event/event_listener.h"
 #include "relay/event/event_run.h"
@@ -88,7 +92,6 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
 
     // EventConnectionHost, called on the connections' worker threads.
     void AddTraffic(TrafficDirection direction, std::int64_t bytes) override;
-    void TakeShare() override;
     void ReleaseShares(int shares) override;
     void ConnectionOpened(const ConnectionReport& connection) override;
     void ConnectionClosed(const ConnectionEnd& end) override;
@@ -109,9 +112,10 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
                     const asio::ip::tcp::endpoint& peer, asio::ip::tcp::socket target,
                     const EventRun* targetOpenedFor, EventWorker& worker, EventListener& listener);
     void RetryAcceptAfterError(EventListener& listener, std::error_code error);
-    // Takes the client's first share unless the limit is reached.
+    // Takes both of the client's shares unless the limit is reached.
     bool Admit();
-    void Refuse(asio::ip::tcp::socket client, const PeerAddress& peer, EncodeMode mode);
+    void Refuse(asio::ip::tcp::socket client, const PeerAddress& peer, EncodeMode mode,
+                RefusalReason reason);
     // Ends the run numbered `run`, once, from any thread.
     void EndRun(unsigned run);
     // On the listener's worker thread; the last one closed ends the run.
@@ -140,9 +144,10 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     std::atomic<unsigned> m_runNumber{0};
     std::atomic<int> m_listeningPort{0};
 
-    CCriticalSection m_csCount;    // a share change together with its display
-    std::atomic<int> m_shares{0};  // one per direction still open, as the threaded engine counts
-    std::atomic<int> m_live{0};    // open connections
+    CCriticalSection m_csCount;       // a share change together with its display
+    std::atomic<int> m_shares{0};     // one per direction still open, as the threaded engine counts
+    std::atomic<int> m_live{0};       // open connections
+    AddressTally m_clientsByAddress;  // every open connection, by its client's address
     std::atomic<std::int64_t> m_denied{0};
     std::atomic<std::int64_t> m_refused{0};
 

@@ -20,6 +20,8 @@ struct EventRun {
     std::uint16_t targetPort = 0;
     EncodeMode mode = EncodeMode::None;
     std::size_t chunkSize = 0;
-    std::chrono::milliseconds connectTimeout{0};  // 0: the system's
-    std::chrono::milliseconds idleTimeout{0};     // 0: never
+    std::chrono::milliseconds connectTimeout{0};    // 0: the system's
+    std::chrono::milliseconds idleTimeout{0};       // 0: never
+    std::chrono::milliseconds firstByteTimeout{0};  // 0: never
+    int clientsPerAddress = 0;                      // 0: no cap
 };
