@@ -24,6 +24,7 @@ class RelayProcess {
     RelayProcess& operator=(const RelayProcess&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
     std::string Stdout() const;
     std::string Stderr() const;
 

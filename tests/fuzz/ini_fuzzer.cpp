@@ -3,26 +3,14 @@
 // found again. A broken rule aborts, so the fuzzer reports it with its input.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "fuzz_require.h"
 #include "settings/ini_document.h"
 #include "settings/newline_marker.h"
 #include "settings/profile_file.h"
 #include "settings/setting_keys.h"
-
-namespace {
-
-void Require(bool holds, const char* rule) {
-    if (!holds) {
-        std::fprintf(stderr, "broken: %s\n", rule);
-        std::abort();
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
