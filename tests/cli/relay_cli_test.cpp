@@ -356,10 +356,24 @@ const char kEveryKey[] =
     "Buffer=\r\nConnectTimeout=3\r\nIdleTimeout=60\r\nDrainTimeout=0\r\nLogLevel=debug\r\n"
     "Stats=5\r\nMetrics=9100\r\nEngine=threads\r\n[Other]\r\nLocalListenPort=1\r\n";
 
+// The window's read stops at a NUL, which leaves a CR at the end; the reader
+// would drop it as a blank unless the printed value is quoted.
+const std::string kTargetEndingInCr("[Vorlane]\nDestAddr=host\r\0junk\n", 30);
+
+std::string DefaultsWithTarget(const std::string& line) {
+    std::string printed = kDefaultsPrinted;
+    const std::string defaultLine = "DestAddr=127.0.0.1\n";
+    return printed.replace(printed.find(defaultLine), defaultLine.size(), line);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, RelayCheckConfigTest,
     testing::Values(
         CheckConfigCase{"Defaults", "", {}, kDefaultsPrinted},
+        CheckConfigCase{"TargetEndingInACarriageReturn",
+                        kTargetEndingInCr,
+                        {},
+                        DefaultsWithTarget("DestAddr=\"host\r\"\n")},
         CheckConfigCase{"EveryKeyFromTheFile",
                         kEveryKey,
                         {},
