@@ -7,7 +7,7 @@ set -euo pipefail
 
 relay_packages=(
   cmake ninja-build g++ libcli11-dev libasio-dev googletest libgtest-dev python3
-  dpkg-dev lintian man-db systemd libsystemd-dev curl python3-prometheus-client
+  dpkg-dev lintian man-db systemd curl python3-prometheus-client
 )
 other_packages=(
   clang libclang-rt-14-dev
