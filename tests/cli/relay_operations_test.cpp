@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -680,7 +681,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, RelayEarlySignalTest, testing::Values(SIGHUP, 
 
 // ---- Readiness for systemd ----
 
-// A stand-in for systemd's notification socket, given to the relay as NOTIFY_SOCKET.
+// A stand-in for systemd's notification socket, given to the relay as
+// NOTIFY_SOCKET: a path, or "@name" in the abstract namespace.
 class NotifySocket {
   public:
     explicit NotifySocket(const std::string& path) : path_(path) {
@@ -688,8 +690,11 @@ class NotifySocket {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         path.copy(address.sun_path, sizeof address.sun_path - 1);
-        if (fd_ >= 0 &&
-            bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (path.front() == '@') {
+            address.sun_path[0] = '\0';
+        }
+        const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size());
+        if (fd_ >= 0 && bind(fd_, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
             close(fd_);
             fd_ = -1;
         }
@@ -750,5 +755,14 @@ TEST_P(RelayReadinessTest, TellsSystemdOnceItServesAndAroundAReloadAndAStop) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, RelayReadinessTest, testing::ValuesIn(kEngines), EngineName);
+
+TEST(RelayReadinessTest, ReachesASocketInTheAbstractNamespace) {
+    const NotifySocket systemd("@vorlane-notify-" + std::to_string(getpid()));
+    ASSERT_TRUE(systemd.IsValid());
+    int port = 0;
+    auto relay = StartRelay({"--target-port", "1"}, &port, {systemd.Variable()});
+    ASSERT_NE(relay, nullptr);
+    EXPECT_EQ(systemd.Next(kPatienceMs), "READY=1");
+}
 
 }  // namespace
