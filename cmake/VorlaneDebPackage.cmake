@@ -2,10 +2,7 @@
 # `cmake --build --preset native --target package` writes
 # vorlane-relay_<version>_amd64.deb into the build folder. Only the "relay"
 # component is packed, so the tests and the benchmark stay out of it.
-#
-# Left by lintian (2.116, Debian 12), on purpose:
-# - hardening-no-fortify-functions (info): the build type decides the
-#   compiler flags; the relay calls none of the functions it guards.
+# The program is built with Debian's hardening flags (cmake/VorlaneHardening.cmake).
 set(linux_files ${PROJECT_SOURCE_DIR}/packaging/linux)
 set(deb_files ${PROJECT_BINARY_DIR}/deb)
 set(doc_folder share/doc/vorlane-relay)
@@ -40,8 +37,6 @@ install(CODE "if(CMAKE_INSTALL_DO_STRIP)
     execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
         \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/vorlane-relay\" COMMAND_ERROR_IS_FATAL ANY)
 endif()" COMPONENT relay)
-# A read-only global offset table from the start (Debian's hardening flags).
-target_link_options(vorlane-relay PRIVATE LINKER:-z,relro,-z,now)
 install(FILES ${deb_files}/vorlane-relay.1.gz DESTINATION share/man/man1 COMPONENT relay)
 install(FILES ${linux_files}/copyright ${deb_files}/changelog.gz
     DESTINATION ${doc_folder} COMPONENT relay)
@@ -79,6 +74,9 @@ no key: it is a disguise, not encryption.
 .
 A systemd template unit runs one hardened relay per configuration file in
 /etc/vorlane.")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${deb_files}/conffiles)
+# The maintainer scripts tell a running systemd of the unit, restart running
+# relays after an upgrade and stop them on removal.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${deb_files}/conffiles ${linux_files}/postinst
+    ${linux_files}/prerm ${linux_files}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -1,7 +1,7 @@
 // vorlane-relay: the relay engine without a window.
 // Exit codes: 0 after a stop request (or --help, --version, a good --check-config),
-// 1 when listening or the metrics endpoint cannot start, 2 for a malformed option
-// or config value.
+// 1 when listening or the metrics endpoint cannot start, 2 for a malformed option,
+// config file or config value.
 #include <chrono>
 #include <cstdio>
 #include <variant>
@@ -21,6 +21,9 @@ constexpr std::chrono::seconds kLastLinesTime{1};
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything else: a SIGHUP or SIGTERM while the config is read
+    // would otherwise end the process by its default action.
+    HoldSignals();
     if (!net::StartSockets()) {
         PrintUsageError("cannot start the sockets library");
         return 1;

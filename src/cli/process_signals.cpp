@@ -80,11 +80,8 @@ void WatchSignals(sigset_t set) {
 
 }  // namespace
 
-void InstallSignalHandlers(std::function<void()> onSecondStop) {
-    gOnSecondStop = std::move(onSecondStop);
-#ifdef _WIN32
-    SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
-#else
+void HoldSignals() {
+#ifndef _WIN32
     // A client gone while the relay writes to it is an error on that socket, not a signal.
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
@@ -93,7 +90,16 @@ void InstallSignalHandlers(std::function<void()> onSecondStop) {
 
     const sigset_t set = WatchedSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);  // inherited by every thread started after
-    std::thread(WatchSignals, set).detach();
+#endif
+}
+
+void InstallSignalHandlers(std::function<void()> onSecondStop) {
+    gOnSecondStop = std::move(onSecondStop);
+#ifdef _WIN32
+    SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
+#else
+    HoldSignals();  // main has held them already; a second block changes nothing
+    std::thread(WatchSignals, WatchedSignals()).detach();
 #endif
 }
 

@@ -5,9 +5,15 @@
 
 #include <functional>
 
-// Call before any other thread starts: on POSIX the signals are blocked in
-// every thread and taken by one thread of their own, so none of them lands
-// on an engine thread waiting in the kernel.
+// Call first in main, before the config is read: on POSIX the stop and
+// reload signals are blocked from then on (and so in every thread started
+// later), so one that comes early waits instead of ending the process by
+// its default action. Nothing on Windows.
+void HoldSignals();
+// Call before any engine thread starts: the held signals, and every later
+// one, are taken by one thread of their own, so none of them lands on an
+// engine thread waiting in the kernel. A reload asked for before this is
+// carried out once the service runs; a stop, before it serves anyone.
 void InstallSignalHandlers(std::function<void()> onSecondStop);
 bool StopRequested();
 // True once for each reload request (SIGHUP; none on Windows).

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "cli/config_file_rules.h"
 #include "cli/listen_backlog.h"
 #include "relay/relay_settings.h"
 #include "settings/ini_document.h"
@@ -133,8 +134,19 @@ std::variant<RelayConfig, ConfigError> LoadRelayConfig(const RelayOptions& optio
         }
         bytes = std::move(*read);
     }
-    const ConfigSection file(IniDocument::Parse(bytes));
+    return ResolveRelayConfig(options, bytes);
+}
+
+std::variant<RelayConfig, ConfigError> ResolveRelayConfig(const RelayOptions& options,
+                                                          std::string_view fileBytes) {
+    IniDocument document = IniDocument::Parse(fileBytes);
     const std::string path = options.configPath.value_or("");
+    if (options.configPath) {
+        if (auto fault = FindConfigFileFault(document)) {
+            return ConfigError{path + ": " + *fault};
+        }
+    }
+    const ConfigSection file(std::move(document));
     if (auto error = CheckFile(file, path)) {
         return *error;
     }
@@ -156,6 +168,6 @@ std::variant<RelayConfig, ConfigError> LoadRelayConfig(const RelayOptions& optio
         file.Read(Setting::Stats, CheckSeconds).value_or(std::chrono::seconds(0)));
     config.metrics = options.metrics ? options.metrics : file.Read(Setting::Metrics, CheckEndpoint);
     config.drainTimeout = options.drainTimeout.value_or(
-        file.Read(Setting::DrainTimeout, CheckSeconds).value_or(std::chrono::seconds(0)));
+        file.Read(Setting::DrainTimeout, CheckDrainSeconds).value_or(std::chrono::seconds(0)));
     return config;
 }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "cli/log_level.h"
@@ -32,10 +33,17 @@ struct ConfigError {
     std::string message;  // one line naming the option, or the file, key and value
 };
 
-// Reads the config file anew on every call. Every key of the file is checked,
+// Reads the config file anew on every call. The file must keep the rules of
+// config_file_rules.h (one [Vorlane] section of known keys, each once), and
+// every key of the file is checked,
 // even one the command line overrides: a number must be decimal digits in its
 // range (an empty one too), a box 0 or 1, a name one of its kind's; BindAddr,
 // AllowFrom, Buffer and Metrics may be empty for "not set". DestAddr is taken
 // as the window reads its field (markers become line breaks, at most 255
 // characters); AllowFrom is read whole.
 std::variant<RelayConfig, ConfigError> LoadRelayConfig(const RelayOptions& options);
+
+// The same on bytes already read: those of the file options.configPath
+// names, or none when it names none.
+std::variant<RelayConfig, ConfigError> ResolveRelayConfig(const RelayOptions& options,
+                                                          std::string_view fileBytes);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "cli/printable_text.h"
 #include "vorlane_version.h"
 
 namespace {
@@ -93,7 +94,7 @@ RelayOptions CheckValues(const RawOptions& raw) {
     options.clientsPerAddress =
         Checked("--clients-per-address", raw.clientsPerAddress, CheckLimit, SettingKind::Limit);
     options.drainTimeout =
-        Checked("--drain-timeout", raw.drainTimeout, CheckSeconds, SettingKind::Seconds);
+        Checked("--drain-timeout", raw.drainTimeout, CheckDrainSeconds, SettingKind::Drain);
     options.logLevel =
         raw.quiet ? LogLevel::Error
                   : Checked("--log-level", raw.logLevel, CheckLogLevel, SettingKind::LogLevel);
@@ -109,7 +110,7 @@ RelayOptions CheckValues(const RawOptions& raw) {
 }  // namespace
 
 void PrintUsageError(const std::string& message) {
-    std::fprintf(stderr, "vorlane-relay: %s\n", message.c_str());
+    std::fprintf(stderr, "vorlane-relay: %s\n", PrintableText(message).c_str());
     std::fflush(stderr);
 }
 
@@ -168,7 +169,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
                    "refusal text (events; default 40, 0: no cap)")
         ->option_text("N");
     app.add_option("--drain-timeout", raw.drainTimeout,
-                   "on SIGTERM or SIGINT, let live connections finish for this long (default 10)")
+                   "on SIGTERM or SIGINT, let live connections finish for this long, 0 to 60 "
+                   "(default 10)")
         ->option_text("SECONDS");
     CLI::Option* logLevel =
         app.add_option("--log-level", raw.logLevel, "what goes to stderr (default info)")

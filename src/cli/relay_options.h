@@ -43,5 +43,6 @@ struct ParsedCommandLine {
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
 
-// Prints "vorlane-relay: <message>" as one line on stderr.
+// Prints "vorlane-relay: <message>" as one line on stderr, control characters
+// and invalid bytes escaped (see printable_text.h).
 void PrintUsageError(const std::string& message);

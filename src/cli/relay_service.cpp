@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "cli/process_signals.h"
+#include "cli/service_manager.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ int RelayService::Run() {
         }
         return 1;
     }
+    NotifyServiceManager(kServiceReady);
     RunUntilStopped();
     return Stop();
 }
@@ -122,7 +124,9 @@ void RelayService::RunUntilStopped() {
     while (!StopRequested()) {
         std::this_thread::sleep_for(kPollInterval);
         if (TakeReloadRequest()) {
+            NotifyServiceManager(kServiceReloading);
             Reload();
+            NotifyServiceManager(kServiceReady);
             nextStats = Clock::now() + m_config.statsInterval;
         }
         const auto now = Clock::now();
@@ -215,6 +219,7 @@ void RelayService::Reload() {
 }
 
 int RelayService::Stop() {
+    NotifyServiceManager(kServiceStopping);
     const auto grace = m_config.drainTimeout;
     m_log.Write(LogLine(LogLevel::Info, "stopping")
                     .Add("live", m_eventEngine ? m_eventEngine->LiveConnections()

@@ -22,7 +22,11 @@ std::string AsFileText(const std::string& text) {
     if (value.empty()) {
         return value;
     }
-    const auto loses = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; };
+    // The reader's blanks are CR, VT and FF too: a lone CR ends a target read from a file.
+    const auto loses = [](char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '"' ||
+               c == '\'';
+    };
     if (loses(value.front()) || loses(value.back())) {
         return "\"" + value + "\"";
     }

@@ -104,12 +104,25 @@ std::optional<std::chrono::seconds> CheckSeconds(std::string_view text) {
     return std::chrono::seconds(*value);
 }
 
+std::optional<std::chrono::seconds> CheckDrainSeconds(std::string_view text) {
+    const auto value = NumberIn(text, 0, kMaxDrainSeconds);
+    if (!value) {
+        return std::nullopt;
+    }
+    return std::chrono::seconds(*value);
+}
+
 std::optional<net::IpAddress> CheckAddress(std::string_view text) {
     return net::IpAddress::Parse(text);
 }
 
 std::optional<std::vector<net::IpRange>> CheckRangeList(std::string_view text) {
-    return ParseAllowList(text);
+    auto ranges = ParseAllowList(text);
+    // Commas and blanks alone would admit every client where some were meant.
+    if (ranges && ranges->empty() && !text.empty()) {
+        return std::nullopt;
+    }
+    return ranges;
 }
 
 std::optional<net::IpRange> CheckRange(std::string_view text) {
@@ -170,6 +183,8 @@ bool IsValueOf(SettingKind kind, std::string_view text) {
             return CheckBuffer(text).has_value();
         case SettingKind::Seconds:
             return CheckSeconds(text).has_value();
+        case SettingKind::Drain:
+            return CheckDrainSeconds(text).has_value();
         case SettingKind::LogLevel:
             return CheckLogLevel(text).has_value();
         case SettingKind::Endpoint:
@@ -200,6 +215,8 @@ const char* ExpectedValue(SettingKind kind) {
             return "a number from 1 to 1048576";
         case SettingKind::Seconds:
             return "a number from 0 to 31536000";
+        case SettingKind::Drain:
+            return "a number from 0 to 60";
         case SettingKind::LogLevel:
             return "one of error, warn, info, debug";
         case SettingKind::Endpoint:

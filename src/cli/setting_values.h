@@ -34,6 +34,9 @@ struct MetricsEndpoint {
 };
 
 inline constexpr std::int64_t kMaxSeconds = 31536000;  // a year
+// The longest drain: with the engine's final close wait (5 s) it stays below
+// the systemd unit's TimeoutStopSec, so a stop never ends in SIGKILL.
+inline constexpr std::int64_t kMaxDrainSeconds = 60;
 
 std::optional<int> CheckPort(std::string_view text);
 std::optional<int> CheckTargetPort(std::string_view text);
@@ -41,8 +44,10 @@ std::optional<int> CheckLimit(std::string_view text);
 std::optional<bool> CheckBox(std::string_view text);
 std::optional<std::size_t> CheckBuffer(std::string_view text);
 std::optional<std::chrono::seconds> CheckSeconds(std::string_view text);
+std::optional<std::chrono::seconds> CheckDrainSeconds(std::string_view text);
 std::optional<net::IpAddress> CheckAddress(std::string_view text);
-// Comma-separated ranges with optional blanks around each; empty text is an empty list.
+// Comma-separated ranges with optional blanks around each; empty text is an
+// empty list, while text with no range in it (" , ,") is no list at all.
 std::optional<std::vector<net::IpRange>> CheckRangeList(std::string_view text);
 // One range, as --allow takes it.
 std::optional<net::IpRange> CheckRange(std::string_view text);

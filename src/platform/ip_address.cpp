@@ -102,7 +102,8 @@ std::optional<IpAddress> IpAddress::Parse(std::string_view text) {
         }
         return FromV4(*v4);
     }
-    if (text.size() > INET6_ADDRSTRLEN) {
+    // inet_pton would stop at a NUL and take the text before it as the whole.
+    if (text.size() > INET6_ADDRSTRLEN || text.find('\0') != std::string_view::npos) {
         return std::nullopt;
     }
     const std::string terminated(text);

@@ -87,6 +87,10 @@ std::string KeyLineText(std::string_view key, std::string_view value) {
 
 }  // namespace
 
+bool IniNamesMatch(std::string_view a, std::string_view b) {
+    return EqualsIgnoringCase(a, b);
+}
+
 IniDocument IniDocument::Parse(std::string_view text) {
     IniDocument document;
     if (text.substr(0, kUtf8ByteOrderMark.size()) == kUtf8ByteOrderMark) {
@@ -142,6 +146,21 @@ std::optional<std::string> IniDocument::Find(std::string_view section, std::stri
         }
     }
     return std::nullopt;
+}
+
+std::vector<IniDocument::Section> IniDocument::Sections() const {
+    std::vector<Section> sections(1);
+    for (const Line& line : lines_) {
+        if (const auto name = SectionName(line.text)) {
+            sections.push_back(Section{std::string(*name), {}});
+        } else if (const auto entry = ParseKeyLine(line.text)) {
+            sections.back().entries.push_back(
+                Entry{std::string(entry->key), std::string(Unquote(entry->value))});
+        } else if (!Trim(line.text).empty() && !IsComment(line.text)) {
+            sections.back().entries.push_back(Entry{std::string(Trim(line.text)), std::nullopt});
+        }
+    }
+    return sections;
 }
 
 void IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {

@@ -25,9 +25,28 @@
 #include <string_view>
 #include <vector>
 
+// Whether two section or key names match, as the reader matches them.
+bool IniNamesMatch(std::string_view a, std::string_view b);
+
 class IniDocument {
   public:
+    // One line of a section as a strict reader sees it: a key line (value
+    // unquoted and trimmed, as Find gives it) or a line that is neither a
+    // key, a comment nor blank (no value).
+    struct Entry {
+        std::string key;  // for a line without "=", the whole line, trimmed
+        std::optional<std::string> value;
+    };
+    struct Section {
+        std::string name;  // empty for the lines before the first header
+        std::vector<Entry> entries;
+    };
+
     static IniDocument Parse(std::string_view text);
+
+    // Every section in file order, repeated ones too, each with its entries
+    // in order; Find reads only the first of each.
+    std::vector<Section> Sections() const;
 
     // The value of a key, unquoted and without surrounding blanks; nothing
     // when the section or the key is missing or the line has no "=".

@@ -50,6 +50,7 @@ enum class SettingKind {
     RangeList,   // comma-separated address ranges
     Buffer,      // bytes per receive, 1 to 1048576
     Seconds,     // 0 to 31536000
+    Drain,       // seconds, 0 to 60: with the final close it ends before systemd's kill
     LogLevel,    // error, warn, info or debug
     Endpoint,    // [ADDRESS:]PORT
     Engine,      // events or threads
@@ -81,7 +82,7 @@ inline constexpr std::array<SettingRow, kSettingCount> kSettings = {{
     {Setting::ConnectTimeout, "ConnectTimeout", "10", SettingKind::Seconds, true, 0},
     {Setting::IdleTimeout, "IdleTimeout", "0", SettingKind::Seconds, true, 0},
     {Setting::FirstByteTimeout, "FirstByteTimeout", "30", SettingKind::Seconds, true, 0},
-    {Setting::DrainTimeout, "DrainTimeout", "10", SettingKind::Seconds, true, 0},
+    {Setting::DrainTimeout, "DrainTimeout", "10", SettingKind::Drain, true, 0},
     {Setting::LogLevel, "LogLevel", "info", SettingKind::LogLevel, true, 0},
     {Setting::Stats, "Stats", "0", SettingKind::Seconds, true, 0},
     {Setting::Metrics, "Metrics", "", SettingKind::Endpoint, true, 0},

@@ -169,6 +169,41 @@ INSTANTIATE_TEST_SUITE_P(
                       2,
                       "--log-level excludes --quiet"},
             ErrorCase{"NegativeDrainTimeout", {"--drain-timeout", "-1"}, "", 2, "--drain-timeout"},
+            // systemd's stop time-out would kill a longer drain.
+            ErrorCase{"DrainTimeoutAboveTheUnitsStopTime",
+                      {"--drain-timeout", "61"},
+                      "",
+                      2,
+                      "--drain-timeout: '61' is not a number from 0 to 60"},
+            // Shown escaped: no terminal command and no second line reach the reader.
+            ErrorCase{"EscapeSequenceInValue",
+                      {"--listen", "8\x1b[2J"},
+                      "",
+                      2,
+                      "vorlane-relay: --listen: '8\\x1b[2J' is not"},
+            ErrorCase{"LineBreakInValue", {"--limit", "1\n2"}, "", 2, "--limit: '1\\x0a2'"},
+            ErrorCase{"InvalidBytesInValue",
+                      {"--engine", "\xff\xc2\x9b\xc3\xa9"},
+                      "",
+                      2,
+                      "--engine: '\\xff\\xc2\\x9b\xc3\xa9' is not"},
+            ErrorCase{"ControlByteInUnknownOption", {"--fr\aob"}, "", 2, "--fr\\x07ob"},
+            ErrorCase{"ControlByteInConfigPath",
+                      {"--config", "no-such\x1b]0;x\a.ini"},
+                      "",
+                      2,
+                      "--config: cannot read 'no-such\\x1b]0;x\\x07.ini'"},
+            // A typo in the file's structure would leave every default in force.
+            ErrorCase{"MisspelledSection",
+                      {"--config", "{config}"},
+                      "[Vorlan]\nAllowFrom=10.0.0.0/8\n",
+                      2,
+                      "relay.ini: has no [Vorlane] section"},
+            ErrorCase{"CheckConfigRefusesAnUnknownKey",
+                      {"--check-config", "--config", "{config}"},
+                      "[Vorlane]\nAllowForm=10.0.0.0/8\n",
+                      2,
+                      "relay.ini: AllowForm=10.0.0.0/8 is not a known key"},
             ErrorCase{"MetricsV6WithoutBrackets", {"--metrics", "::1:9100"}, "", 2, "--metrics"}),
         testing::Values(std::string())),
     ErrorCaseName);
@@ -243,7 +278,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadFileCase{"ExponentConnectTimeout", "ConnectTimeout=1e3\r\n",
                     "ConnectTimeout=1e3 is not a number from 0 to 31536000"},
         BadFileCase{"EmptyDrainTimeout", "DrainTimeout=\r\n",
-                    "DrainTimeout= is not a number from 0 to 31536000"},
+                    "DrainTimeout= is not a number from 0 to 60"},
+        BadFileCase{"DrainTimeoutAboveTheUnitsStopTime", "DrainTimeout=61\r\n",
+                    "DrainTimeout=61 is not a number from 0 to 60"},
         BadFileCase{"UnknownLogLevel", "LogLevel=verbose\r\n",
                     "LogLevel=verbose is not one of error, warn, info, debug"},
         BadFileCase{"UnknownEngine", "Engine=fibers\r\n",
@@ -258,7 +295,20 @@ INSTANTIATE_TEST_SUITE_P(
         // Read whole: a cut at 255 characters would drop the bad range.
         BadFileCase{"BadRangePastTheWindowsCut", "AllowFrom=" + kLongRangeList + "\r\n",
                     "AllowFrom=" + kLongRangeList +
-                        " is not a list of ranges such as 10.0.0.0/8, 10.1.2.3, fd00::/8"}),
+                        " is not a list of ranges such as 10.0.0.0/8, 10.1.2.3, fd00::/8"},
+        // Each of these used to leave the default in force: every client admitted.
+        BadFileCase{"CommasWithoutARange", "AllowFrom= , ,\r\n",
+                    "AllowFrom=, , is not a list of ranges such as 10.0.0.0/8, 10.1.2.3, fd00::/8"},
+        BadFileCase{"MisspelledKey", "AllowForm=10.0.0.0/8\r\n",
+                    "AllowForm=10.0.0.0/8 is not a known key"},
+        BadFileCase{"EmptyKeyBeforeARealOne", "AllowFrom=\r\nallowfrom=10.0.0.0/8\r\n",
+                    "AllowFrom is given twice"},
+        BadFileCase{"SecondSection", "DestPort=1988\r\n[VORLANE]\r\nAllowFrom=10.0.0.0/8\r\n",
+                    "has a second [Vorlane] section"},
+        BadFileCase{"LineWithoutEquals", "AllowFrom 10.0.0.0/8\r\n",
+                    "'AllowFrom 10.0.0.0/8' is not a Key=value line"},
+        BadFileCase{"ControlBytesInValue", "DestPort=8\x1b[2J\x7f\r\n",
+                    "DestPort=8\\x1b[2J\\x7f is not a number from 1 to 65535"}),
     [](const testing::TestParamInfo<BadFileCase>& info) { return info.param.name; });
 
 struct CheckConfigCase {
@@ -308,10 +358,24 @@ const char kEveryKey[] =
     "ClientsPerAddress=3\r\nFirstByteTimeout=7\r\n"
     "Stats=5\r\nMetrics=9100\r\nEngine=threads\r\n[Other]\r\nLocalListenPort=1\r\n";
 
+// The window's read stops at a NUL, which leaves a CR at the end; the reader
+// would drop it as a blank unless the printed value is quoted.
+const std::string kTargetEndingInCr("[Vorlane]\nDestAddr=host\r\0junk\n", 30);
+
+std::string DefaultsWithTarget(const std::string& line) {
+    std::string printed = kDefaultsPrinted;
+    const std::string defaultLine = "DestAddr=127.0.0.1\n";
+    return printed.replace(printed.find(defaultLine), defaultLine.size(), line);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, RelayCheckConfigTest,
     testing::Values(
         CheckConfigCase{"Defaults", "", {}, kDefaultsPrinted},
+        CheckConfigCase{"TargetEndingInACarriageReturn",
+                        kTargetEndingInCr,
+                        {},
+                        DefaultsWithTarget("DestAddr=\"host\r\"\n")},
         CheckConfigCase{"EveryKeyFromTheFile",
                         kEveryKey,
                         {},

@@ -1,13 +1,21 @@
 // vorlane-relay as its operators see it, a real child process over loopback:
 // the log line of each event and the levels that keep it, the time stamps the
-// journal goes without, a reload on SIGHUP and the drain on SIGTERM.
+// journal goes without, a reload on SIGHUP, the drain on SIGTERM, a signal
+// that comes before the relay runs, and what it tells systemd.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
@@ -611,6 +619,19 @@ TEST_P(RelayReloadTest, BrokenFileIsReportedAndTheRunningSettingsStay) {
     EXPECT_EQ(second.AcceptedCount(), 0);
 }
 
+// A misspelled key would leave its default in force: the reload is refused
+// like any broken file, and the running allow-list stays.
+TEST_P(RelayReloadTest, FileWithAnUnknownKeyIsRefused) {
+    EchoServer echo;
+    ASSERT_TRUE(Start(TargetLine(echo) + "AllowFrom=127.0.0.0/8\n"));
+    ASSERT_TRUE(Reload(port_, TargetLine(echo) + "AllowForm=127.0.0.0/8\n",
+                       " level=error event=reload_failed file=" + path_ + " error=\"" + path_ +
+                           ": AllowForm=127.0.0.0/8 is not a known key\"\n"))
+        << relay_->Stderr();
+    EXPECT_FALSE(Contains(relay_->Stderr(), " event=reload ")) << relay_->Stderr();
+    EXPECT_EQ(EchoThrough(port_, "kept"), "kept");
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, RelayReloadTest, testing::ValuesIn(kEngines), EngineName);
 
 // ---- Drain on SIGTERM ----
@@ -683,5 +704,163 @@ TEST_P(RelayDrainTest, SecondSignalEndsTheDrainAtOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, RelayDrainTest, testing::ValuesIn(kEngines), EngineName);
+
+// ---- Signals before the service runs ----
+
+// True once the relay's main thread blocks the signal, as /proc shows it.
+bool BlocksSignal(pid_t pid, int signal) {
+    return WaitFor(
+        [&] {
+            std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+            for (std::string line; std::getline(status, line);) {
+                unsigned long long mask = 0;
+                if (std::sscanf(line.c_str(), "SigBlk: %llx", &mask) == 1) {
+                    return (mask >> (signal - 1) & 1) != 0;
+                }
+            }
+            return false;
+        },
+        2000);
+}
+
+// Hands the bytes to the process reading the FIFO; false when none opens it in time.
+bool FeedFifo(const std::string& path, const std::string& bytes) {
+    int fd = -1;
+    WaitFor([&] {
+        fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);  // fails while no reader has it open
+        return fd >= 0;
+    });
+    if (fd < 0) {
+        return false;
+    }
+    const bool written =
+        write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    close(fd);
+    return written;
+}
+
+class RelayEarlySignalTest : public testing::TestWithParam<int> {};
+
+// The signal comes while the relay still reads its config file, a FIFO that
+// nobody has written yet: it is held, not fatal. A stop then ends the relay
+// cleanly; a reload is carried out once it runs (and reads the file again).
+// systemd counts a death by SIGHUP as a clean exit and would not restart it.
+TEST_P(RelayEarlySignalTest, SignalWhileTheConfigIsReadIsHeldNotFatal) {
+    const int signal = GetParam();
+    EchoServer echo;
+    const ScratchDirectory directory;
+    const std::string fifo = directory.Path() + "/relay.ini";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string settings = "[Vorlane]\n" + TargetLine(echo);
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const int port = UnusedPort();
+        RelayProcess relay({"--config", fifo, "--listen", std::to_string(port)});
+        EXPECT_TRUE(BlocksSignal(relay.Pid(), signal)) << "not held while the config is read";
+        relay.Signal(signal);
+        ASSERT_TRUE(FeedFifo(fifo, settings)) << "ended before reading its config";
+        if (signal == SIGHUP) {
+            ASSERT_TRUE(relay.WaitForStderr(ListeningPort(port), kPatienceMs)) << relay.Stderr();
+            ASSERT_TRUE(FeedFifo(fifo, settings)) << relay.Stderr();
+            ASSERT_TRUE(relay.WaitForStderr(" level=info event=reload ", kPatienceMs))
+                << relay.Stderr();
+            EXPECT_EQ(EchoThrough(port, "alive"), "alive");
+            relay.Signal(SIGTERM);
+        }
+        ASSERT_EQ(relay.WaitForExit(kPatienceMs), 0) << relay.Stderr();
+        EXPECT_FALSE(Contains(relay.Stderr(), "level=error")) << relay.Stderr();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, RelayEarlySignalTest, testing::Values(SIGHUP, SIGTERM),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return info.param == SIGHUP ? "Sighup" : "Sigterm";
+                         });
+
+// ---- Readiness for systemd ----
+
+// A stand-in for systemd's notification socket, given to the relay as
+// NOTIFY_SOCKET: a path, or "@name" in the abstract namespace.
+class NotifySocket {
+  public:
+    explicit NotifySocket(const std::string& path) : path_(path) {
+        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        if (path.front() == '@') {
+            address.sun_path[0] = '\0';
+        }
+        const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size());
+        if (fd_ >= 0 && bind(fd_, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~NotifySocket() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    NotifySocket(const NotifySocket&) = delete;
+    NotifySocket& operator=(const NotifySocket&) = delete;
+
+    bool IsValid() const { return fd_ >= 0; }
+    std::string Variable() const { return "NOTIFY_SOCKET=" + path_; }
+
+    // The next datagram; empty when none comes in time.
+    std::string Next(int timeoutMs) const {
+        if (!net::WaitReadable(fd_, timeoutMs)) {
+            return "";
+        }
+        char buffer[4096];
+        const ssize_t size = recv(fd_, buffer, sizeof buffer, 0);
+        return size > 0 ? std::string(buffer, static_cast<std::size_t>(size)) : "";
+    }
+
+  private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+class RelayReadinessTest : public testing::TestWithParam<std::string> {};
+
+// READY=1 comes only once the relay and its metrics endpoint accept, so a
+// unit ordered after it finds the port bound; a reload and a stop are told too.
+TEST_P(RelayReadinessTest, TellsSystemdOnceItServesAndAroundAReloadAndAStop) {
+    EchoServer echo;
+    const ScratchDirectory directory;
+    const NotifySocket systemd(directory.Path() + "/notify");
+    ASSERT_TRUE(systemd.IsValid());
+    const int port = UnusedPort();
+    const int metricsPort = UnusedPort();
+    RelayProcess relay(OnEngine(GetParam(), {"--listen", std::to_string(port), "--target-port",
+                                             std::to_string(echo.Port()), "--metrics",
+                                             std::to_string(metricsPort)}),
+                       {systemd.Variable()});
+
+    ASSERT_EQ(systemd.Next(kPatienceMs), "READY=1") << relay.Stderr();
+    EXPECT_TRUE(loopback::IsListening(static_cast<std::uint16_t>(port)));
+    EXPECT_TRUE(loopback::IsListening(static_cast<std::uint16_t>(metricsPort)));
+    relay.Signal(SIGHUP);
+    EXPECT_EQ(systemd.Next(kPatienceMs), "RELOADING=1");
+    EXPECT_EQ(systemd.Next(kPatienceMs), "READY=1");
+    EXPECT_TRUE(relay.WaitForStderr(" event=reload ", kPatienceMs)) << relay.Stderr();
+    relay.Signal(SIGTERM);
+    EXPECT_EQ(systemd.Next(kPatienceMs), "STOPPING=1");
+    EXPECT_EQ(relay.WaitForExit(kPatienceMs), 0);
+    EXPECT_EQ(systemd.Next(100), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, RelayReadinessTest, testing::ValuesIn(kEngines), EngineName);
+
+TEST(RelayReadinessTest, ReachesASocketInTheAbstractNamespace) {
+    const NotifySocket systemd("@vorlane-notify-" + std::to_string(getpid()));
+    ASSERT_TRUE(systemd.IsValid());
+    int port = 0;
+    auto relay = StartRelay({"--target-port", "1"}, &port, {systemd.Variable()});
+    ASSERT_NE(relay, nullptr);
+    EXPECT_EQ(systemd.Next(kPatienceMs), "READY=1");
+}
 
 }  // namespace

@@ -31,6 +31,7 @@ class RelayProcess {
     RelayProcess& operator=(const RelayProcess&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
     std::string Stdout() const;
     std::string Stderr() const;
     // With StderrTo::Pipe: what the pipe holds until its end (the child

@@ -1,6 +1,8 @@
 // The headless relay fed odd settings files and malformed option values.
 // A file's effect shows in how a client is treated: ConnectionLimit=0 read
-// from it refuses the client, the default limit serves it.
+// from it refuses the client, the default limit serves it; a file whose
+// structure does not hold (no [Vorlane] section, an unknown or repeated key)
+// is rejected before anyone is served.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -40,7 +42,7 @@ class ScratchFile {
     std::filesystem::path path_;
 };
 
-enum class Treated { Served, Refused };
+enum class Treated { Served, Refused, Rejected };
 
 struct ConfigCase {
     const char* name;
@@ -60,6 +62,13 @@ TEST_P(ConfigFileTest, RelayReadsWhatThePrivateProfileCallsWould) {
         [](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); });
     const ScratchFile file(c.file);
     RelayProcess relay(echo.port(), {"--config", file.path()});
+    if (c.treated == Treated::Rejected) {
+        ASSERT_TRUE(relay.process().WaitForExit(10s));
+        EXPECT_EQ(relay.process().ExitCode(), 2);
+        const std::string err = relay.process().Output(OutputStream::Err);
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        return;
+    }
     ASSERT_TRUE(relay.WaitUntilListening()) << relay.process().Output(OutputStream::Err);
 
     loopback::Socket client = loopback::Connect(relay.port());
@@ -75,24 +84,30 @@ const std::string kMegabyte(1 << 20, 'm');
 INSTANTIATE_TEST_SUITE_P(
     Files, ConfigFileTest,
     testing::Values(
-        ConfigCase{"Empty", "", Treated::Served},
-        ConfigCase{"BinaryJunkOnly", "\x00\xff\xfe[\x00\x01=\x02\r\n\x80\x81"s, Treated::Served},
+        ConfigCase{"Empty", "", Treated::Rejected},
+        ConfigCase{"BinaryJunkOnly", "\x00\xff\xfe[\x00\x01=\x02\r\n\x80\x81"s, Treated::Rejected},
         ConfigCase{"BinaryJunkBeforeSection",
                    "\x00\xff\x7f junk\r\n[Vorlane]\r\nConnectionLimit=0\r\n"s, Treated::Refused},
         ConfigCase{"ByteOrderMark", "\xEF\xBB\xBF[Vorlane]\r\nConnectionLimit=0\r\n",
                    Treated::Refused},
         ConfigCase{"LineFeedsOnly", "[Vorlane]\nConnectionLimit=0\n", Treated::Refused},
         ConfigCase{"NoFinalLineEnd", "[Vorlane]\r\nConnectionLimit=0", Treated::Refused},
-        ConfigCase{"MegabyteLineBeforeTheKey",
-                   "[Vorlane]\r\nNotes=" + kMegabyte + "\r\nConnectionLimit=0\r\n",
+        ConfigCase{"MegabyteValueBeforeTheKey",
+                   "[Vorlane]\r\nDestAddr=" + kMegabyte + "\r\nConnectionLimit=0\r\n",
                    Treated::Refused},
+        ConfigCase{"MegabyteUnknownKey",
+                   "[Vorlane]\r\nNotes=" + kMegabyte + "\r\nConnectionLimit=0\r\n",
+                   Treated::Rejected},
         ConfigCase{"MegabyteLineWithoutEquals",
-                   "[Vorlane]\r\n" + kMegabyte + "\r\nConnectionLimit=0\r\n", Treated::Refused},
-        ConfigCase{"FirstOfDuplicateKeysWins",
-                   "[Vorlane]\r\nConnectionLimit=100\r\nConnectionLimit=0\r\n", Treated::Served},
-        ConfigCase{"OnlyFirstOfDuplicateSectionsIsRead",
+                   "[Vorlane]\r\n" + kMegabyte + "\r\nConnectionLimit=0\r\n", Treated::Rejected},
+        ConfigCase{"MegabyteLineInAnotherSection",
+                   "[Notes]\r\n" + kMegabyte + "\r\n[Vorlane]\r\nConnectionLimit=0\r\n",
+                   Treated::Refused},
+        ConfigCase{"DuplicateKeys", "[Vorlane]\r\nConnectionLimit=100\r\nConnectionLimit=0\r\n",
+                   Treated::Rejected},
+        ConfigCase{"DuplicateSections",
                    "[Vorlane]\r\nDestAddr=127.0.0.1\r\n[Vorlane]\r\nConnectionLimit=0\r\n",
-                   Treated::Served},
+                   Treated::Rejected},
         ConfigCase{"OtherLetterCases", "[VORLANE]\r\nconnectionLIMIT=0\r\n", Treated::Refused},
         ConfigCase{"QuotesAndBlanksAroundValue", "[Vorlane]\r\nConnectionLimit = '100' \r\n",
                    Treated::Served},

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz_rule.h"
+#include "fuzz_require.h"
 #include "settings/ini_document.h"
 #include "settings/newline_marker.h"
 #include "settings/profile_file.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "cli/metrics_request.h"
-#include "fuzz_rule.h"
+#include "fuzz_require.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view head(reinterpret_cast<const char*>(data), size);

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """The relay's package installed for real with dpkg: the program prints its
-version, relays one connection on 127.0.0.1 from the example configuration,
-and dpkg -r then dpkg -P take everything away again (the conffile only with
-the purge). Needs root; exits 77 (skipped) without it, or when a
+version, is built hardened (stack protector, fortified functions, PIE,
+BIND_NOW), relays one connection on 127.0.0.1 from the example
+configuration, and dpkg -r then dpkg -P take everything away again (the
+conffile only with the purge); its maintainer scripts run through all three. Needs root; exits 77 (skipped) without it, or when a
 vorlane-relay package is installed already, which this test must not touch.
 
 Usage: check_installed_package.py DEB VERSION"""
 import os
+import re
 import signal
 import socket
 import subprocess
@@ -68,6 +70,26 @@ def check_installed(version):
     manual = subprocess.run(["man", "-w", "1", PACKAGE], capture_output=True, text=True)
     check(manual.stdout.strip() == "/usr/share/man/man1/vorlane-relay.1.gz",
           f"man -w finds {manual.stdout!r} {manual.stderr!r}")
+
+
+def check_hardened():
+    """What Debian's hardening flags leave in the program, as readelf shows it."""
+    def readelf(*arguments):
+        return subprocess.run(["readelf", "--wide", *arguments, PROGRAM], capture_output=True,
+                              text=True, check=True).stdout
+    header = readelf("--file-header")
+    check(re.search(r"Type:\s+DYN", header), "the program is not position independent (PIE)")
+    dynamic = readelf("--dynamic")
+    check(re.search(r"\(FLAGS\)\s.*BIND_NOW", dynamic) or
+          re.search(r"\(FLAGS_1\)\s.*\bNOW\b", dynamic), "the program is not linked with -z now")
+    check(re.search(r"\(FLAGS_1\)\s.*\bPIE\b", dynamic), "the program is not marked PIE")
+    symbols = set(re.findall(r"\sUND\s+(\w+)", readelf("--dyn-syms")))  # imported
+    check("__stack_chk_fail" in symbols, "the program has no stack protector (__stack_chk_fail)")
+    fortified = sorted(s for s in symbols if re.fullmatch(r"__\w+_chk", s))
+    check(fortified, "the program calls no fortified function (*_chk): no _FORTIFY_SOURCE")
+    for script in ("postinst", "prerm", "postrm"):
+        path = f"/var/lib/dpkg/info/{PACKAGE}.{script}"
+        check(os.access(path, os.X_OK), f"the package has no {script}")
 
 
 def echoed(port):
@@ -141,6 +163,7 @@ def main():
         done = dpkg("-i", deb)
         check(done.returncode == 0, f"dpkg -i failed: {done.stdout}{done.stderr}")
         check_installed(version)
+        check_hardened()
         check_relays()
         check_removed()
     except (Failure, subprocess.TimeoutExpired) as error:

@@ -34,7 +34,9 @@ ChildProcess::ChildProcess(const ChildOptions& options) {
         ::dup2(devNull, STDIN_FILENO);
         ::execv(argv[0], argv.data());
         static const char message[] = "exec failed\n";
-        ::write(STDERR_FILENO, message, sizeof message - 1);
+        // Nothing is left to do if even this fails.
+        [[maybe_unused]] const ssize_t ignored =
+            ::write(STDERR_FILENO, message, sizeof message - 1);
         ::_exit(127);
     }
     ::close(out[1]);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "platform/ip_address.h"
 
@@ -9,9 +10,10 @@ namespace {
 
 using net::IpAddress;
 using net::IpRange;
+using namespace std::string_view_literals;
 
 struct AddressCase {
-    const char* text;
+    std::string_view text;
     const char* shown;  // null: refused
     bool v4;
 };
@@ -34,6 +36,8 @@ const AddressCase kAddresses[] = {
     {"fe80::1%eth0", nullptr, false},
     {"1::2::3", nullptr, false},
     {"localhost", nullptr, false},
+    // A config value may hold a NUL: what follows it must not go unread.
+    {"::\0junk"sv, nullptr, false},
 };
 
 TEST(IpAddress, KeepsTheFirstPartFirstInNetworkOrder) {

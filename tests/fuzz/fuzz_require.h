@@ -1,5 +1,5 @@
-// The fuzz targets' rules: a broken one aborts, so libFuzzer reports it with
-// the input that broke it.
+// The one way a fuzz target reports a broken rule: abort, so that libFuzzer
+// keeps the input that broke it.
 #pragma once
 
 #include <cstdio>

@@ -1,0 +1,32 @@
+// libFuzzer target for the relay's whole config reader on a file's bytes:
+// a file is taken or refused with one line that names the file, and what
+// --check-config prints for a taken file is itself taken and prints the same.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "cli/printable_text.h"
+#include "cli/relay_config.h"
+#include "cli/resolved_config.h"
+#include "fuzz_require.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    RelayOptions options;
+    options.configPath = "fuzz.ini";
+    const auto loaded = ResolveRelayConfig(options, bytes);
+    if (const auto* error = std::get_if<ConfigError>(&loaded)) {
+        Require(error->message.rfind("fuzz.ini: ", 0) == 0, "an error names the file");
+        Require(PrintableText(error->message).find_first_of("\r\n\x1b") == std::string::npos,
+                "an error prints as one line without escape sequences");
+        return 0;
+    }
+    const std::string printed = FormatResolvedConfig(std::get<RelayConfig>(loaded));
+    const auto again = ResolveRelayConfig(options, printed);
+    Require(std::holds_alternative<RelayConfig>(again), "what --check-config prints is taken");
+    Require(FormatResolvedConfig(std::get<RelayConfig>(again)) == printed,
+            "what --check-config prints resolves to the same");
+    return 0;
+}
