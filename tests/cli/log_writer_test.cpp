@@ -41,7 +41,8 @@ class LogFile {
     std::FILE* Stream() const { return m_file; }
     std::string Text() const {
         std::string text(static_cast<std::size_t>(lseek(fileno(m_file), 0, SEEK_END)), '\0');
-        pread(fileno(m_file), text.data(), text.size(), 0);
+        const ssize_t read = pread(fileno(m_file), text.data(), text.size(), 0);
+        text.resize(read > 0 ? static_cast<std::size_t>(read) : 0);
         return text;
     }
 
