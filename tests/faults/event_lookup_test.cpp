@@ -101,6 +101,7 @@ TEST_F(EventLookupTest, SlowAnswerHoldsUpOnlyTheClientThatWaitsForIt) {
     server_->HoldAnswers(false);
 
     std::vector<loopback::Socket> fast;
+    fast.reserve(kFastClients);
     for (int i = 0; i < kFastClients; ++i) {
         fast.push_back(QuietClient(relay->port()));
     }
