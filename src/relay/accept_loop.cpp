@@ -132,6 +132,7 @@ void RelayEngine::AdmitClient(net::Socket client) {
     }
     record->pOwner = this;
     record->nChunkSize = m_nChunkSize.load();
+    record->nEncodeMode = m_nEncodeMode.load(std::memory_order_relaxed);
     if (!BeginWorker(gClientThread, record)) {
         m_nReservedShares.fetch_sub(2);
         delete record;  // closes the client socket

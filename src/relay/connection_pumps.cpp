@@ -149,7 +149,7 @@ void RelayEngine::PumpChunks(RelayConnection& record, TrafficDirection direction
             sockets.ShutdownBoth();
             return;
         }
-        MapChunk(m_nEncodeMode.load(std::memory_order_relaxed), fromClient, buffer, received);
+        MapChunk(record.nEncodeMode, fromClient, buffer, received);
         const int sent = SendAll(destination, buffer, received);
         m_traffic.AddTrafficBytes(direction, received);
         if (sent < received) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/net.h"
+#include "relay/byte_map.h"
 
 class RelayEngine;
 
@@ -42,4 +43,8 @@ struct RelayConnection {
     RelayEngine* pOwner = nullptr;
     std::shared_ptr<ConnectionSockets> pSockets;
     std::size_t nChunkSize = 2048;  // bytes per receive, fixed for the connection
+    // The mode of the run that admitted it. A later Start (a reload, or the
+    // window's Stop and Start with the other box ticked) once switched the
+    // map under live streams and garbled them; now it applies to new clients.
+    EncodeMode nEncodeMode = EncodeMode::None;
 };

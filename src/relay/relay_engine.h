@@ -99,7 +99,7 @@ class RelayEngine final : public RelayControl {
     TrafficCounters m_traffic;  // m_nBytesUp/Down, their samples, m_csTraffic, m_bHidden
 
     // Run settings: written by Start, read by workers without a lock.
-    std::atomic<EncodeMode> m_nEncodeMode{EncodeMode::None};  // read afresh per chunk
+    std::atomic<EncodeMode> m_nEncodeMode{EncodeMode::None};  // taken by each admitted client
     std::atomic<std::uint32_t> m_dwTargetAddr{0};             // network order; 0 is unresolved
     std::atomic<int> m_nTargetPort{0};
     std::atomic<int> m_nConnectionLimit{0};  // compared with the pump-thread count

@@ -24,6 +24,7 @@
 #include "hanging_target.h"
 #include "loopback_server.h"
 #include "loopback_socket.h"
+#include "relay/byte_map.h"
 #include "relay_process.h"
 #include "relay_test_helpers.h"
 #include "scripted_target.h"
@@ -594,6 +595,27 @@ TEST_P(RelayReloadTest, NewTargetServesNewClientsWhileOpenOnesKeepTheirs) {
     ASSERT_TRUE(before.SendText(" still"));
     EXPECT_EQ(before.Read(6), " still");
     EXPECT_EQ(first.Received(), "before still");
+}
+
+// A byte map switched under a live stream would garble it: each connection
+// keeps the mode of the run that admitted it.
+TEST_P(RelayReloadTest, NewModeMapsNewClientsWhileOpenOnesKeepTheirs) {
+    EchoServer echo;
+    ASSERT_TRUE(Start(TargetLine(echo)));
+    TestSocket before = TestSocket::ConnectLoopback(port_);
+    ASSERT_TRUE(before.SendText("before"));
+    ASSERT_EQ(before.Read(6), "before");
+
+    ASSERT_TRUE(Reload(port_, TargetLine(echo) + "EncodeServer=1\n",
+                       Answer(GetParam() == "events" ? "kept" : "reopened")))
+        << relay_->Stderr();
+    ASSERT_TRUE(before.SendText(" still"));
+    EXPECT_EQ(before.Read(6), " still");
+    // Mapped on the way in and again on the way back.
+    EXPECT_EQ(EchoThrough(port_, "after"), "after");
+    std::string after = "after";
+    EncodePacket(after.data(), static_cast<int>(after.size()));
+    EXPECT_EQ(echo.Received(), "before still" + after);
 }
 
 TEST_P(RelayReloadTest, NewListenPortReopensTheListener) {

@@ -133,6 +133,25 @@ TEST_P(RelayTraffic, ClientModeIntoServerModeCarriesMappedBytesBetweenThem) {
     EXPECT_TRUE(CountReaches(0));
 }
 
+// A later Start with the other mode (a reload, or the window's Stop and Start
+// with the other box ticked) leaves a live connection's map as it was:
+// switched mid-stream, its bytes would arrive garbled.
+TEST_P(RelayTraffic, LiveConnectionKeepsTheModeOfTheRunThatAdmittedIt) {
+    Start(RequestTo(echo.Port()));
+    TestSocket client = Connect();
+    ExpectEcho(client, "before");
+    engine->StopListening();
+    ASSERT_TRUE(WaitFor([&] { return !engine->IsListening(); }));
+    StartRequest mapping = RequestTo(echo.Port());
+    mapping.encodeServer = true;
+    Start(mapping);
+
+    ExpectEcho(client, " still");
+    TestSocket later = Connect();
+    ExpectEcho(later, "after");
+    EXPECT_EQ(echo.Received(), "before still" + Mapped("after"));
+}
+
 TEST_P(RelayTraffic, OneMappingRelayHandsItsTargetMappedBytesInEitherMode) {
     for (const bool clientMode : {true, false}) {
         SCOPED_TRACE(clientMode ? "Client mode" : "Server mode");

@@ -52,7 +52,6 @@ EventConnection::EventConnection(EventConnectionHost& host, EventWorker& worker,
       m_run(std::move(run)),
       m_client(std::move(client)),
       m_target(std::move(target)),
-      m_resolver(worker.context),
       m_connectTimer(worker.context),
       m_quietTimer(worker.context),
       m_up(&m_client, &m_target, TrafficDirection::ClientToServer, true),
@@ -69,15 +68,16 @@ void EventConnection::Start() {
     TuneRelaySocket(m_client, net::kAcceptedSocketsKeepTuning);
     ArmQuietTimer();
     if (m_run->targetLiteral) {
-        const auto& literal = *m_run->targetLiteral;
+        const asio::ip::address literal = ToAsioAddress(*m_run->targetLiteral);
         // 0.0.0.0 or :: names no target (a connect to it would reach this
-        // machine): the client is closed as for a name that does not resolve.
-        if (literal.IsUnspecified()) {
+        // machine), nor does a multicast address: the client is closed as for
+        // a name that does not resolve.
+        if (!IsRelayableTarget(literal)) {
             Close(CloseReason::LookupFailed);
             return;
         }
         WatchClientLeaving();
-        ConnectTo(tcp::endpoint(ToAsioAddress(literal), m_run->targetPort));
+        ConnectTo(tcp::endpoint(literal, m_run->targetPort));
     } else {
         WatchClientLeaving();
         LookUpTarget();
@@ -121,25 +121,44 @@ void EventConnection::OnClientReadableWhileConnecting() {
     }
 }
 
+// The answer holds the connection weakly: one that has closed meanwhile is
+// gone or marked closed, and the answer is dropped.
 void EventConnection::LookUpTarget() {
     ArmConnectTimer();
-    m_resolver.async_resolve(m_run->targetHost, std::to_string(m_run->targetPort),
-                             [self = shared_from_this()](
-                                 std::error_code ec, const tcp::resolver::results_type& results) {
-                                 if (self->m_closed) {
-                                     return;
-                                 }
-                                 if (self->m_connectTimedOut) {
-                                     self->Close(CloseReason::ConnectTimeout);
-                                 } else if (ec || results.empty()) {
-                                     self->Close(CloseReason::LookupFailed, ec);
-                                 } else {
-                                     self->ConnectTo(results);
-                                 }
-                             });
+    m_lookup = m_host.Lookups().Start(
+        m_run->targetHost, m_run->targetPort, m_worker.context,
+        [weak = weak_from_this()](std::error_code ec, std::vector<tcp::endpoint> found) {
+            if (const auto self = weak.lock()) {
+                self->OnLookedUp(ec, std::move(found));
+            }
+        });
+    if (!m_lookup) {
+        // Too many look-ups wait already.
+        Close(CloseReason::LookupFailed,
+              std::make_error_code(std::errc::resource_unavailable_try_again));
+    }
 }
 
-void EventConnection::ConnectTo(const tcp::resolver::results_type& addresses) {
+// Addresses no target may have are skipped like ones that refuse; a name
+// left with none has not resolved.
+void EventConnection::OnLookedUp(std::error_code ec, std::vector<tcp::endpoint> found) {
+    if (m_closed) {
+        return;
+    }
+    m_lookup = {};
+    found.erase(std::remove_if(found.begin(), found.end(),
+                               [](const tcp::endpoint& address) {
+                                   return !IsRelayableTarget(address.address());
+                               }),
+                found.end());
+    if (ec || found.empty()) {
+        Close(CloseReason::LookupFailed, ec);
+    } else {
+        ConnectTo(found);
+    }
+}
+
+void EventConnection::ConnectTo(const std::vector<tcp::endpoint>& addresses) {
     asio::async_connect(
         m_target, addresses,
         [self = shared_from_this()](std::error_code ec, const tcp::endpoint& answered) {
@@ -190,10 +209,14 @@ void EventConnection::ArmConnectTimer() {
         if (ec || self->m_closed) {
             return;
         }
-        // Cancelling wakes the pending look-up or connect, which then ends
-        // the connection with this reason.
+        // A look-up cannot be woken: it is dropped with the connection.
+        if (self->m_lookup) {
+            self->Close(CloseReason::ConnectTimeout);
+            return;
+        }
+        // Closing wakes the pending connect, which then ends the connection
+        // with this reason.
         self->m_connectTimedOut = true;
-        self->m_resolver.cancel();
         std::error_code ignored;
         self->m_target.close(ignored);
     });
@@ -350,7 +373,7 @@ void EventConnection::Close(CloseReason reason, std::error_code error) {
     m_closed = true;
     m_connectTimer.cancel();
     m_quietTimer.cancel();
-    m_resolver.cancel();
+    m_lookup.Cancel();
     std::error_code ignored;
     m_client.close(ignored);
     m_target.close(ignored);

@@ -19,12 +19,14 @@
 #include <cstdint>
 #include <memory>
 #include <system_error>
+#include <vector>
 
 #include "platform/ip_address.h"
 #include "relay/byte_map.h"
 #include "relay/event/buffer_pool.h"
 #include "relay/event/event_run.h"
 #include "relay/event/event_worker.h"
+#include "relay/event/lookup_pool.h"
 #include "relay/relay_events.h"
 #include "stats/traffic_display.h"
 
@@ -39,6 +41,8 @@ class EventConnectionHost {
     virtual void ConnectionOpened(const ConnectionReport& connection) = 0;
     // Once per connection, whatever ended it.
     virtual void ConnectionClosed(const ConnectionEnd& end) = 0;
+    // Where target names are looked up, shared by every worker.
+    virtual LookupPool& Lookups() = 0;
 
   protected:
     ~EventConnectionHost() = default;
@@ -80,7 +84,8 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     };
 
     void LookUpTarget();
-    void ConnectTo(const tcp::resolver::results_type& addresses);
+    void OnLookedUp(std::error_code ec, std::vector<tcp::endpoint> found);
+    void ConnectTo(const std::vector<tcp::endpoint>& addresses);
     void ConnectTo(const tcp::endpoint& address);
     void OnConnectDone(std::error_code ec, const tcp::endpoint& answered);
     void ArmConnectTimer();
@@ -101,7 +106,7 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     std::shared_ptr<const EventRun> m_run;
     tcp::socket m_client;
     tcp::socket m_target;
-    tcp::resolver m_resolver;
+    LookupPool::Pending m_lookup;  // while the target name is looked up
     asio::steady_timer m_connectTimer;
     asio::steady_timer m_quietTimer;  // the first-byte and the idle time-outs
     Direction m_up;                   // client to target

@@ -95,6 +95,7 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     void ReleaseShares(int shares) override;
     void ConnectionOpened(const ConnectionReport& connection) override;
     void ConnectionClosed(const ConnectionEnd& end) override;
+    LookupPool& Lookups() override { return m_lookups; }
 
     bool BeginRun(const StartRequest& request, bool resetTotals);
     // Checks the request and makes the run it describes; reports a refusal.
@@ -128,6 +129,9 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     RelayEvents& m_events;
     TrafficCounters m_traffic;
     std::vector<std::unique_ptr<EventWorker>> m_workers;
+    // After the workers: it ends, and posts no more answers, before their
+    // contexts go.
+    LookupPool m_lookups;
     // One per worker where listeners share a port, else one on the first.
     std::vector<std::unique_ptr<EventListener>> m_listeners;
     std::atomic<int> m_openListeners{0};  // of the run that listens
