@@ -20,7 +20,6 @@ class CModalDialog {
 
     HWND GetSafeHwnd() const { return m_hWnd; }
     HINSTANCE Instance() const { return m_hInstance; }
-    HWND GetItem(int id) const { return GetDlgItem(m_hWnd, id); }
     void EndDialog(int result);
 
   protected:

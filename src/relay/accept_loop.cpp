@@ -12,7 +12,6 @@
 
 unsigned gClientThread(void* argument);
 
-namespace {}  // namespace
 
 unsigned gAcceptThread(void* argument) {
     auto* owner = static_cast<RelayEngine*>(argument);

@@ -13,7 +13,6 @@
 
 unsigned gAcceptThread(void* argument);
 
-namespace {}  // namespace
 
 RelayEngine::RelayEngine(RelayDisplay& display) : m_display(display), m_traffic(display) {}
 
@@ -120,10 +119,6 @@ void RelayEngine::ResetTrafficCounters() {
 
 void RelayEngine::SetHidden(bool hidden) {
     m_traffic.SetHidden(hidden);
-}
-
-bool RelayEngine::IsHidden() const {
-    return m_traffic.IsHidden();
 }
 
 int RelayEngine::ConnectionCount() const {

@@ -46,7 +46,6 @@ class RelayEngine final : public RelayControl {
 
     // While hidden, totals are counted but not shown; the count is always shown.
     void SetHidden(bool hidden) override;
-    bool IsHidden() const;
 
     int ConnectionCount() const override;
     std::int64_t BytesUp() const override;

@@ -36,18 +36,6 @@ const char* RefusalReasonName(RefusalReason reason) {
     return "unknown";
 }
 
-const char* RunStateName(RunState state) {
-    switch (state) {
-        case RunState::Idle:
-            return "idle";
-        case RunState::Listening:
-            return "listening";
-        case RunState::Stopping:
-            return "stopping";
-    }
-    return "unknown";
-}
-
 const char* ListenStepName(ListenStep step) {
     switch (step) {
         case ListenStep::Socket:

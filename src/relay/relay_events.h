@@ -101,5 +101,4 @@ class RelayEvents {
 // Lower-case names, as log lines and metric labels spell them.
 const char* CloseReasonName(CloseReason reason);
 const char* RefusalReasonName(RefusalReason reason);
-const char* RunStateName(RunState state);
 const char* ListenStepName(ListenStep step);  // "socket", "bind", "listen"

@@ -66,7 +66,6 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     // listener cannot open; the old settings then stay, except that a failed
     // reopen leaves the engine idle.
     bool Reconfigure(const StartRequest& request);
-    RunState State() const { return m_state.load(); }
     // Closes every live connection at once.
     void CloseAll();
 
@@ -81,7 +80,6 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     std::int64_t DeniedCount() const override { return m_denied.load(); }
     int LiveConnections() const { return m_live.load(); }  // clients
     std::int64_t RefusedCount() const { return m_refused.load(); }
-    int WorkerCount() const { return static_cast<int>(m_workers.size()); }
 
     // Waits until no connection is left and accepting has ended.
     bool WaitForWorkers(int timeoutMs) override;
