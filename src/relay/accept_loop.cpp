@@ -12,7 +12,6 @@
 
 unsigned gClientThread(void* argument);
 
-
 unsigned gAcceptThread(void* argument) {
     auto* owner = static_cast<RelayEngine*>(argument);
     const unsigned result = owner->AcceptLoop();

@@ -13,7 +13,6 @@
 
 unsigned gAcceptThread(void* argument);
 
-
 RelayEngine::RelayEngine(RelayDisplay& display) : m_display(display), m_traffic(display) {}
 
 RelayEngine::~RelayEngine() = default;
