@@ -6,9 +6,10 @@
 #include <array>
 #include <cstddef>
 
-#include "resource.h"
+#include "settings/app_title.h"
 
-inline constexpr char kSettingsSection[] = "Vorlane";
+// The window reads the same title from its string table.
+inline constexpr char kSettingsSection[] = VORLANE_APP_TITLE;
 inline constexpr char kSettingsFileName[] = "Setting.ini";
 // Buffer size, terminator included, for a loaded value: at most 255 characters arrive.
 inline constexpr int kSettingValueBufferSize = 256;
@@ -62,31 +63,30 @@ struct SettingRow {
     const char* defaultValue;
     SettingKind kind;
     bool relayUses;  // false: the headless relay checks the value and ignores it
-    int controlId;   // the window's control; 0: the window neither loads nor saves the key
+    bool windowKey;  // the window loads and saves the key
 };
 
 inline constexpr std::array<SettingRow, kSettingCount> kSettings = {{
-    {Setting::LocalListenPort, "LocalListenPort", "1987", SettingKind::Port, true, IDC_LOCAL_PORT},
-    {Setting::ConnectionLimit, "ConnectionLimit", "100", SettingKind::Limit, true,
-     IDC_CONNECTION_LIMIT},
-    {Setting::DestAddr, "DestAddr", "127.0.0.1", SettingKind::Text, true, IDC_TARGET_ADDR},
-    {Setting::DestPort, "DestPort", "1988", SettingKind::TargetPort, true, IDC_TARGET_PORT},
-    {Setting::EncodeClient, "EncodeClient", "0", SettingKind::Box, true, IDC_ENCODE_CLIENT},
-    {Setting::EncodeServer, "EncodeServer", "0", SettingKind::Box, true, IDC_ENCODE_SERVER},
-    {Setting::AutoStart, "AutoStart", "0", SettingKind::Box, false, IDC_AUTO_START},
-    {Setting::MinHideToTray, "MinHideToTray", "0", SettingKind::Box, false, IDC_MIN_HIDE_TO_TRAY},
-    {Setting::BindAddr, "BindAddr", "", SettingKind::Address, true, 0},
-    {Setting::AllowFrom, "AllowFrom", "", SettingKind::RangeList, true, 0},
-    {Setting::ClientsPerAddress, "ClientsPerAddress", "40", SettingKind::Limit, true, 0},
-    {Setting::Buffer, "Buffer", "", SettingKind::Buffer, true, 0},
-    {Setting::ConnectTimeout, "ConnectTimeout", "10", SettingKind::Seconds, true, 0},
-    {Setting::IdleTimeout, "IdleTimeout", "0", SettingKind::Seconds, true, 0},
-    {Setting::FirstByteTimeout, "FirstByteTimeout", "30", SettingKind::Seconds, true, 0},
-    {Setting::DrainTimeout, "DrainTimeout", "10", SettingKind::Drain, true, 0},
-    {Setting::LogLevel, "LogLevel", "info", SettingKind::LogLevel, true, 0},
-    {Setting::Stats, "Stats", "0", SettingKind::Seconds, true, 0},
-    {Setting::Metrics, "Metrics", "", SettingKind::Endpoint, true, 0},
-    {Setting::Engine, "Engine", "events", SettingKind::Engine, true, 0},
+    {Setting::LocalListenPort, "LocalListenPort", "1987", SettingKind::Port, true, true},
+    {Setting::ConnectionLimit, "ConnectionLimit", "100", SettingKind::Limit, true, true},
+    {Setting::DestAddr, "DestAddr", "127.0.0.1", SettingKind::Text, true, true},
+    {Setting::DestPort, "DestPort", "1988", SettingKind::TargetPort, true, true},
+    {Setting::EncodeClient, "EncodeClient", "0", SettingKind::Box, true, true},
+    {Setting::EncodeServer, "EncodeServer", "0", SettingKind::Box, true, true},
+    {Setting::AutoStart, "AutoStart", "0", SettingKind::Box, false, true},
+    {Setting::MinHideToTray, "MinHideToTray", "0", SettingKind::Box, false, true},
+    {Setting::BindAddr, "BindAddr", "", SettingKind::Address, true, false},
+    {Setting::AllowFrom, "AllowFrom", "", SettingKind::RangeList, true, false},
+    {Setting::ClientsPerAddress, "ClientsPerAddress", "40", SettingKind::Limit, true, false},
+    {Setting::Buffer, "Buffer", "", SettingKind::Buffer, true, false},
+    {Setting::ConnectTimeout, "ConnectTimeout", "10", SettingKind::Seconds, true, false},
+    {Setting::IdleTimeout, "IdleTimeout", "0", SettingKind::Seconds, true, false},
+    {Setting::FirstByteTimeout, "FirstByteTimeout", "30", SettingKind::Seconds, true, false},
+    {Setting::DrainTimeout, "DrainTimeout", "10", SettingKind::Drain, true, false},
+    {Setting::LogLevel, "LogLevel", "info", SettingKind::LogLevel, true, false},
+    {Setting::Stats, "Stats", "0", SettingKind::Seconds, true, false},
+    {Setting::Metrics, "Metrics", "", SettingKind::Endpoint, true, false},
+    {Setting::Engine, "Engine", "events", SettingKind::Engine, true, false},
 }};
 
 constexpr bool TableIsKeyedBySetting() {
@@ -105,5 +105,5 @@ constexpr const SettingRow& RowOf(Setting setting) {
 
 // A key the window loads and saves.
 constexpr bool IsWindowSetting(const SettingRow& row) {
-    return row.controlId != 0;
+    return row.windowKey;
 }

@@ -7,6 +7,7 @@
 #include "framework/dialog_items.h"
 #include "settings/newline_marker.h"
 #include "settings/setting_keys.h"
+#include "ui/setting_controls.h"
 
 namespace {
 
@@ -120,8 +121,9 @@ bool PersistSettings(HWND dialog, PersistDirection direction) {
         if (!IsWindowSetting(row)) {
             continue;
         }
-        if (PersistRow(dialog, static_cast<unsigned char>(direction), row.controlId, row.key,
-                       row.defaultValue, kSettingValueBufferSize) == RowResult::NotWritten) {
+        if (PersistRow(dialog, static_cast<unsigned char>(direction), ControlOf(row.setting),
+                       row.key, row.defaultValue,
+                       kSettingValueBufferSize) == RowResult::NotWritten) {
             allWritten = false;
         }
     }

@@ -73,13 +73,13 @@ TEST_F(SettingsFileTest, UnreadableOrUnwritablePathsFailQuietly) {
     EXPECT_FALSE(WriteProfileString(inMissingDirectory, kSettingsSection, "DestPort", "1"));
 }
 
-TEST(SettingKeysTest, RowsAreFoundBySettingAndOnlyTheWindowsHaveControls) {
+TEST(SettingKeysTest, RowsAreFoundBySettingAndOnlyTheWindowsAreWindowKeys) {
     static_assert(RowOf(Setting::ConnectionLimit).kind == SettingKind::Limit);
     EXPECT_STREQ(RowOf(Setting::AutoStart).key, "AutoStart");
-    EXPECT_EQ(RowOf(Setting::AutoStart).controlId, IDC_AUTO_START);
+    EXPECT_TRUE(RowOf(Setting::AutoStart).windowKey);
     EXPECT_STREQ(RowOf(Setting::DestAddr).defaultValue, "127.0.0.1");
     EXPECT_STREQ(RowOf(Setting::Engine).key, "Engine");
-    EXPECT_EQ(RowOf(Setting::BindAddr).controlId, 0);
+    EXPECT_FALSE(RowOf(Setting::BindAddr).windowKey);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include "framework/application.h"
 #include "framework/dialog_items.h"
 #include "framework/win32_casts.h"
+#include "resource.h"
+#include "ui/setting_controls.h"
 #include "ui/settings_persistence.h"
 
 namespace {
@@ -82,6 +84,11 @@ TEST_F(SettingsControlTest, LoadedDefaultsBecomeTextAndCheckStates) {
     EXPECT_TRUE(IsItemChecked(m_parent, 2));
     EXPECT_FALSE(IsItemChecked(m_parent, 3));
     EXPECT_FALSE(IsItemChecked(m_parent, 4));
+}
+
+TEST(SettingControlsTest, OnlyTheWindowsSettingsHaveControls) {
+    EXPECT_EQ(ControlOf(Setting::AutoStart), IDC_AUTO_START);
+    EXPECT_EQ(ControlOf(Setting::BindAddr), 0);
 }
 
 TEST(SettingsPath, CutsAtTheLastRealBackslash) {
