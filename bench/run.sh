@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 
 build=build/bench
 report="$build/results.md"
-relay="$build/src/cli/vorlane-relay"
+relay="$build/src/server/vorlane-relay"
 
 bash scripts/bootstrap.sh
 cmake --preset native -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null

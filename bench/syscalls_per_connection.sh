@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 name=$1
 count=${2:-2000}
 bench=build/bench/bench/relay_bench
-relay=${RELAY:-build/bench/src/cli/vorlane-relay}
+relay=${RELAY:-build/bench/src/server/vorlane-relay}
 work=$(mktemp -d)
 target_port=$((20000 + RANDOM % 10000))
 listen=$((target_port + 1))

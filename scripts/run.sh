@@ -29,5 +29,5 @@ else
     bash scripts/bootstrap.sh --relay
     cmake --preset native >/dev/null
     cmake --build --preset native --target vorlane-relay
-    exec build/native/src/cli/vorlane-relay "$@"
+    exec build/native/src/server/vorlane-relay "$@"
 fi

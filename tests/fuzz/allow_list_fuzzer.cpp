@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/setting_values.h"
 #include "fuzz_require.h"
 #include "platform/ip_address.h"
+#include "server/config/setting_values.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <variant>
 
-#include "cli/printable_text.h"
-#include "cli/relay_config.h"
-#include "cli/resolved_config.h"
 #include "fuzz_require.h"
+#include "server/config/relay_config.h"
+#include "server/config/resolved_config.h"
+#include "server/text/printable_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "cli/metrics_request.h"
 #include "fuzz_require.h"
+#include "server/metrics/metrics_request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view head(reinterpret_cast<const char*>(data), size);

@@ -1,0 +1,71 @@
+// The typed values of vorlane-relay's options and config keys, and one strict
+// checker per kind of value, shared by the command line and the config file:
+// a text is a value of its kind as a whole or not at all (numbers are decimal
+// digits only: no sign, blanks, exponent or hex; nothing out of range wraps).
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/ip_address.h"
+#include "server/logging/log_level.h"
+#include "settings/setting_keys.h"
+
+enum class EncodeChoice { None, Client, Server };
+
+// Which engine carries the relay: events (the default: a few threads for all
+// clients, IPv6, time-outs) or threads (two threads per client, IPv4 only, as
+// the window runs).
+enum class EngineChoice { Events, Threads };
+
+// Where --metrics serves; the address is loopback when none is given.
+struct MetricsEndpoint {
+    net::IpAddress address;
+    std::uint16_t port = 0;
+
+    bool operator==(const MetricsEndpoint& other) const {
+        return address == other.address && port == other.port;
+    }
+};
+
+inline constexpr std::int64_t kMaxSeconds = 31536000;  // a year
+// The longest drain: with the engine's final close wait (5 s) it stays below
+// the systemd unit's TimeoutStopSec, so a stop never ends in SIGKILL.
+inline constexpr std::int64_t kMaxDrainSeconds = 60;
+
+std::optional<int> CheckPort(std::string_view text);
+std::optional<int> CheckTargetPort(std::string_view text);
+std::optional<int> CheckLimit(std::string_view text);
+std::optional<bool> CheckBox(std::string_view text);
+std::optional<std::size_t> CheckBuffer(std::string_view text);
+std::optional<std::chrono::seconds> CheckSeconds(std::string_view text);
+std::optional<std::chrono::seconds> CheckDrainSeconds(std::string_view text);
+std::optional<net::IpAddress> CheckAddress(std::string_view text);
+// Comma-separated ranges with optional blanks around each; empty text is an
+// empty list, while text with no range in it (" , ,") is no list at all.
+std::optional<std::vector<net::IpRange>> CheckRangeList(std::string_view text);
+// One range, as --allow takes it.
+std::optional<net::IpRange> CheckRange(std::string_view text);
+std::optional<LogLevel> CheckLogLevel(std::string_view text);
+// PORT, ADDRESS:PORT with an IPv4 address, or [ADDRESS]:PORT with IPv6.
+std::optional<MetricsEndpoint> CheckEndpoint(std::string_view text);
+std::optional<EngineChoice> CheckEngine(std::string_view text);
+std::optional<EncodeChoice> CheckEncode(std::string_view text);
+
+// Whether the text is a value of the kind (any text is a Text).
+bool IsValueOf(SettingKind kind, std::string_view text);
+
+// What a value of the kind must be, to finish "... is not <expected>".
+const char* ExpectedValue(SettingKind kind);
+inline constexpr char kExpectedRange[] = "a range such as 10.0.0.0/8, 10.1.2.3 or fd00::/8";
+inline constexpr char kExpectedEncode[] = "one of none, client, server";
+
+// The texts a config file or --check-config spells these values with.
+const char* LogLevelText(LogLevel level);
+const char* EngineText(EngineChoice engine);
+std::string EndpointText(const MetricsEndpoint& endpoint);

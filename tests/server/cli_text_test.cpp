@@ -1,0 +1,203 @@
+// The texts of the relay's options and config values turned into values.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "server/config/setting_values.h"
+#include "server/logging/log_writer.h"
+#include "server/text/address_text.h"
+#include "server/text/number_text.h"
+#include "settings/field_integer.h"
+
+namespace {
+
+TEST(AllowRangeTest, ListSkipsBlanksAndNamesTheBadItem) {
+    const auto ranges = ParseAllowList(" 10.0.0.0/8 ,, 127.0.0.1,");
+    ASSERT_TRUE(ranges.has_value());
+    ASSERT_EQ(ranges->size(), 2U);
+    EXPECT_EQ((*ranges)[1].ToString(), "127.0.0.1/32");
+    EXPECT_EQ(ParseAllowList("")->size(), 0U);
+
+    std::string bad;
+    EXPECT_FALSE(ParseAllowList("10.0.0.0/8, 10.0.0.0/99", &bad).has_value());
+    EXPECT_EQ(bad, "10.0.0.0/99");
+    const auto mixed = ParseAllowList("fd00::/8,10.0.0.0/8");
+    ASSERT_TRUE(mixed.has_value());
+    EXPECT_EQ((*mixed)[0].ToString(), "fd00::/8");
+}
+
+// No value can end its line, pose as another key or be read two ways.
+TEST(LogValueTest, PlainWordsStandAndEverythingElseIsQuoted) {
+    struct Case {
+        std::string value;
+        std::string written;
+    };
+    const Case cases[] = {
+        {"client_closed", "client_closed"},
+        {"[::1]:1988", "[::1]:1988"},
+        {"/etc/vorlane/a.ini", "/etc/vorlane/a.ini"},
+        {"\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9"},  // UTF-8 stands as it is
+        {"Connection refused", "\"Connection refused\""},
+        {"say \"hi\"", "\"say \\\"hi\\\"\""},
+        {"C:\\relay", "\"C:\\\\relay\""},
+        {"two\nlines\r", "\"two\\nlines\\r\""},
+        {"tab\t", "\"tab\\t\""},
+        {std::string("nul\0bell\a\x7f", 10), "\"nul\\x00bell\\x07\\x7f\""},
+        {"a=b", "\"a=b\""},
+        {"", "\"\""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LogValue(c.value), c.written) << c.value;
+    }
+}
+
+TEST(UtcTimestampTest, IsoDateTimeWithMillisecondsInUtc) {
+    using namespace std::chrono;
+    EXPECT_EQ(UtcTimestamp(system_clock::time_point(seconds(1796931600) + milliseconds(123))),
+              "2026-12-10T19:40:00.123Z");
+    EXPECT_EQ(UtcTimestamp(system_clock::time_point(milliseconds(7))), "1970-01-01T00:00:00.007Z");
+}
+
+TEST(FieldIntegerTest, ReadsLikeAnEditFieldRead) {
+    struct Case {
+        const char* text;
+        int value;
+    };
+    const Case cases[] = {
+        {"", 0},
+        {"abc", 0},
+        {"-", 0},
+        {"1987", 1987},
+        {"70000", 70000},
+        {"12abc", 12},
+        {" 7", 7},
+        {"\r\n\t9", 9},
+        {" - 3", 0},
+        {"-5", -5},
+        {"+3", 3},
+        {"2147483647", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"2147483648", 0},
+        {"99999999999999999999999", 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ReadFieldInteger(c.text), c.value) << c.text;
+    }
+}
+
+TEST(UnsignedDecimalTest, AcceptsDigitsUpToTheMaximum) {
+    EXPECT_EQ(ParseUnsignedDecimal("65535", 65535), 65535);
+    EXPECT_EQ(ParseUnsignedDecimal("0", 65535), 0);
+    for (const char* bad : {"65536", "", "-1", "+1", " 1", "1 ", "0x10", "99999999999999999999"}) {
+        EXPECT_FALSE(ParseUnsignedDecimal(bad, 65535).has_value()) << bad;
+    }
+}
+
+struct ValueCase {
+    SettingKind kind;
+    const char* text;
+    bool good;
+};
+
+// The one checker per kind, which both the command line and the config file use.
+TEST(SettingValueTest, EachKindTakesItsWholeValuesOnly) {
+    const ValueCase cases[] = {
+        {SettingKind::Port, "0", true},
+        {SettingKind::Port, "65535", true},
+        {SettingKind::Port, "007", true},
+        {SettingKind::Port, "65536", false},
+        {SettingKind::Port, "83617", false},  // must not wrap to 18081
+        {SettingKind::Port, "ten", false},
+        {SettingKind::Port, "-1", false},
+        {SettingKind::Port, "", false},
+        {SettingKind::Port, "1e3", false},
+        {SettingKind::Port, "0x10", false},
+        {SettingKind::Port, " 7", false},
+        {SettingKind::Port, "7 ", false},
+        {SettingKind::Port, "+7", false},
+        {SettingKind::Port, "99999999999999999999999", false},
+        {SettingKind::TargetPort, "1", true},
+        {SettingKind::TargetPort, "65535", true},
+        {SettingKind::TargetPort, "0", false},
+        {SettingKind::Limit, "0", true},
+        {SettingKind::Limit, "2147483647", true},
+        {SettingKind::Limit, "2147483648", false},
+        {SettingKind::Limit, "ten", false},
+        {SettingKind::Box, "0", true},
+        {SettingKind::Box, "1", true},
+        {SettingKind::Box, "01", false},
+        {SettingKind::Box, "yes", false},
+        {SettingKind::Box, "", false},
+        {SettingKind::Buffer, "1", true},
+        {SettingKind::Buffer, "1048576", true},
+        {SettingKind::Buffer, "0", false},
+        {SettingKind::Buffer, "1048577", false},
+        {SettingKind::Seconds, "0", true},
+        {SettingKind::Seconds, "31536000", true},
+        {SettingKind::Seconds, "31536001", false},
+        {SettingKind::Seconds, "1.5", false},
+        {SettingKind::Address, "10.0.0.1", true},
+        {SettingKind::Address, "::1", true},
+        {SettingKind::Address, "localhost", false},
+        {SettingKind::Address, "[::1]", false},
+        {SettingKind::Address, "", false},
+        {SettingKind::RangeList, "", true},
+        {SettingKind::RangeList, "10.0.0.0/8, fd00::/8", true},
+        {SettingKind::RangeList, "10.0.0.0/33", false},
+        {SettingKind::RangeList, "10.0.0.0/8, nowhere", false},
+        {SettingKind::LogLevel, "error", true},
+        {SettingKind::LogLevel, "warn", true},
+        {SettingKind::LogLevel, "info", true},
+        {SettingKind::LogLevel, "debug", true},
+        {SettingKind::LogLevel, "INFO", false},
+        {SettingKind::LogLevel, "verbose", false},
+        {SettingKind::LogLevel, "", false},
+        {SettingKind::Endpoint, "9100", true},
+        {SettingKind::Endpoint, "0.0.0.0:9100", true},
+        {SettingKind::Endpoint, "[::]:9100", true},
+        {SettingKind::Endpoint, "::1:9100", false},
+        {SettingKind::Endpoint, "[::1]9100", false},
+        {SettingKind::Endpoint, "localhost:9100", false},
+        {SettingKind::Endpoint, ":9100", false},
+        {SettingKind::Endpoint, "9100:", false},
+        {SettingKind::Endpoint, "0", false},
+        {SettingKind::Endpoint, "65536", false},
+        {SettingKind::Endpoint, "", false},
+        {SettingKind::Engine, "events", true},
+        {SettingKind::Engine, "threads", true},
+        {SettingKind::Engine, "Events", false},
+        {SettingKind::Text, "", true},
+        {SettingKind::Text, " any\ttext ", true},
+    };
+    for (const ValueCase& c : cases) {
+        EXPECT_EQ(IsValueOf(c.kind, c.text), c.good)
+            << "'" << c.text << "' as " << ExpectedValue(c.kind);
+    }
+}
+
+TEST(SettingValueTest, ValuesReadAsTheirTypesAndPrintBack) {
+    EXPECT_EQ(CheckPort("65535"), 65535);
+    EXPECT_EQ(CheckSeconds("31536000"), std::chrono::seconds(31536000));
+    EXPECT_EQ(CheckBuffer("1048576"), std::size_t{1048576});
+    EXPECT_EQ(CheckBox("1"), true);
+    EXPECT_EQ(CheckLogLevel("warn"), LogLevel::Warn);
+    EXPECT_EQ(CheckEngine("threads"), EngineChoice::Threads);
+    EXPECT_EQ(CheckEncode("server"), EncodeChoice::Server);
+    EXPECT_FALSE(CheckEncode("both").has_value());
+
+    struct EndpointCase {
+        const char* text;
+        const char* printed;  // no address means loopback
+    };
+    for (const EndpointCase& c :
+         {EndpointCase{"9100", "127.0.0.1:9100"}, EndpointCase{"0.0.0.0:1", "0.0.0.0:1"},
+          EndpointCase{"[::1]:65535", "[::1]:65535"}}) {
+        const auto endpoint = CheckEndpoint(c.text);
+        ASSERT_TRUE(endpoint.has_value()) << c.text;
+        EXPECT_EQ(EndpointText(*endpoint), c.printed);
+    }
+}
+
+}  // namespace
