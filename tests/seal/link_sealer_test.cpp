@@ -29,6 +29,14 @@ Blob RandomBytes(std::size_t size, unsigned seed) {
     return bytes;
 }
 
+// A framed handshake message of the right size with random contents.
+Blob ForgedHandshakeMessage(unsigned seed) {
+    Blob forged = {0, seal::NnPsk0Handshake::kEmptyMessageSize};
+    const Blob body = RandomBytes(seal::NnPsk0Handshake::kEmptyMessageSize, seed);
+    forged.insert(forged.end(), body.begin(), body.end());
+    return forged;
+}
+
 struct Received {
     std::optional<LinkError> error;
     Blob plain;
@@ -136,10 +144,7 @@ TEST(LinkSealer, HostileOrBrokenInputIsATypedErrorAndYieldsNoPlainBytes) {
         {"forged reply to the initiator",
          [&] {
              LinkSealer initiator(Role::initiator, key);
-             Blob forged = {0, 48};
-             const Blob body = RandomBytes(48, 2);
-             forged.insert(forged.end(), body.begin(), body.end());
-             auto r = Deliver(initiator, forged);
+             auto r = Deliver(initiator, ForgedHandshakeMessage(2));
              EXPECT_FALSE(initiator.Open());
              return r;
          },
@@ -165,10 +170,7 @@ TEST(LinkSealer, HostileOrBrokenInputIsATypedErrorAndYieldsNoPlainBytes) {
         {"random handshake of the right size",
          [&] {
              LinkSealer responder(Role::responder, key);
-             Blob forged = {0, 48};
-             const Blob body = RandomBytes(48, 4);
-             forged.insert(forged.end(), body.begin(), body.end());
-             return Deliver(responder, forged);
+             return Deliver(responder, ForgedHandshakeMessage(4));
          },
          LinkError::handshake_failed},
         {"handshake claiming 65,535 bytes fails on its header alone",
