@@ -8,10 +8,12 @@ set -euo pipefail
 relay_packages=(
   cmake ninja-build g++ libcli11-dev libasio-dev googletest libgtest-dev python3
   dpkg-dev lintian man-db systemd curl python3-prometheus-client
+  libgcrypt20-dev python3-dissononce golang-github-flynn-noise-dev
 )
 other_packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
   wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils imagemagick
   socat rinetd haproxy linux-perf strace
 )

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Every target, in the order they run; a new one is one more word here.
-fuzzers=(ini_fuzzer address_fuzzer allow_list_fuzzer config_fuzzer metrics_head_fuzzer)
+fuzzers=(ini_fuzzer address_fuzzer allow_list_fuzzer config_fuzzer metrics_head_fuzzer seal_fuzzer)
 if [ "$#" -gt 0 ]; then
     fuzzers=("$@")
 fi
