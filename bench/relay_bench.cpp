@@ -23,8 +23,8 @@
 
 #include "idle_connections.h"
 #include "idle_latency_hold.h"
+#include "measured_relay.h"
 #include "peers.h"
-#include "relay_process.h"
 #include "report.h"
 #include "socket_util.h"
 #include "target_server.h"
@@ -118,7 +118,7 @@ void Measure(const Options& options, uint16_t port, bool byte_map, PeerResult& r
 
 // A relay started in front of a target port, listening; or why not.
 struct StartedRelay {
-    std::unique_ptr<RelayProcess> process;
+    std::unique_ptr<MeasuredRelay> process;
     uint16_t port = 0;
     std::string failure;
 };
@@ -142,7 +142,7 @@ StartedRelay StartRelay(const PeerSpec& peer, const std::vector<std::string>& wo
     for (const std::string& word : words) {
         argv.push_back(FillPlaceholders(word, values));
     }
-    started.process = std::make_unique<RelayProcess>(argv, log_path);
+    started.process = std::make_unique<MeasuredRelay>(argv, log_path);
     if (!WaitUntilAccepting(started.port, kStartBudget) || !started.process->Running()) {
         started.failure = "did not start listening: " + Tail(log_path);
         started.process.reset();
@@ -164,8 +164,9 @@ void MeasureIdleConnections(const Options& options, const PeerSpec& peer,
     std::cerr << "  idle connections (" << wanted << ")..." << std::flush;
     try {
         const uint16_t target_port = PickFreePort();
-        const RelayProcess target({"/proc/self/exe", "--serve-target", std::to_string(target_port)},
-                                  work_dir + "/target.log");
+        const MeasuredRelay target(
+            {"/proc/self/exe", "--serve-target", std::to_string(target_port)},
+            work_dir + "/target.log");
         if (!WaitUntilAccepting(target_port, kStartBudget)) {
             throw std::runtime_error("the target process did not start");
         }

@@ -1,34 +1,21 @@
-// Blocking loopback socket helpers for the benchmark client and its target.
+// The benchmark's sockets: the tests' own (tests/support), with the blocking
+// calls made to throw, so that a stuck relay fails a measurement instead of
+// hanging the run.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 
+#include "test_socket.h"
+
 namespace bench {
 
-// Owns one socket descriptor; closes it once.
-class Socket {
-  public:
-    Socket() = default;
-    explicit Socket(int fd) : fd_(fd) {}
-    Socket(Socket&& other) noexcept : fd_(other.Release()) {}
-    Socket& operator=(Socket&& other) noexcept;
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    ~Socket() { Close(); }
+// Owns one descriptor of any kind (on Linux the test socket closes whatever it holds).
+using Socket = testing_support::TestSocket;
 
-    int fd() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int Release();
-    void Close();
-
-  private:
-    int fd_ = -1;
-};
-
-// Connects to 127.0.0.1:port with TCP_NODELAY and send/receive time-outs, so
-// a stuck relay fails a measurement instead of hanging the run. Throws on failure.
+// Connects to 127.0.0.1:port with TCP_NODELAY and send/receive time-outs.
+// Throws on failure.
 Socket ConnectLoopback(uint16_t port, std::chrono::seconds io_timeout);
 
 // Tries one connect; true when something accepts on the port.
@@ -37,7 +24,7 @@ bool Accepts(uint16_t port);
 // Polls until the port accepts or the budget is spent.
 bool WaitUntilAccepting(uint16_t port, std::chrono::milliseconds budget);
 
-// A port that was free on 127.0.0.1 a moment ago.
+// A port that was free on 127.0.0.1 a moment ago. Throws when there is none.
 uint16_t PickFreePort();
 
 // Both throw on error, time-out or end of stream.

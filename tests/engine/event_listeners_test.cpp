@@ -51,7 +51,7 @@ TEST_P(EventListeners, ClientsAfterAReloadReachTheNewTargetWhoeverAcceptsThem) {
     ASSERT_TRUE(events.Reconfigure(closed));
     for (int i = 0; i < 16; ++i) {
         TestSocket client = Connect();
-        ASSERT_TRUE(client.IsValid());
+        ASSERT_TRUE(client.valid());
         bool sawEnd = false;
         EXPECT_EQ(client.ReadToEnd(&sawEnd), "");
         EXPECT_TRUE(sawEnd);

@@ -17,6 +17,7 @@
 #include "recording_display.h"
 #include "relay/byte_map.h"
 #include "test_socket.h"
+#include "wait.h"
 
 namespace testing_support {
 
@@ -96,16 +97,16 @@ class RelayFixture : public testing::TestWithParam<EngineKind> {
         ASSERT_NE(engine->ListeningPort(), 0);
     }
 
-    TestSocket Connect() { return TestSocket::ConnectLoopback(engine->ListeningPort()); }
+    TestSocket Connect() { return testing_support::Connect(engine->ListeningPort()); }
 
     // Sends text and expects it echoed back whole through the relay.
     static void ExpectEcho(TestSocket& client, const std::string& text) {
-        ASSERT_TRUE(client.SendText(text));
+        ASSERT_TRUE(client.Send(text));
         EXPECT_EQ(client.Read(text.size()), text);
     }
 
     bool CountReaches(int count) {
-        return WaitFor([&] { return engine->ConnectionCount() == count; });
+        return WaitUntil([&] { return engine->ConnectionCount() == count; });
     }
 
     const int descriptorsBefore =

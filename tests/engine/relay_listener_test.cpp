@@ -23,7 +23,7 @@ class RelayListener : public RelayFixture {
     // A client that is accepted and then closed without a byte.
     void ExpectClosedWithoutData() {
         TestSocket client = Connect();
-        ASSERT_TRUE(client.IsValid());
+        ASSERT_TRUE(client.valid());
         bool sawEnd = false;
         EXPECT_EQ(client.ReadToEnd(&sawEnd), "");
         EXPECT_TRUE(sawEnd);
@@ -32,7 +32,7 @@ class RelayListener : public RelayFixture {
     // A client that receives the refusal, as the wire carries it, then the end.
     void ExpectRefused(const std::string& refusal = kRefusal) {
         TestSocket client = Connect();
-        ASSERT_TRUE(client.IsValid());
+        ASSERT_TRUE(client.valid());
         bool sawEnd = false;
         EXPECT_EQ(client.ReadToEnd(&sawEnd), refusal);
         EXPECT_TRUE(sawEnd);
@@ -96,7 +96,7 @@ TEST_P(RelayListener, RefusedStartShowsWhyAndOpensNothing) {
 }
 
 TEST_P(RelayListener, PortInUseIsReportedAndStartStaysAvailable) {
-    LoopbackServer other([](net::Socket) {});
+    LoopbackServer other([](TestSocket&, int) {});
     StartRequest request = RequestTo(echo.Port());
     request.localPort = other.Port();
     EXPECT_FALSE(engine->StartListening(request));
@@ -141,7 +141,7 @@ TEST_P(RelayListener, RefusalTextGoesOutMappedOnlyTowardsAFarRelay) {
         Start(request);
         ExpectRefused(c.onTheWire);
         engine->StopListening();
-        ASSERT_TRUE(WaitFor([&] { return !engine->IsListening(); }));
+        ASSERT_TRUE(WaitUntil([&] { return !engine->IsListening(); }));
     }
     EXPECT_EQ(echo.AcceptedCount(), 0);
     EXPECT_TRUE(display.Messages().empty());
@@ -172,7 +172,7 @@ TEST_P(RelayListener, LimitCountsPumpThreadsSoTenServesFive) {
         ASSERT_TRUE(CountReaches(2 * i)) << "client " << i;
     }
     ExpectRefused();
-    EXPECT_TRUE(WaitFor([&] { return display.LastCount() == 10; }));
+    EXPECT_TRUE(WaitUntil([&] { return display.LastCount() == 10; }));
     clients.clear();
     EXPECT_TRUE(CountReaches(0));
 }
@@ -183,7 +183,7 @@ TEST_P(RelayListener, BurstOfQueuedClientsIsServedInFull) {
     std::vector<TestSocket> clients;
     for (int i = 0; i < 12; ++i) {
         clients.push_back(Connect());
-        ASSERT_TRUE(clients.back().SendText("burst client " + std::to_string(i)));
+        ASSERT_TRUE(clients.back().Send("burst client " + std::to_string(i)));
     }
     for (int i = 0; i < 12; ++i) {
         const std::string text = "burst client " + std::to_string(i);
@@ -201,24 +201,24 @@ TEST_P(RelayListener, StopEndsTheRunButNotItsConnections) {
     const int port = engine->ListeningPort();
 
     engine->StopListening();
-    ASSERT_TRUE(WaitFor([&] { return !engine->IsListening(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !engine->IsListening(); }));
     EXPECT_EQ(display.StatusTexts().back(), "listening stopped!");
     EXPECT_TRUE(display.CommandEnabled(RelayCommand::Start));
     EXPECT_FALSE(display.CommandEnabled(RelayCommand::Stop));
     EXPECT_TRUE(display.Messages().empty());
-    EXPECT_FALSE(TestSocket::ConnectLoopback(port).IsValid());
+    EXPECT_FALSE(testing_support::Connect(port).valid());
 
     ExpectEcho(client, "after stop");
     EXPECT_EQ(engine->ConnectionCount(), 2);
     // A chunk is counted just after it is sent; let the last one land.
-    ASSERT_TRUE(WaitFor([&] { return engine->BytesUp() == 21 && engine->BytesDown() == 21; }));
+    ASSERT_TRUE(WaitUntil([&] { return engine->BytesUp() == 21 && engine->BytesDown() == 21; }));
 
     // A new run starts from zero totals while the old connection still counts.
     Start(RequestTo(echo.Port()));
     EXPECT_EQ(engine->BytesUp(), 0);
     EXPECT_EQ(engine->ConnectionCount(), 2);
     ExpectEcho(client, "next run");
-    EXPECT_TRUE(WaitFor([&] { return engine->BytesDown() == 8; }));
+    EXPECT_TRUE(WaitUntil([&] { return engine->BytesDown() == 8; }));
 }
 
 TEST_P(RelayListener, UnresolvedOrRefusingTargetClosesTheClientWithoutData) {
@@ -226,7 +226,7 @@ TEST_P(RelayListener, UnresolvedOrRefusingTargetClosesTheClientWithoutData) {
         const char* target;
         int port;
     };
-    const Case cases[] = {{"0.0.0.0", echo.Port()}, {"127.0.0.1", UnusedPort()}};
+    const Case cases[] = {{"0.0.0.0", echo.Port()}, {"127.0.0.1", FreePort()}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);
         StartRequest request = RequestTo(c.port);
@@ -235,7 +235,7 @@ TEST_P(RelayListener, UnresolvedOrRefusingTargetClosesTheClientWithoutData) {
         ExpectClosedWithoutData();
         EXPECT_TRUE(CountReaches(0));
         engine->StopListening();
-        ASSERT_TRUE(WaitFor([&] { return !engine->IsListening(); }));
+        ASSERT_TRUE(WaitUntil([&] { return !engine->IsListening(); }));
     }
     EXPECT_EQ(echo.AcceptedCount(), 0);
 }
@@ -248,7 +248,7 @@ TEST_P(RelayListener, ClientOutsideTheAllowedRangesIsClosedSilently) {
     EXPECT_EQ(engine->DeniedCount(), 1);
     EXPECT_EQ(echo.AcceptedCount(), 0);
     engine->StopListening();
-    ASSERT_TRUE(WaitFor([&] { return !engine->IsListening(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !engine->IsListening(); }));
 
     request.allowFrom.push_back(*net::IpRange::Parse("127.0.0.0/8"));
     Start(request);
@@ -283,7 +283,7 @@ TEST_P(RelayListener, ListenerFailingUnderTheRunLeavesTheCommandsIdle) {
     // then fails as on a closed listener, with no Stop pressed.
     ASSERT_EQ(shutdown(listener, SHUT_RDWR), 0);
 
-    ASSERT_TRUE(WaitFor([&] { return !engine->IsListening(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !engine->IsListening(); }));
     EXPECT_EQ(display.StatusTexts().back(), "listening stopped!");
     EXPECT_TRUE(display.CommandEnabled(RelayCommand::Start));
     EXPECT_FALSE(display.CommandEnabled(RelayCommand::Stop));
@@ -297,7 +297,7 @@ TEST_P(RelayListener, ListenerFailingUnderTheRunLeavesTheCommandsIdle) {
 TEST_P(RelayListener, AcceptErrorIsShownAndAcceptingGoesOn) {
     Start(RequestTo(echo.Port()));
     TestSocket client(net::CreateTcpSocket());
-    ASSERT_TRUE(client.IsValid());
+    ASSERT_TRUE(client.valid());
 
     // With no descriptor left, the relay's accept fails with EMFILE.
     rlimit saved{};
@@ -308,9 +308,9 @@ TEST_P(RelayListener, AcceptErrorIsShownAndAcceptingGoesOn) {
     rlimit exhausted = saved;
     exhausted.rlim_cur = static_cast<rlim_t>(lowestFree);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &exhausted), 0);
-    const bool connected = net::Connect(client.Handle(), net::LoopbackAddr(),
+    const bool connected = net::Connect(client.fd(), net::LoopbackAddr(),
                                         static_cast<std::uint16_t>(engine->ListeningPort()));
-    const bool shown = WaitFor([&] { return !display.Messages().empty(); });
+    const bool shown = WaitUntil([&] { return !display.Messages().empty(); });
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
 
     ASSERT_TRUE(connected);

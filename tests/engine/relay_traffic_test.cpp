@@ -29,10 +29,10 @@ TEST_P(RelayTraffic, MegabyteComesBackIntactAndIsCountedAtEveryChunkSize) {
         Start(request);
         {
             TestSocket client = Connect();
-            ASSERT_TRUE(client.IsValid());
+            ASSERT_TRUE(client.valid());
             // Send from another thread: the echo answers while we still send.
             std::thread sender([&] {
-                client.SendText(payload);
+                client.Send(payload);
                 client.ShutdownSend();
             });
             bool sawEnd = false;
@@ -43,12 +43,12 @@ TEST_P(RelayTraffic, MegabyteComesBackIntactAndIsCountedAtEveryChunkSize) {
             EXPECT_TRUE(back == payload);
         }
         EXPECT_TRUE(CountReaches(0));
-        EXPECT_TRUE(WaitFor([&] { return display.LastCount() == 0; }));
+        EXPECT_TRUE(WaitUntil([&] { return display.LastCount() == 0; }));
         // Each Start sets the totals to 0.
         EXPECT_EQ(engine->BytesUp(), static_cast<std::int64_t>(payload.size()));
         EXPECT_EQ(engine->BytesDown(), static_cast<std::int64_t>(payload.size()));
         engine->StopListening();
-        ASSERT_TRUE(WaitFor([&] { return !engine->IsListening(); }));
+        ASSERT_TRUE(WaitUntil([&] { return !engine->IsListening(); }));
     }
 }
 
@@ -63,7 +63,8 @@ TEST_P(RelayTraffic, EveryChunkIsCountedAndShownWithItsNewTotal) {
     Start(RequestTo(echo.Port()));
     TestSocket client = Connect();
     ExpectEcho(client, std::string(5000, 'x'));
-    ASSERT_TRUE(WaitFor([&] { return engine->BytesUp() == 5000 && engine->BytesDown() == 5000; }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return engine->BytesUp() == 5000 && engine->BytesDown() == 5000; }));
     EXPECT_EQ(engine->BytesUp(), 5000);
     for (const auto direction :
          {TrafficDirection::ClientToServer, TrafficDirection::ServerToClient}) {
@@ -83,7 +84,8 @@ TEST_P(RelayTraffic, HiddenDisplayCountsWithoutShowingAndTickMovesSamples) {
     engine->SetHidden(true);
     TestSocket client = Connect();
     ExpectEcho(client, std::string(1500, 'y'));
-    ASSERT_TRUE(WaitFor([&] { return engine->BytesUp() == 1500 && engine->BytesDown() == 1500; }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return engine->BytesUp() == 1500 && engine->BytesDown() == 1500; }));
     EXPECT_TRUE(display.Totals(TrafficDirection::ClientToServer).empty());
     EXPECT_TRUE(display.Totals(TrafficDirection::ServerToClient).empty());
 
@@ -106,7 +108,7 @@ TEST_P(RelayTraffic, HalfClosedClientStillGetsTheWholeAnswer) {
     Start(RequestTo(answerer.Port()));
     const std::string request = RandomBytes(100000, 11);
     TestSocket client = Connect();
-    ASSERT_TRUE(client.SendText(request));
+    ASSERT_TRUE(client.Send(request));
     client.ShutdownSend();
     bool sawEnd = false;
     const std::string answer = client.ReadToEnd(&sawEnd);
@@ -141,7 +143,7 @@ TEST_P(RelayTraffic, LiveConnectionKeepsTheModeOfTheRunThatAdmittedIt) {
     TestSocket client = Connect();
     ExpectEcho(client, "before");
     engine->StopListening();
-    ASSERT_TRUE(WaitFor([&] { return !engine->IsListening(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !engine->IsListening(); }));
     StartRequest mapping = RequestTo(echo.Port());
     mapping.encodeServer = true;
     Start(mapping);
@@ -163,7 +165,7 @@ TEST_P(RelayTraffic, OneMappingRelayHandsItsTargetMappedBytesInEitherMode) {
         RelayEngine relay(linkDisplay);
         ASSERT_TRUE(relay.StartListening(request));
         {
-            TestSocket client = TestSocket::ConnectLoopback(relay.ListeningPort());
+            TestSocket client = testing_support::Connect(relay.ListeningPort());
             const std::string text = RandomBytes(3000, 3);
             // The echo sends the mapped bytes back and the relay maps them again.
             ExpectEcho(client, text);

@@ -18,15 +18,16 @@
 #include <vector>
 
 #include "hanging_target.h"
-#include "loopback_socket.h"
+#include "loopback_server.h"
 #include "process_probe.h"
 #include "relay_process.h"
-#include "scripted_target.h"
+#include "test_socket.h"
 #include "traffic_check.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using namespace testing_support;
 
 constexpr char kRefusal[] = "too many connection\r\n";
 
@@ -48,11 +49,11 @@ std::size_t Occurrences(const std::string& text, const std::string& needle) {
 
 // One round trip of a short text through the relay, from a given address.
 bool ServedFrom(const std::string& address, std::uint16_t port) {
-    loopback::Socket client = loopback::ConnectFrom(address, port);
+    TestSocket client = ConnectFrom(address, port);
     char answer[4] = {};
-    loopback::SetReceiveTimeout(client.fd(), 5000);
-    return client.valid() && loopback::SendAll(client.fd(), "ping", 4) &&
-           loopback::ReceiveExactly(client.fd(), answer, sizeof answer) &&
+    SetReceiveTimeout(client.fd(), 5000);
+    return client.valid() && SendAll(client.fd(), "ping", 4) &&
+           ReceiveExactly(client.fd(), answer, sizeof answer) &&
            std::string(answer, sizeof answer) == "ping";
 }
 
@@ -75,19 +76,18 @@ class RelayAddressCapTest : public testing::TestWithParam<CapCase> {};
 // expires, while its busy ones stay through a longer quiet spell.
 TEST_P(RelayAddressCapTest, OneAddressCannotKeepOthersOut) {
     const CapCase& c = GetParam();
-    ScriptedTarget echo(
-        [](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); });
-    RelayProcess relay(echo.port(), {"--engine", "events", "--first-byte-timeout", "3"});
-    ASSERT_TRUE(relay.WaitUntilListening()) << relay.process().Output(OutputStream::Err);
+    LoopbackServer echo([](TestSocket& connection, int) { LoopbackServer::Echo(connection); });
+    ListeningRelay relay(echo.Port(), {"--engine", "events", "--first-byte-timeout", "3"});
+    ASSERT_TRUE(relay.WaitUntilListening()) << relay.Process().Stderr();
 
-    std::vector<loopback::Socket> clients;
+    std::vector<TestSocket> clients;
     for (int i = 0; i < c.clients; ++i) {
-        clients.push_back(loopback::ConnectFrom("127.0.0.2", relay.port()));
+        clients.push_back(ConnectFrom("127.0.0.2", relay.Port()));
         ASSERT_TRUE(clients.back().valid()) << "client " << i;
     }
     const auto line = [](int i) { return "line " + std::to_string(i) + "\n"; };
     for (int i = 0; c.speak && i < c.clients; ++i) {
-        ASSERT_TRUE(loopback::SendAll(clients[i].fd(), line(i).data(), line(i).size()));
+        ASSERT_TRUE(SendAll(clients[i].fd(), line(i).data(), line(i).size()));
     }
     const auto count = [&](const std::function<bool(int, const std::string&)>& match) {
         int n = 0;
@@ -109,7 +109,7 @@ TEST_P(RelayAddressCapTest, OneAddressCannotKeepOthersOut) {
     }
     std::this_thread::sleep_for(200ms);  // a late refusal too many would show now
     EXPECT_EQ(refused(), c.refused);
-    EXPECT_TRUE(ServedFrom("127.0.0.3", relay.port())) << "another address was kept out";
+    EXPECT_TRUE(ServedFrom("127.0.0.3", relay.Port())) << "another address was kept out";
 
     if (c.speak) {
         // Quiet for longer than the first-byte time-out: bytes have moved, so they stay.
@@ -117,31 +117,28 @@ TEST_P(RelayAddressCapTest, OneAddressCannotKeepOthersOut) {
         for (int i = 0; i < c.clients; ++i) {
             if (Arrived(clients[i].fd()) == line(i)) {
                 char answer[32];
-                loopback::SetReceiveTimeout(clients[i].fd(), 5000);
-                ASSERT_TRUE(loopback::ReceiveExactly(clients[i].fd(), answer, line(i).size()));
+                SetReceiveTimeout(clients[i].fd(), 5000);
+                ASSERT_TRUE(ReceiveExactly(clients[i].fd(), answer, line(i).size()));
                 EXPECT_TRUE(EchoRoundTrip(clients[i].fd(), 1000, i)) << "client " << i;
             }
         }
     } else {
         // The silent ones are closed with nothing said, which frees the address's places.
         for (int i = 0; i < c.clients; ++i) {
-            loopback::SetReceiveTimeout(clients[i].fd(), 8000);
+            SetReceiveTimeout(clients[i].fd(), 8000);
             bool clean = false;
-            const std::string got = loopback::ReceiveUntilEnd(clients[i].fd(), 64, &clean);
+            const std::string got = ReceiveUntilEnd(clients[i].fd(), 64, &clean);
             EXPECT_TRUE(clean) << "client " << i << " still open after the first-byte time-out";
             EXPECT_TRUE(got.empty() || got == kRefusal) << got;
         }
-        EXPECT_TRUE(ServedFrom("127.0.0.2", relay.port()));
-        EXPECT_EQ(
-            Occurrences(relay.process().Output(OutputStream::Err), "reason=first_byte_timeout"),
-            static_cast<std::size_t>(c.clients - c.refused));
+        EXPECT_TRUE(ServedFrom("127.0.0.2", relay.Port()));
+        EXPECT_EQ(Occurrences(relay.Process().Stderr(), "reason=first_byte_timeout"),
+                  static_cast<std::size_t>(c.clients - c.refused));
     }
     // The first refusal of an interval is logged at once; the rest are counted
     // into a summary line when the interval ends.
-    EXPECT_EQ(Occurrences(relay.process().Output(OutputStream::Err),
-                          "event=refused client=127.0.0.2"),
-              1U);
-    EXPECT_GE(Occurrences(relay.process().Output(OutputStream::Err), "reason=address_limit"), 1U);
+    EXPECT_EQ(Occurrences(relay.Process().Stderr(), "event=refused client=127.0.0.2"), 1U);
+    EXPECT_GE(Occurrences(relay.Process().Stderr(), "reason=address_limit"), 1U);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RelayAddressCapTest,
@@ -178,25 +175,25 @@ TEST_P(RelayBurstLimitTest, ThreeHundredClientsAtOnceGetTwoPlaces) {
     }
     std::atomic<int> live{0};
     std::atomic<int> most{0};
-    ScriptedTarget target([&](loopback::Socket& connection, int) {
+    LoopbackServer target([&](TestSocket& connection, int) {
         const int now = live.fetch_add(1) + 1;
         int seen = most.load();
         while (now > seen && !most.compare_exchange_weak(seen, now)) {
         }
-        ScriptedTarget::Echo(connection);
+        LoopbackServer::Echo(connection);
         live.fetch_sub(1);
     });
-    RelayProcess relay(c.target, target.port(),
-                       {"--engine", c.engine, "--limit", "4", "--clients-per-address", "0"});
-    ASSERT_TRUE(relay.WaitUntilListening()) << relay.process().Output(OutputStream::Err);
+    ListeningRelay relay(c.target, target.Port(),
+                         {"--engine", c.engine, "--limit", "4", "--clients-per-address", "0"});
+    ASSERT_TRUE(relay.WaitUntilListening()) << relay.Process().Stderr();
 
     constexpr int kClients = 300;
-    std::vector<loopback::Socket> clients;
+    std::vector<TestSocket> clients;
     for (int i = 0; i < kClients; ++i) {
-        clients.push_back(loopback::ConnectNonBlocking(relay.port()));
+        clients.push_back(ConnectNonBlocking(relay.Port()));
         ASSERT_TRUE(clients.back().valid());
     }
-    for (loopback::Socket& client : clients) {
+    for (TestSocket& client : clients) {
         pollfd connected{client.fd(), POLLOUT, 0};
         ASSERT_EQ(::poll(&connected, 1, 5000), 1);
         ASSERT_EQ(::send(client.fd(), "x", 1, MSG_NOSIGNAL), 1);
@@ -206,7 +203,7 @@ TEST_P(RelayBurstLimitTest, ThreeHundredClientsAtOnceGetTwoPlaces) {
     const bool answered = WaitUntil(
         [&] {
             echoed = refused = 0;
-            for (loopback::Socket& client : clients) {
+            for (TestSocket& client : clients) {
                 const std::string got = Arrived(client.fd());
                 echoed += got == "x" ? 1 : 0;
                 refused += got == kRefusal ? 1 : 0;
@@ -219,8 +216,8 @@ TEST_P(RelayBurstLimitTest, ThreeHundredClientsAtOnceGetTwoPlaces) {
     EXPECT_GE(echoed, 1);
     EXPECT_LE(echoed, 2);
     clients.clear();
-    relay.process().Stop();
-    EXPECT_EQ(relay.process().ExitCode(), 0) << relay.process().Output(OutputStream::Err);
+    relay.Process().Stop();
+    EXPECT_EQ(relay.Process().ExitCode(), 0) << relay.Process().Stderr();
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, RelayBurstLimitTest,
@@ -251,25 +248,25 @@ TEST_P(RelayClientLeavesWhileConnectingTest, ItsPlaceAndDescriptorsAreFreedAtOnc
     HangingTarget hanging;
     ASSERT_TRUE(hanging.ConnectHangs(1500ms))
         << "a connect to a full accept queue was answered: no target here can hang";
-    RelayProcess relay(hanging.port(), {"--engine", "events", "--limit", "400",
-                                        "--clients-per-address", "0", "--connect-timeout", "30"});
-    ASSERT_TRUE(relay.WaitUntilListening()) << relay.process().Output(OutputStream::Err);
-    const pid_t pid = relay.process().pid();
+    ListeningRelay relay(hanging.port(), {"--engine", "events", "--limit", "400",
+                                          "--clients-per-address", "0", "--connect-timeout", "30"});
+    ASSERT_TRUE(relay.WaitUntilListening()) << relay.Process().Stderr();
+    const pid_t pid = relay.Process().Pid();
     std::this_thread::sleep_for(300ms);
     const int descriptorsBefore = ReadProcess(pid).descriptors;
 
     constexpr int kClients = 200;
-    std::vector<loopback::Socket> clients;
+    std::vector<TestSocket> clients;
     for (int i = 0; i < kClients; ++i) {
-        clients.push_back(loopback::Connect(relay.port()));
+        clients.push_back(Connect(relay.Port()));
         ASSERT_TRUE(clients.back().valid());
     }
     ASSERT_TRUE(
         WaitUntil([&] { return ReadProcess(pid).descriptors >= descriptorsBefore + kClients; }, 5s))
         << "the relay did not take the clients in";
-    for (loopback::Socket& client : clients) {
+    for (TestSocket& client : clients) {
         if (c.reset) {
-            loopback::SetAbortiveClose(client.fd());
+            SetAbortiveClose(client.fd());
         }
         client.Close();
     }
@@ -279,14 +276,13 @@ TEST_P(RelayClientLeavesWhileConnectingTest, ItsPlaceAndDescriptorsAreFreedAtOnc
     const std::string needle = std::string("reason=") + c.reason;
     EXPECT_TRUE(WaitUntil(
         [&] {
-            return Occurrences(relay.process().Output(OutputStream::Err), needle) ==
+            return Occurrences(relay.Process().Stderr(), needle) ==
                    static_cast<std::size_t>(kClients);
         },
         2s))
-        << Occurrences(relay.process().Output(OutputStream::Err), needle) << " closed with "
-        << needle;
-    relay.process().Stop();
-    EXPECT_EQ(relay.process().ExitCode(), 0) << relay.process().Output(OutputStream::Err);
+        << Occurrences(relay.Process().Stderr(), needle) << " closed with " << needle;
+    relay.Process().Stop();
+    EXPECT_EQ(relay.Process().ExitCode(), 0) << relay.Process().Stderr();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -302,18 +298,18 @@ TEST(RelayClientLeavesWhileConnectingTest, ARequestThenAHalfCloseIsKept) {
     HangingTarget hanging;
     ASSERT_TRUE(hanging.ConnectHangs(1500ms))
         << "a connect to a full accept queue was answered: no target here can hang";
-    RelayProcess relay(hanging.port(), {"--engine", "events", "--connect-timeout", "30"});
-    ASSERT_TRUE(relay.WaitUntilListening()) << relay.process().Output(OutputStream::Err);
+    ListeningRelay relay(hanging.port(), {"--engine", "events", "--connect-timeout", "30"});
+    ASSERT_TRUE(relay.WaitUntilListening()) << relay.Process().Stderr();
 
-    loopback::Socket client = loopback::Connect(relay.port());
-    ASSERT_TRUE(loopback::SendAll(client.fd(), "request", 7));
+    TestSocket client = Connect(relay.Port());
+    ASSERT_TRUE(SendAll(client.fd(), "request", 7));
     ::shutdown(client.fd(), SHUT_WR);
     std::this_thread::sleep_for(500ms);  // the relay has seen the request and the end by now
-    ScriptedTarget echo([](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); },
+    LoopbackServer echo([](TestSocket& connection, int) { LoopbackServer::Echo(connection); },
                         hanging.TakeListener());
-    loopback::SetReceiveTimeout(client.fd(), 10000);
+    SetReceiveTimeout(client.fd(), 10000);
     bool clean = false;
-    EXPECT_EQ(loopback::ReceiveUntilEnd(client.fd(), 64, &clean), "request");
+    EXPECT_EQ(ReceiveUntilEnd(client.fd(), 64, &clean), "request");
     EXPECT_TRUE(clean);
 }
 

@@ -13,14 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "loopback_socket.h"
+#include "loopback_server.h"
 #include "relay_process.h"
-#include "scripted_target.h"
+#include "test_socket.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
+using namespace testing_support;
 
 constexpr char kRefusal[] = "too many connection\r\n";
 
@@ -58,24 +59,23 @@ class ConfigFileTest : public testing::TestWithParam<ConfigCase> {};
 
 TEST_P(ConfigFileTest, RelayReadsWhatThePrivateProfileCallsWould) {
     const ConfigCase& c = GetParam();
-    ScriptedTarget echo(
-        [](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); });
+    LoopbackServer echo([](TestSocket& connection, int) { LoopbackServer::Echo(connection); });
     const ScratchFile file(c.file);
-    RelayProcess relay(echo.port(), {"--config", file.path()});
+    ListeningRelay relay(echo.Port(), {"--config", file.path()});
     if (c.treated == Treated::Rejected) {
-        ASSERT_TRUE(relay.process().WaitForExit(10s));
-        EXPECT_EQ(relay.process().ExitCode(), 2);
-        const std::string err = relay.process().Output(OutputStream::Err);
+        ASSERT_TRUE(relay.Process().WaitForExit(10000).has_value());
+        EXPECT_EQ(relay.Process().ExitCode(), 2);
+        const std::string err = relay.Process().Stderr();
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
         return;
     }
-    ASSERT_TRUE(relay.WaitUntilListening()) << relay.process().Output(OutputStream::Err);
+    ASSERT_TRUE(relay.WaitUntilListening()) << relay.Process().Stderr();
 
-    loopback::Socket client = loopback::Connect(relay.port());
-    loopback::SetReceiveTimeout(client.fd(), 10000);
-    ASSERT_TRUE(loopback::SendAll(client.fd(), "ping", 4));
+    TestSocket client = Connect(relay.Port());
+    SetReceiveTimeout(client.fd(), 10000);
+    ASSERT_TRUE(SendAll(client.fd(), "ping", 4));
     ::shutdown(client.fd(), SHUT_WR);
-    const std::string answer = loopback::ReceiveUntilEnd(client.fd(), 64);
+    const std::string answer = ReceiveUntilEnd(client.fd(), 64);
     EXPECT_EQ(answer, c.treated == Treated::Served ? "ping" : kRefusal);
 }
 
@@ -131,15 +131,12 @@ class MalformedOptionTest : public testing::TestWithParam<OptionCase> {};
 
 TEST_P(MalformedOptionTest, ExitsTwoWithOneLineNamingTheOption) {
     const std::vector<std::string>& arguments = GetParam().arguments;
-    std::vector<std::string> argv = {VORLANE_RELAY_PATH};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    ChildProcess relay(ChildOptions{argv});
-    ASSERT_TRUE(relay.WaitForExit(10s));
-    EXPECT_EQ(relay.ExitCode(), 2);
-    const std::string err = relay.Output(OutputStream::Err);
+    RelayProcess relay(arguments);
+    ASSERT_EQ(relay.WaitForExit(10000), 2);
+    const std::string err = relay.Stderr();
     EXPECT_NE(err.find(arguments.front()), std::string::npos) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-    EXPECT_EQ(relay.Output(OutputStream::Out), "");
+    EXPECT_EQ(relay.Stdout(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(

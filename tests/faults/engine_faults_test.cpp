@@ -15,24 +15,25 @@
 
 #include "engine_kind.h"
 #include "hanging_target.h"
-#include "loopback_socket.h"
+#include "loopback_server.h"
 #include "recording_display.h"
-#include "scripted_target.h"
+#include "test_socket.h"
 #include "traffic_check.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using namespace testing_support;
 
 // Streams data at the relay while reading whatever comes back, until the
 // relay ends the connection. True when it did so within the time-out.
 bool RelayEndsStream(int fd, int timeoutMs) {
-    loopback::SetReceiveTimeout(fd, timeoutMs);
+    SetReceiveTimeout(fd, timeoutMs);
     std::atomic<bool> done{false};
     std::thread sender([&] {
         std::vector<char> chunk(4096, 'x');
         for (int i = 0; i < 16384 && !done; ++i) {  // at most 64 MiB
-            if (!loopback::SendAll(fd, chunk.data(), chunk.size())) {
+            if (!SendAll(fd, chunk.data(), chunk.size())) {
                 return;
             }
         }
@@ -51,15 +52,15 @@ bool RelayEndsStream(int fd, int timeoutMs) {
 }
 
 // A target that sends until its connection fails, bounded in time.
-void StreamForever(loopback::Socket& connection) {
+void StreamForever(TestSocket& connection) {
     const std::vector<char> chunk(16384, 's');
     const auto deadline = std::chrono::steady_clock::now() + 60s;
     while (std::chrono::steady_clock::now() < deadline &&
-           loopback::SendAll(connection.fd(), chunk.data(), chunk.size())) {
+           SendAll(connection.fd(), chunk.data(), chunk.size())) {
     }
 }
 
-class EngineFaultTest : public testing::TestWithParam<testing_support::EngineKind> {
+class EngineFaultTest : public testing::TestWithParam<EngineKind> {
   protected:
     void TearDown() override {
         engine_->StopListening();
@@ -84,74 +85,72 @@ class EngineFaultTest : public testing::TestWithParam<testing_support::EngineKin
             << "count " << engine_->ConnectionCount() << ", expected " << count;
     }
 
-    testing_support::RecordingDisplay display_;
-    std::unique_ptr<RelayControl> engine_ = testing_support::MakeEngine(GetParam(), display_);
+    RecordingDisplay display_;
+    std::unique_ptr<RelayControl> engine_ = MakeEngine(GetParam(), display_);
 };
 
-using testing_support::EngineKind;
-using testing_support::EngineName;
 VORLANE_FOR_BOTH_ENGINES(EngineFaultTest);
 
 TEST_P(EngineFaultTest, TargetResetMidStreamEndsOnlyThatConnection) {
-    ScriptedTarget target([](loopback::Socket& connection, int index) {
+    LoopbackServer target([](TestSocket& connection, int index) {
         if (index > 0) {
-            ScriptedTarget::Echo(connection);
+            LoopbackServer::Echo(connection);
             return;
         }
         char buffer[65536];
-        loopback::ReceiveExactly(connection.fd(), buffer, sizeof buffer);
-        loopback::SetAbortiveClose(connection.fd());
+        ReceiveExactly(connection.fd(), buffer, sizeof buffer);
+        SetAbortiveClose(connection.fd());
     });
-    ASSERT_TRUE(Start(target.port()));
-    loopback::Socket victim = loopback::Connect(port());
+    ASSERT_TRUE(Start(target.Port()));
+    TestSocket victim = Connect(port());
     EXPECT_TRUE(RelayEndsStream(victim.fd(), 10000));
     WaitForCount(0);
 
-    loopback::Socket next = loopback::Connect(port());
+    TestSocket next = Connect(port());
     EXPECT_TRUE(EchoRoundTrip(next.fd(), 1 << 20, 1));
 }
 
 TEST_P(EngineFaultTest, ClientGoneMidStreamEndsItsTargetConnection) {
     struct Case {
         const char* name;
-        void (*target)(loopback::Socket& connection);  // the first connection's; later ones echo
-        std::function<void(int fd)> leave;  // the client's last acts before its socket closes
+        void (*target)(TestSocket& connection);  // the first connection's; later ones echo
+        std::function<void(int fd)> leave;       // the client's last acts before its socket closes
     };
     const Case cases[] = {
-        {"reset while sending", ScriptedTarget::Echo,
+        {"reset while sending", LoopbackServer::Echo,
          [](int fd) {
              ASSERT_TRUE(EchoRoundTrip(fd, 256u << 10, 2));
              std::vector<char> inFlight(256u << 10, 'y');
-             loopback::SetNonBlocking(fd, true);
+             SetNonBlocking(fd, true);
              ::send(fd, inFlight.data(), inFlight.size(), MSG_NOSIGNAL);
-             loopback::SetAbortiveClose(fd);
+             SetAbortiveClose(fd);
          }},
         // The client's end only half-closes the target connection; the relay
         // learns that the client is gone when a send to it fails.
         {"half-closed, then gone while the target streams", StreamForever,
          [this](int fd) {
              char streamed[4096];
-             loopback::SetReceiveTimeout(fd, 10000);
-             ASSERT_TRUE(loopback::ReceiveExactly(fd, streamed, sizeof streamed));
+             SetReceiveTimeout(fd, 10000);
+             ASSERT_TRUE(ReceiveExactly(fd, streamed, sizeof streamed));
              ::shutdown(fd, SHUT_WR);
              WaitForCount(1);  // the client-side pump has passed the end on
          }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ScriptedTarget target([&](loopback::Socket& connection, int index) {
-            (index == 0 ? c.target : ScriptedTarget::Echo)(connection);
+        LoopbackServer target([&](TestSocket& connection, int index) {
+            (index == 0 ? c.target : LoopbackServer::Echo)(connection);
         });
-        ASSERT_TRUE(Start(target.port()));
+        ASSERT_TRUE(Start(target.Port()));
         {
-            loopback::Socket client = loopback::Connect(port());
+            TestSocket client = Connect(port());
             c.leave(client.fd());
         }
-        EXPECT_TRUE(WaitUntil([&] { return target.finished() == 1; }))
+        EXPECT_TRUE(WaitUntil([&] { return target.FinishedCount() == 1; }))
             << "the target connection outlived its client";
         WaitForCount(0);
 
-        loopback::Socket next = loopback::Connect(port());
+        TestSocket next = Connect(port());
         EXPECT_TRUE(EchoRoundTrip(next.fd(), 1 << 20, 3));
         next.Close();
         WaitForCount(0);
@@ -162,29 +161,28 @@ TEST_P(EngineFaultTest, ClientGoneMidStreamEndsItsTargetConnection) {
 
 TEST_P(EngineFaultTest, TargetClosingRightAfterItsGreetingStillDeliversIt) {
     const std::string greeting = "220 ready\r\n";
-    ScriptedTarget target([&](loopback::Socket& connection, int) {
-        loopback::SendAll(connection.fd(), greeting.data(), greeting.size());
+    LoopbackServer target([&](TestSocket& connection, int) {
+        SendAll(connection.fd(), greeting.data(), greeting.size());
     });
-    ASSERT_TRUE(Start(target.port()));
+    ASSERT_TRUE(Start(target.Port()));
     // The greeting and the end arrive together; repeat to meet both orders.
     for (int i = 0; i < 20; ++i) {
-        loopback::Socket client = loopback::Connect(port());
-        loopback::SetReceiveTimeout(client.fd(), 10000);
+        TestSocket client = Connect(port());
+        SetReceiveTimeout(client.fd(), 10000);
         bool clean = false;
-        EXPECT_EQ(loopback::ReceiveUntilEnd(client.fd(), 1024, &clean), greeting) << "client " << i;
+        EXPECT_EQ(ReceiveUntilEnd(client.fd(), 1024, &clean), greeting) << "client " << i;
         EXPECT_TRUE(clean) << "client " << i;
     }
     WaitForCount(0);
 }
 
 TEST_P(EngineFaultTest, ConnectThatHangsHoldsUpNoOtherClient) {
-    ScriptedTarget echo(
-        [](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); });
+    LoopbackServer echo([](TestSocket& connection, int) { LoopbackServer::Echo(connection); });
     {
         HangingTarget hanging;
         ASSERT_TRUE(Start(hanging.port()));
         const int localPort = port();
-        loopback::Socket stuck = loopback::Connect(port());
+        TestSocket stuck = Connect(port());
         // The event engine takes both of a client's shares when it admits it,
         // the threaded one a share per pump thread as each starts.
         const int connecting = GetParam() == EngineKind::Events ? 2 : 1;
@@ -196,8 +194,8 @@ TEST_P(EngineFaultTest, ConnectThatHangsHoldsUpNoOtherClient) {
         // A new run towards a live target serves its clients meanwhile.
         engine_->StopListening();
         ASSERT_TRUE(WaitUntil([&] { return !engine_->IsListening(); }));
-        ASSERT_TRUE(Start(echo.port(), localPort));
-        loopback::Socket served = loopback::Connect(port());
+        ASSERT_TRUE(Start(echo.Port(), localPort));
+        TestSocket served = Connect(port());
         EXPECT_TRUE(EchoRoundTrip(served.fd(), 1 << 20, 4));
         served.Close();
         WaitForCount(connecting);
@@ -208,9 +206,8 @@ TEST_P(EngineFaultTest, ConnectThatHangsHoldsUpNoOtherClient) {
 }
 
 TEST_P(EngineFaultTest, StopAndStartHundredTimesWhileConnectionsRelay) {
-    ScriptedTarget target(
-        [](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); });
-    ASSERT_TRUE(Start(target.port()));
+    LoopbackServer target([](TestSocket& connection, int) { LoopbackServer::Echo(connection); });
+    ASSERT_TRUE(Start(target.Port()));
     const int localPort = port();
 
     std::atomic<bool> stop{false};
@@ -218,7 +215,7 @@ TEST_P(EngineFaultTest, StopAndStartHundredTimesWhileConnectionsRelay) {
     std::atomic<int> roundTrips{0};
     std::vector<std::thread> clients;
     for (std::uint32_t id = 0; id < 4; ++id) {
-        loopback::Socket socket = loopback::Connect(port());
+        TestSocket socket = Connect(port());
         ASSERT_TRUE(socket.valid());
         clients.emplace_back([&, id, socket = std::move(socket)]() mutable {
             for (int i = 0; i < 100000 && !stop; ++i) {
@@ -235,9 +232,9 @@ TEST_P(EngineFaultTest, StopAndStartHundredTimesWhileConnectionsRelay) {
     for (int run = 0; run < 100; ++run) {
         engine_->StopListening();
         ASSERT_TRUE(WaitUntil([&] { return !engine_->IsListening(); })) << "run " << run;
-        ASSERT_TRUE(Start(target.port(), localPort)) << "run " << run;
+        ASSERT_TRUE(Start(target.Port(), localPort)) << "run " << run;
         if (run % 10 == 0) {
-            loopback::Socket fresh = loopback::Connect(port());
+            TestSocket fresh = Connect(port());
             EXPECT_TRUE(EchoRoundTrip(fresh.fd(), 4096, 900000 + run)) << "run " << run;
         }
     }

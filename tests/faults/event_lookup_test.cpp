@@ -16,11 +16,13 @@
 
 #include "isolated_network.h"
 #include "isolated_network_environment.h"
-#include "loopback_socket.h"
+#include "loopback_server.h"
 #include "private_name_server.h"
 #include "relay_process.h"
-#include "scripted_target.h"
+#include "test_socket.h"
 #include "traffic_check.h"
+
+using namespace testing_support;
 
 namespace {
 
@@ -29,27 +31,27 @@ const IsolatedNetworkEnvironment* const kNetwork = IsolatedNetworkEnvironment::R
 constexpr char kTargetName[] = "looked-up.vorlane.test";
 
 // A target that says where it listens and hangs up.
-ScriptedTarget::Handler Greeter(const std::string& address) {
-    return [address](loopback::Socket& connection, int) {
-        loopback::SendAll(connection.fd(), address.data(), address.size());
+LoopbackServer::Handler Greeter(const std::string& address) {
+    return [address](TestSocket& connection, int) {
+        SendAll(connection.fd(), address.data(), address.size());
     };
 }
 
 // A client that says nothing and waits for the greeting. (It keeps its
 // sending side open: one that ended it before the target answered would be
 // taken for a client that left.)
-loopback::Socket QuietClient(std::uint16_t port) {
-    loopback::Socket client = loopback::Connect(port);
-    loopback::SetReceiveTimeout(client.fd(), 30000);
+TestSocket QuietClient(std::uint16_t port) {
+    TestSocket client = Connect(port);
+    SetReceiveTimeout(client.fd(), 30000);
     return client;
 }
 
-std::string GreetingOf(loopback::Socket& client) {
-    return loopback::ReceiveUntilEnd(client.fd(), 64);
+std::string GreetingOf(TestSocket& client) {
+    return ReceiveUntilEnd(client.fd(), 64);
 }
 
 bool HasIpv6Loopback() {
-    return loopback::ListenAt("::1", 0, 1).valid();
+    return ListenAt("::1", 0, 1).valid();
 }
 
 class EventLookupTest : public testing::Test {
@@ -71,11 +73,11 @@ class EventLookupTest : public testing::Test {
         ASSERT_TRUE(resolver_.Write("nameserver 127.0.0.1\noptions timeout:30 attempts:1\n"));
     }
 
-    std::unique_ptr<RelayProcess> StartRelay(const std::string& target, std::uint16_t port,
-                                             std::vector<std::string> args = {}) {
+    std::unique_ptr<ListeningRelay> StartRelay(const std::string& target, std::uint16_t port,
+                                               std::vector<std::string> args = {}) {
         args.insert(args.begin(), {"--engine", "events"});
-        auto relay = std::make_unique<RelayProcess>(target, port, std::move(args));
-        EXPECT_TRUE(relay->WaitUntilListening()) << relay->process().Output(OutputStream::Err);
+        auto relay = std::make_unique<ListeningRelay>(target, port, std::move(args));
+        EXPECT_TRUE(relay->WaitUntilListening()) << relay->Process().Stderr();
         return relay;
     }
 
@@ -89,22 +91,22 @@ class EventLookupTest : public testing::Test {
 // Enough of them that some share the first one's worker.
 TEST_F(EventLookupTest, SlowAnswerHoldsUpOnlyTheClientThatWaitsForIt) {
     constexpr int kFastClients = 8;
-    ScriptedTarget target(Greeter("127.0.0.2"), loopback::ListenAt("127.0.0.2", 0, SOMAXCONN));
-    ASSERT_TRUE(target.valid());
+    LoopbackServer target(Greeter("127.0.0.2"), ListenAt("127.0.0.2", 0, SOMAXCONN));
+    ASSERT_TRUE(target.Listening());
     server_->SetAddresses(kTargetName, {"127.0.0.2"});
-    const auto relay = StartRelay(kTargetName, target.port());
+    const auto relay = StartRelay(kTargetName, target.Port());
     ASSERT_TRUE(relay);
 
     server_->HoldAnswers(true);
-    loopback::Socket slow = QuietClient(relay->port());
+    TestSocket slow = QuietClient(relay->Port());
     ASSERT_TRUE(WaitUntil([&] { return server_->HeldCount() > 0; }))
         << "the first client's look-up never came";
     server_->HoldAnswers(false);
 
-    std::vector<loopback::Socket> fast;
+    std::vector<TestSocket> fast;
     fast.reserve(kFastClients);
     for (int i = 0; i < kFastClients; ++i) {
-        fast.push_back(QuietClient(relay->port()));
+        fast.push_back(QuietClient(relay->Port()));
     }
     for (int i = 0; i < kFastClients; ++i) {
         EXPECT_EQ(GreetingOf(fast[i]), "127.0.0.2") << "fast client " << i;
@@ -114,36 +116,35 @@ TEST_F(EventLookupTest, SlowAnswerHoldsUpOnlyTheClientThatWaitsForIt) {
 
     server_->ReleaseHeld();
     EXPECT_EQ(GreetingOf(slow), "127.0.0.2");
-    EXPECT_EQ(target.accepted(), kFastClients + 1);
+    EXPECT_EQ(target.AcceptedCount(), kFastClients + 1);
 }
 
 // A client whose look-up outlasts the connect time-out is closed; the late
 // answer then finds no one. A stop never waits on a look-up under way: the
 // system gives up on a silent name server only after many seconds.
 TEST_F(EventLookupTest, PendingLookUpEndsWithItsClientAndNeverHoldsUpTheStop) {
-    ScriptedTarget target(Greeter("127.0.0.2"), loopback::ListenAt("127.0.0.2", 0, SOMAXCONN));
-    ASSERT_TRUE(target.valid());
+    LoopbackServer target(Greeter("127.0.0.2"), ListenAt("127.0.0.2", 0, SOMAXCONN));
+    ASSERT_TRUE(target.Listening());
     server_->SetAddresses(kTargetName, {"127.0.0.2"});
-    const auto relay = StartRelay(kTargetName, target.port(), {"--connect-timeout", "1"});
+    const auto relay = StartRelay(kTargetName, target.Port(), {"--connect-timeout", "1"});
     ASSERT_TRUE(relay);
 
     server_->HoldAnswers(true);
-    loopback::Socket late = QuietClient(relay->port());
+    TestSocket late = QuietClient(relay->Port());
     EXPECT_EQ(GreetingOf(late), "");
-    EXPECT_TRUE(relay->process().WaitForOutput(OutputStream::Err, " reason=connect_timeout",
-                                               std::chrono::seconds(10)));
+    EXPECT_TRUE(relay->Process().WaitForStderr(" reason=connect_timeout", 10000));
     ASSERT_GT(server_->HeldCount(), 0);
     server_->HoldAnswers(false);
     server_->ReleaseHeld();
-    loopback::Socket next = QuietClient(relay->port());
+    TestSocket next = QuietClient(relay->Port());
     EXPECT_EQ(GreetingOf(next), "127.0.0.2");
-    EXPECT_EQ(target.accepted(), 1) << "the late answer was followed";
+    EXPECT_EQ(target.AcceptedCount(), 1) << "the late answer was followed";
 
     server_->HoldAnswers(true);
-    loopback::Socket waiting = QuietClient(relay->port());
+    TestSocket waiting = QuietClient(relay->Port());
     ASSERT_TRUE(WaitUntil([&] { return server_->HeldCount() > 0; }));
-    relay->process().Stop();
-    EXPECT_EQ(relay->process().ExitCode(), 0) << "the stop waited on the look-up";
+    relay->Process().Stop();
+    EXPECT_EQ(relay->Process().ExitCode(), 0) << "the stop waited on the look-up";
     EXPECT_GT(server_->HeldCount(), 0);
 }
 
@@ -174,29 +175,28 @@ TEST_P(EventLookupAnswerTest, UnusableAddressesAreSkippedAndNoneLeftIsAFailedLoo
     if (c.needsIpv6 && !ipv6) {
         GTEST_SKIP() << "this machine has no IPv6 loopback";
     }
-    std::vector<std::unique_ptr<ScriptedTarget>> targets;
+    std::vector<std::unique_ptr<LoopbackServer>> targets;
     std::uint16_t port = 0;
     for (const std::string address : {"127.0.0.1", "127.0.0.2", "::1"}) {
         if (address == "::1" && !ipv6) {
             continue;
         }
-        targets.push_back(std::make_unique<ScriptedTarget>(
-            Greeter(address), loopback::ListenAt(address, port, SOMAXCONN)));
-        ASSERT_TRUE(targets.back()->valid()) << address;
-        port = targets.back()->port();
+        targets.push_back(
+            std::make_unique<LoopbackServer>(Greeter(address), ListenAt(address, port, SOMAXCONN)));
+        ASSERT_TRUE(targets.back()->Listening()) << address;
+        port = targets.back()->Port();
     }
     server_->SetAddresses(kTargetName, c.addresses);
     const auto relay = StartRelay(c.literal.empty() ? kTargetName : c.literal, port);
     ASSERT_TRUE(relay);
 
-    loopback::Socket client = QuietClient(relay->port());
+    TestSocket client = QuietClient(relay->Port());
     EXPECT_EQ(GreetingOf(client), c.greeting);
     if (c.greeting.empty()) {
-        EXPECT_TRUE(relay->process().WaitForOutput(OutputStream::Err, " reason=lookup_failed",
-                                                   std::chrono::seconds(10)))
-            << relay->process().Output(OutputStream::Err);
+        EXPECT_TRUE(relay->Process().WaitForStderr(" reason=lookup_failed", 10000))
+            << relay->Process().Stderr();
         for (const auto& target : targets) {
-            EXPECT_EQ(target->accepted(), 0) << "a service on this machine was reached";
+            EXPECT_EQ(target->AcceptedCount(), 0) << "a service on this machine was reached";
         }
     }
 }

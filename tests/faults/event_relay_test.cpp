@@ -18,14 +18,15 @@
 
 #include "isolated_network.h"
 #include "isolated_network_environment.h"
-#include "loopback_socket.h"
+#include "loopback_server.h"
 #include "relay_process.h"
-#include "scripted_target.h"
+#include "test_socket.h"
 #include "traffic_check.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using namespace testing_support;
 
 const IsolatedNetworkEnvironment* const kNetwork = IsolatedNetworkEnvironment::Register();
 
@@ -44,18 +45,18 @@ std::ostream& operator<<(std::ostream& out, Outcome outcome) {
 }
 
 Outcome TryFrom(const std::string& address, std::uint16_t port) {
-    loopback::Socket client = loopback::ConnectTo(address, port);
+    TestSocket client = ConnectTo(address, port);
     if (!client.valid()) {
         return Outcome::NoListener;
     }
-    loopback::SetReceiveTimeout(client.fd(), 10000);
-    loopback::SendAll(client.fd(), "ping", 4);
+    SetReceiveTimeout(client.fd(), 10000);
+    SendAll(client.fd(), "ping", 4);
     ::shutdown(client.fd(), SHUT_WR);
-    return loopback::ReceiveUntilEnd(client.fd(), 64) == "ping" ? Outcome::Served : Outcome::Closed;
+    return ReceiveUntilEnd(client.fd(), 64) == "ping" ? Outcome::Served : Outcome::Closed;
 }
 
 bool HasIpv6Loopback() {
-    return loopback::ListenAt("::1", 0, 1).valid();
+    return ListenAt("::1", 0, 1).valid();
 }
 
 struct FamilyCase {
@@ -78,16 +79,16 @@ TEST_P(EventRelayFamilyTest, ClientsOfEitherFamilyAreTreatedAsBindAndAllowSay) {
     if (!HasIpv6Loopback()) {
         GTEST_SKIP() << "this machine has no IPv6 loopback";
     }
-    ScriptedTarget echo([](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); },
-                        loopback::ListenAt(c.targetListener, 0, SOMAXCONN));
-    ASSERT_TRUE(echo.valid());
-    RelayProcess relay(c.target, echo.port(), EventsWith(c.args));
-    ASSERT_TRUE(relay.WaitUntilListening()) << relay.process().Output(OutputStream::Err);
+    LoopbackServer echo([](TestSocket& connection, int) { LoopbackServer::Echo(connection); },
+                        ListenAt(c.targetListener, 0, SOMAXCONN));
+    ASSERT_TRUE(echo.Listening());
+    ListeningRelay relay(c.target, echo.Port(), EventsWith(c.args));
+    ASSERT_TRUE(relay.WaitUntilListening()) << relay.Process().Stderr();
 
-    EXPECT_EQ(TryFrom("127.0.0.1", relay.port()), c.fromV4);
-    EXPECT_EQ(TryFrom("::1", relay.port()), c.fromV6);
+    EXPECT_EQ(TryFrom("127.0.0.1", relay.Port()), c.fromV4);
+    EXPECT_EQ(TryFrom("::1", relay.Port()), c.fromV6);
     const int served = (c.fromV4 == Outcome::Served) + (c.fromV6 == Outcome::Served);
-    EXPECT_EQ(echo.accepted(), served) << "a client that was not served reached the target";
+    EXPECT_EQ(echo.AcceptedCount(), served) << "a client that was not served reached the target";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -128,18 +129,18 @@ INSTANTIATE_TEST_SUITE_P(
 constexpr char kTargetName[] = "moving-target.vorlane.test";
 
 // A target that says where it listens and hangs up.
-ScriptedTarget::Handler Greeter(const std::string& address) {
-    return [address](loopback::Socket& connection, int) {
-        loopback::SendAll(connection.fd(), address.data(), address.size());
+LoopbackServer::Handler Greeter(const std::string& address) {
+    return [address](TestSocket& connection, int) {
+        SendAll(connection.fd(), address.data(), address.size());
     };
 }
 
 // The client says nothing and keeps its end open: one that ended its stream
 // without a byte before the target answered would be taken for gone.
 std::string GreetingThrough(std::uint16_t port) {
-    loopback::Socket client = loopback::Connect(port);
-    loopback::SetReceiveTimeout(client.fd(), 10000);
-    return loopback::ReceiveUntilEnd(client.fd(), 64);
+    TestSocket client = Connect(port);
+    SetReceiveTimeout(client.fd(), 10000);
+    return ReceiveUntilEnd(client.fd(), 64);
 }
 
 // The addresses of a name in the order a stream client gets them.
@@ -217,50 +218,50 @@ TEST_F(EventRelayNameTest, EachClientGoesWhereTheNameLeadsWhenItArrives) {
         addresses.emplace_back("::1");
         phases.push_back({{"::1"}, "::1"});  // the other family than the first look-up's
     }
-    std::vector<std::unique_ptr<ScriptedTarget>> targets;
+    std::vector<std::unique_ptr<LoopbackServer>> targets;
     std::uint16_t port = 0;
     for (const std::string& address : addresses) {
-        targets.push_back(std::make_unique<ScriptedTarget>(
-            Greeter(address), loopback::ListenAt(address, port, SOMAXCONN)));
-        ASSERT_TRUE(targets.back()->valid()) << address;
-        port = targets.back()->port();
+        targets.push_back(
+            std::make_unique<LoopbackServer>(Greeter(address), ListenAt(address, port, SOMAXCONN)));
+        ASSERT_TRUE(targets.back()->Listening()) << address;
+        port = targets.back()->Port();
     }
 
-    std::unique_ptr<RelayProcess> relay;
+    std::unique_ptr<ListeningRelay> relay;
     for (const NamePhase& phase : phases) {
         // The previous client had its greeting, so its look-up is over.
         ASSERT_NO_FATAL_FAILURE(PointNameAt(phase.addresses));
         if (!relay) {
-            relay = std::make_unique<RelayProcess>(kTargetName, port, EventsWith({}));
-            ASSERT_TRUE(relay->WaitUntilListening()) << relay->process().Output(OutputStream::Err);
+            relay = std::make_unique<ListeningRelay>(kTargetName, port, EventsWith({}));
+            ASSERT_TRUE(relay->WaitUntilListening()) << relay->Process().Stderr();
         }
-        EXPECT_EQ(GreetingThrough(relay->port()), phase.greeter) << phase.addresses.front();
+        EXPECT_EQ(GreetingThrough(relay->Port()), phase.greeter) << phase.addresses.front();
     }
 
-    relay->process().Stop();
-    EXPECT_EQ(relay->process().ExitCode(), 0);
-    const std::string err = relay->process().Output(OutputStream::Err);
+    relay->Process().Stop();
+    EXPECT_EQ(relay->Process().ExitCode(), 0);
+    const std::string err = relay->Process().Stderr();
     EXPECT_EQ(err.find("event=target_unresolved"), std::string::npos)
         << "the name did not resolve at start: " << err;
 }
 
 TEST_F(EventRelayNameTest, NameUnknownAtStartIsAWarningAndAskedAgainForEachClient) {
-    ScriptedTarget target(Greeter("127.0.0.2"), loopback::ListenAt("127.0.0.2", 0, SOMAXCONN));
-    ASSERT_TRUE(target.valid());
+    LoopbackServer target(Greeter("127.0.0.2"), ListenAt("127.0.0.2", 0, SOMAXCONN));
+    ASSERT_TRUE(target.Listening());
     ASSERT_NO_FATAL_FAILURE(PointNameAt({}));
-    RelayProcess relay(kTargetName, target.port(), EventsWith({}));
-    ASSERT_TRUE(relay.WaitUntilListening()) << relay.process().Output(OutputStream::Err);
-    const std::string err = relay.process().Output(OutputStream::Err);
+    ListeningRelay relay(kTargetName, target.Port(), EventsWith({}));
+    ASSERT_TRUE(relay.WaitUntilListening()) << relay.Process().Stderr();
+    const std::string err = relay.Process().Stderr();
     const std::string warning =
         " level=warn event=target_unresolved target=" + std::string(kTargetName);
     EXPECT_NE(err.find(warning), std::string::npos) << err;
     EXPECT_EQ(err.find(warning), err.rfind(warning)) << err;
 
-    EXPECT_EQ(GreetingThrough(relay.port()), "")
+    EXPECT_EQ(GreetingThrough(relay.Port()), "")
         << "a client was relayed to a name with no address";
     ASSERT_NO_FATAL_FAILURE(PointNameAt({"127.0.0.2"}));
-    EXPECT_EQ(GreetingThrough(relay.port()), "127.0.0.2");
-    EXPECT_EQ(target.accepted(), 1);
+    EXPECT_EQ(GreetingThrough(relay.Port()), "127.0.0.2");
+    EXPECT_EQ(target.AcceptedCount(), 1);
 }
 
 }  // namespace

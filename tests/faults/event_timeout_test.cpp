@@ -13,21 +13,22 @@
 #include <thread>
 
 #include "hanging_target.h"
-#include "loopback_socket.h"
+#include "loopback_server.h"
 #include "process_probe.h"
 #include "relay_process.h"
-#include "scripted_target.h"
+#include "test_socket.h"
 #include "traffic_check.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using namespace testing_support;
 using Clock = std::chrono::steady_clock;
 
 // Reads and drops what arrives until the relay ends the connection (an end
 // of stream or a reset); when it did, or nothing when it has not by then.
 std::optional<Clock::time_point> WaitForEnd(int fd, std::chrono::milliseconds limit) {
-    loopback::SetReceiveTimeout(fd, 100);
+    SetReceiveTimeout(fd, 100);
     const auto deadline = Clock::now() + limit;
     char buffer[256];
     while (Clock::now() < deadline) {
@@ -47,13 +48,13 @@ TEST(EventConnectTimeoutTest, TargetThatNeverAnswersIsGivenUpAndTheRelayServesOn
     HangingTarget hanging;
     ASSERT_TRUE(hanging.ConnectHangs(1500ms))
         << "a connect to a full accept queue was answered: no target here can hang";
-    RelayProcess relay(hanging.port(), {"--engine", "events", "--connect-timeout", "1"});
-    ASSERT_TRUE(relay.WaitUntilListening()) << relay.process().Output(OutputStream::Err);
+    ListeningRelay relay(hanging.port(), {"--engine", "events", "--connect-timeout", "1"});
+    ASSERT_TRUE(relay.WaitUntilListening()) << relay.Process().Stderr();
 
-    loopback::Socket client = loopback::Connect(relay.port());
+    TestSocket client = Connect(relay.Port());
     ASSERT_TRUE(client.valid());
     const auto connected = Clock::now();
-    loopback::SendAll(client.fd(), "ping", 4);
+    SendAll(client.fd(), "ping", 4);
     const auto end = WaitForEnd(client.fd(), 8s);
     ASSERT_TRUE(end) << "the client was still open 8 s after its target went silent";
     const double waited = SecondsBetween(connected, *end);
@@ -61,15 +62,15 @@ TEST(EventConnectTimeoutTest, TargetThatNeverAnswersIsGivenUpAndTheRelayServesOn
     EXPECT_LE(waited, 5.0);
 
     // Once the target accepts again, the same relay serves.
-    ScriptedTarget echo([](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); },
+    LoopbackServer echo([](TestSocket& connection, int) { LoopbackServer::Echo(connection); },
                         hanging.TakeListener());
     // With the queued filler taken, the relay's connect finds room at once.
-    ASSERT_TRUE(WaitUntil([&] { return echo.accepted() == 1; }));
-    loopback::Socket next = loopback::Connect(relay.port());
+    ASSERT_TRUE(WaitUntil([&] { return echo.AcceptedCount() == 1; }));
+    TestSocket next = Connect(relay.Port());
     EXPECT_TRUE(EchoRoundTrip(next.fd(), 64 << 10, 3));
     next.Close();
-    relay.process().Stop();
-    EXPECT_EQ(relay.process().ExitCode(), 0) << relay.process().Output(OutputStream::Err);
+    relay.Process().Stop();
+    EXPECT_EQ(relay.Process().ExitCode(), 0) << relay.Process().Stderr();
 }
 
 // Which end sends one byte every 300 ms for three seconds, three idle
@@ -100,39 +101,39 @@ class EventIdleTimeoutTest : public testing::TestWithParam<IdleCase> {};
 TEST_P(EventIdleTimeoutTest, ClosedOnceQuietForTheTimeOutAndNotWhileBytesMove) {
     const IdleCase& c = GetParam();
     std::atomic<bool> release{false};
-    ScriptedTarget target([&](loopback::Socket& connection, int) {
+    LoopbackServer target([&](TestSocket& connection, int) {
         for (int i = 0; c.trickle == Trickle::FromTarget && i < kTrickleBytes && !release; ++i) {
             std::this_thread::sleep_for(kTrickleGap);
-            loopback::SendAll(connection.fd(), "t", 1);
+            SendAll(connection.fd(), "t", 1);
         }
         // Takes what comes until the relay ends it, and never closes first.
-        loopback::SetReceiveTimeout(connection.fd(), 20000);
-        loopback::ReceiveUntilEnd(connection.fd(), 1 << 20);
+        SetReceiveTimeout(connection.fd(), 20000);
+        ReceiveUntilEnd(connection.fd(), 1 << 20);
         WaitUntil([&] { return release.load(); }, 30s);
     });
     const RaiseOnExit releaseTarget{release};
-    RelayProcess relay(target.port(), {"--engine", "events", "--idle-timeout", "1"});
-    ASSERT_TRUE(relay.WaitUntilListening()) << relay.process().Output(OutputStream::Err);
-    const pid_t pid = relay.process().pid();
+    ListeningRelay relay(target.Port(), {"--engine", "events", "--idle-timeout", "1"});
+    ASSERT_TRUE(relay.WaitUntilListening()) << relay.Process().Stderr();
+    const pid_t pid = relay.Process().Pid();
     std::this_thread::sleep_for(300ms);
     const int descriptorsBefore = ReadProcess(pid).descriptors;
 
-    loopback::Socket client = loopback::Connect(relay.port());
-    ASSERT_TRUE(WaitUntil([&] { return target.accepted() == 1; }));
+    TestSocket client = Connect(relay.Port());
+    ASSERT_TRUE(WaitUntil([&] { return target.AcceptedCount() == 1; }));
     if (c.halfClosed) {
         ::shutdown(client.fd(), SHUT_WR);
     }
     auto lastByte = Clock::now();
-    loopback::SetReceiveTimeout(client.fd(), 2000);
+    SetReceiveTimeout(client.fd(), 2000);
     for (int i = 0; c.trickle != Trickle::None && i < kTrickleBytes; ++i) {
         if (c.trickle == Trickle::FromClient) {
             pollfd ended{client.fd(), POLLIN, 0};
             ASSERT_EQ(::poll(&ended, 1, static_cast<int>(kTrickleGap.count())), 0)
                 << "closed while the client sent, after byte " << i;
-            ASSERT_TRUE(loopback::SendAll(client.fd(), "c", 1));
+            ASSERT_TRUE(SendAll(client.fd(), "c", 1));
         } else {
             char byte = 0;
-            ASSERT_TRUE(loopback::ReceiveExactly(client.fd(), &byte, 1))
+            ASSERT_TRUE(ReceiveExactly(client.fd(), &byte, 1))
                 << "closed while the target sent, before byte " << i;
         }
         lastByte = Clock::now();

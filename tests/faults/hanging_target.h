@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "loopback_socket.h"
+#include "test_socket.h"
 
 class HangingTarget {
   public:
@@ -19,10 +19,10 @@ class HangingTarget {
     // The listener, for a target that accepts from now on. The fillers close
     // first, so no handshake of theirs competes for the queue; the one
     // already queued waits there to be accepted.
-    loopback::Socket TakeListener();
+    testing_support::TestSocket TakeListener();
 
   private:
-    loopback::Socket listener_;
+    testing_support::TestSocket listener_;
     std::uint16_t port_ = 0;
-    std::vector<loopback::Socket> fillers_;
+    std::vector<testing_support::TestSocket> fillers_;
 };

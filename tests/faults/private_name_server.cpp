@@ -22,7 +22,7 @@ void Put16(std::vector<unsigned char>& out, std::uint16_t value) {
 }  // namespace
 
 PrivateNameServer::PrivateNameServer() {
-    loopback::Socket udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    testing_support::TestSocket udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(53);

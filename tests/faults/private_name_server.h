@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "loopback_socket.h"
+#include "test_socket.h"
 
 class PrivateNameServer {
   public:
@@ -46,7 +46,7 @@ class PrivateNameServer {
     std::vector<unsigned char> Answer(const unsigned char* query, std::size_t length) const;
     void Send(const Held& answer) const;
 
-    loopback::Socket socket_;
+    testing_support::TestSocket socket_;
     mutable std::mutex mutex_;
     std::map<std::string, std::vector<std::string>> names_;
     bool hold_ = false;

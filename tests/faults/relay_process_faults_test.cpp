@@ -15,15 +15,16 @@
 #include <thread>
 #include <vector>
 
-#include "loopback_socket.h"
+#include "loopback_server.h"
 #include "process_probe.h"
 #include "relay_process.h"
-#include "scripted_target.h"
+#include "test_socket.h"
 #include "traffic_check.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using namespace testing_support;
 
 // How each engine's failed accept reads in the log.
 std::string AcceptErrorText(const std::string& engine) {
@@ -43,7 +44,7 @@ int Count(const std::string& text, const std::string& needle) {
 
 // Pushes data without blocking until the relay has taken nothing for a while.
 std::size_t PushUntilStalled(int fd) {
-    loopback::SetNonBlocking(fd, true);
+    SetNonBlocking(fd, true);
     std::vector<char> chunk(65536, 'z');
     std::size_t pushed = 0;
     auto lastProgress = std::chrono::steady_clock::now();
@@ -68,19 +69,19 @@ class RelayProcessFaultTest : public testing::TestWithParam<std::string> {
 
 TEST_P(RelayProcessFaultTest, TargetThatNeverReadsHoldsNoMemoryAndStopsNoOne) {
     std::atomic<bool> release{false};
-    ScriptedTarget target([&](loopback::Socket& connection, int index) {
+    LoopbackServer target([&](TestSocket& connection, int index) {
         if (index == 0) {
             WaitUntil([&] { return release.load(); }, 120s);
             return;
         }
-        ScriptedTarget::Echo(connection);
+        LoopbackServer::Echo(connection);
     });
-    RelayProcess relay(target.port(), OnEngine());
-    ASSERT_TRUE(relay.WaitUntilListening()) << relay.process().Output(OutputStream::Err);
-    const pid_t pid = relay.process().pid();
+    ListeningRelay relay(target.Port(), OnEngine());
+    ASSERT_TRUE(relay.WaitUntilListening()) << relay.Process().Stderr();
+    const pid_t pid = relay.Process().Pid();
 
-    loopback::Socket stuck = loopback::Connect(relay.port());
-    ASSERT_TRUE(WaitUntil([&] { return target.accepted() == 1; }));
+    TestSocket stuck = Connect(relay.Port());
+    ASSERT_TRUE(WaitUntil([&] { return target.AcceptedCount() == 1; }));
     const long residentBefore = ReadProcess(pid).residentKiB;
     const std::size_t pushed = PushUntilStalled(stuck.fd());
     const long residentAfter = ReadProcess(pid).residentKiB;
@@ -90,7 +91,7 @@ TEST_P(RelayProcessFaultTest, TargetThatNeverReadsHoldsNoMemoryAndStopsNoOne) {
     EXPECT_LT(pushed, 64u << 20) << "the relay kept reading from a client its target ignores";
     EXPECT_LT(residentAfter - residentBefore, 8 * 1024);
 
-    loopback::Socket other = loopback::Connect(relay.port());
+    TestSocket other = Connect(relay.Port());
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(EchoRoundTrip(other.fd(), 16 << 20, 5));
     const double seconds =
@@ -100,16 +101,16 @@ TEST_P(RelayProcessFaultTest, TargetThatNeverReadsHoldsNoMemoryAndStopsNoOne) {
     release = true;
     stuck.Close();
     other.Close();
-    relay.process().Stop();
-    EXPECT_EQ(relay.process().ExitCode(), 0) << relay.process().Output(OutputStream::Err);
+    relay.Process().Stop();
+    EXPECT_EQ(relay.Process().ExitCode(), 0) << relay.Process().Stderr();
 }
 
 // Sends a short text and waits for its echo; the connection stays open.
-bool Served(const loopback::Socket& client, int timeoutMs) {
-    loopback::SetReceiveTimeout(client.fd(), timeoutMs);
+bool Served(const TestSocket& client, int timeoutMs) {
+    SetReceiveTimeout(client.fd(), timeoutMs);
     char echo[4];
-    return loopback::SendAll(client.fd(), "ping", 4) &&
-           loopback::ReceiveExactly(client.fd(), echo, 4) && std::string(echo, 4) == "ping";
+    return SendAll(client.fd(), "ping", 4) && ReceiveExactly(client.fd(), echo, 4) &&
+           std::string(echo, 4) == "ping";
 }
 
 // Sets the soft limit and keeps the hard one a little above it: later calls
@@ -132,27 +133,26 @@ TEST_P(RelayProcessFaultTest, RunningOutOfDescriptorsIsReportedWithoutSpinningAn
         GTEST_SKIP() << "UBSan's vptr check cannot run in a process out of descriptors";
     }
 #endif
-    ScriptedTarget target(
-        [](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); });
-    RelayProcess relay(target.port(), OnEngine());
+    LoopbackServer target([](TestSocket& connection, int) { LoopbackServer::Echo(connection); });
+    ListeningRelay relay(target.Port(), OnEngine());
     ASSERT_TRUE(relay.WaitUntilListening());
-    ChildProcess& process = relay.process();
-    const pid_t pid = process.pid();
+    ChildProcess& process = relay.Process();
+    const pid_t pid = process.Pid();
 
     // Room for a few connections above what the relay holds when idle.
     std::this_thread::sleep_for(300ms);
     int limit = ReadProcess(pid).descriptors + 12;
     SetDescriptorLimit(pid, limit);
 
-    std::vector<loopback::Socket> served;
-    loopback::Socket waiting;
+    std::vector<TestSocket> served;
+    TestSocket waiting;
     for (int attempt = 0; attempt < 40 && !waiting.valid(); ++attempt) {
-        loopback::Socket client = loopback::Connect(relay.port());
+        TestSocket client = Connect(relay.Port());
         ASSERT_TRUE(client.valid())
             << "the kernel queues clients even when the relay cannot accept";
         if (Served(client, 1000)) {
             served.push_back(std::move(client));
-        } else if (process.WaitForOutput(OutputStream::Err, AcceptErrorText(GetParam()), 2s)) {
+        } else if (process.WaitForStderr(AcceptErrorText(GetParam()), 2000)) {
             waiting = std::move(client);
         } else {
             // One descriptor was left: the accept took it and the target connection
@@ -161,16 +161,15 @@ TEST_P(RelayProcessFaultTest, RunningOutOfDescriptorsIsReportedWithoutSpinningAn
         }
     }
     ASSERT_TRUE(waiting.valid()) << "no accept error after " << served.size()
-                                 << " connections; stderr: " << process.Output(OutputStream::Err);
+                                 << " connections; stderr: " << process.Stderr();
     ASSERT_FALSE(served.empty());
 
     // The failing accept is retried after a pause, not in a tight loop.
     const ProcessSnapshot before = ReadProcess(pid);
-    const int reportsBefore = Count(process.Output(OutputStream::Err), AcceptErrorText(GetParam()));
+    const int reportsBefore = Count(process.Stderr(), AcceptErrorText(GetParam()));
     std::this_thread::sleep_for(2s);
     const ProcessSnapshot after = ReadProcess(pid);
-    const int reports =
-        Count(process.Output(OutputStream::Err), AcceptErrorText(GetParam())) - reportsBefore;
+    const int reports = Count(process.Stderr(), AcceptErrorText(GetParam())) - reportsBefore;
     const double cpu = after.cpuSeconds - before.cpuSeconds;
     std::printf("while out of descriptors: %.2f s CPU in 2 s, %d reports\n", cpu, reports);
     EXPECT_LT(cpu, 0.5) << "the accept loop spins";
@@ -179,16 +178,16 @@ TEST_P(RelayProcessFaultTest, RunningOutOfDescriptorsIsReportedWithoutSpinningAn
     // Freed descriptors let the waiting client in, with what it sent meanwhile.
     served.clear();
     char echo[4];
-    loopback::SetReceiveTimeout(waiting.fd(), 10000);
-    EXPECT_TRUE(loopback::ReceiveExactly(waiting.fd(), echo, 4) && std::string(echo, 4) == "ping")
+    SetReceiveTimeout(waiting.fd(), 10000);
+    EXPECT_TRUE(ReceiveExactly(waiting.fd(), echo, 4) && std::string(echo, 4) == "ping")
         << "the queued client was not served once descriptors were free";
-    loopback::Socket fresh = loopback::Connect(relay.port());
+    TestSocket fresh = Connect(relay.Port());
     EXPECT_TRUE(Served(fresh, 10000));
 
     waiting.Close();
     fresh.Close();
     process.Stop();
-    EXPECT_EQ(process.ExitCode(), 0) << process.Output(OutputStream::Err);
+    EXPECT_EQ(process.ExitCode(), 0) << process.Stderr();
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, RelayProcessFaultTest, testing::Values("events", "threads"),

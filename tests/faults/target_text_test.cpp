@@ -13,16 +13,17 @@
 #include <vector>
 
 #include "isolated_network_environment.h"
-#include "loopback_socket.h"
+#include "loopback_server.h"
 #include "recording_display.h"
 #include "relay/relay_engine.h"
-#include "scripted_target.h"
+#include "test_socket.h"
 #include "traffic_check.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
+using namespace testing_support;
 
 const IsolatedNetworkEnvironment* const kNetwork = IsolatedNetworkEnvironment::Register();
 
@@ -46,13 +47,12 @@ TEST_P(TargetTextTest, StartDoesWhatTheTextResolvesTo) {
     if (c.looksUpName && !kNetwork->isolated()) {
         GTEST_SKIP() << "no isolated network namespace (needs root): name not looked up";
     }
-    ScriptedTarget echo(
-        [](loopback::Socket& connection, int) { ScriptedTarget::Echo(connection); });
-    testing_support::RecordingDisplay display;
+    LoopbackServer echo([](TestSocket& connection, int) { LoopbackServer::Echo(connection); });
+    RecordingDisplay display;
     RelayEngine engine(display);
     StartRequest request;
     request.targetText = c.text;
-    request.targetPort = echo.port();
+    request.targetPort = echo.Port();
     request.connectionLimit = 10;
     request.backlog = SOMAXCONN;
     const bool started = engine.StartListening(request);
@@ -64,17 +64,16 @@ TEST_P(TargetTextTest, StartDoesWhatTheTextResolvesTo) {
     } else {
         ASSERT_TRUE(started);
         EXPECT_TRUE(display.Messages().empty());
-        loopback::Socket client =
-            loopback::Connect(static_cast<std::uint16_t>(engine.ListeningPort()));
+        TestSocket client = Connect(static_cast<std::uint16_t>(engine.ListeningPort()));
         ASSERT_TRUE(client.valid());
         if (c.outcome == Outcome::Served) {
             EXPECT_TRUE(EchoRoundTrip(client.fd(), 4096, 7));
         } else {
-            loopback::SetReceiveTimeout(client.fd(), 10000);
+            SetReceiveTimeout(client.fd(), 10000);
             bool clean = false;
-            EXPECT_EQ(loopback::ReceiveUntilEnd(client.fd(), 64, &clean), "");
+            EXPECT_EQ(ReceiveUntilEnd(client.fd(), 64, &clean), "");
             EXPECT_TRUE(clean) << "the client was not closed";
-            EXPECT_EQ(echo.accepted(), 0);
+            EXPECT_EQ(echo.AcceptedCount(), 0);
         }
     }
     engine.StopListening();

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "byte_stream.h"
-#include "loopback_socket.h"
+#include "test_socket.h"
 
 bool EchoRoundTrip(int fd, std::size_t bytes, std::uint32_t seed, int receiveTimeoutMs) {
-    loopback::SetReceiveTimeout(fd, receiveTimeoutMs);
+    testing_support::SetReceiveTimeout(fd, receiveTimeoutMs);
     std::atomic<bool> sentAll{false};
     std::thread sender([&] {
         ByteStream stream(seed, 0);
@@ -19,7 +19,7 @@ bool EchoRoundTrip(int fd, std::size_t bytes, std::uint32_t seed, int receiveTim
         while (left > 0) {
             std::size_t length = std::min(left, chunk.size());
             stream.Fill(chunk.data(), length);
-            if (!loopback::SendAll(fd, chunk.data(), length)) {
+            if (!testing_support::SendAll(fd, chunk.data(), length)) {
                 return;
             }
             left -= length;

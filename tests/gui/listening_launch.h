@@ -27,7 +27,7 @@ class ListeningLaunch : public SharedLaunch<Group> {
     }
     static void SetUpTestSuite() {
         target_ = std::make_unique<EchoTarget>();
-        port_ = FreeLoopbackPort();
+        port_ = FreePort();
     }
     static void TearDownTestSuite() {
         SharedLaunch<Group>::TearDownTestSuite();

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,8 +50,8 @@ TEST_F(StartAtLaunch, OpensListeningWithTheBoxStillTicked) {
 }
 
 TEST_F(StartAtLaunch, ExitCommandEndsAnActiveRunAndSaves) {
-    LoopbackClient client(port_);
-    ASSERT_TRUE(client.Connected());
+    TestSocket client = Connect(port_);
+    ASSERT_TRUE(client.valid());
     ASSERT_EQ("ping", RoundTrip(client, "ping"));
     ASSERT_EQ("2", WaitForControlText(Window(), IDC_CONNECTION_COUNT, "2"));
 
@@ -63,9 +62,9 @@ TEST_F(StartAtLaunch, ExitCommandEndsAnActiveRunAndSaves) {
 TEST(StartAtLaunchRefused, ReportsBeforeTheWindowAppearsAndStaysIdle) {
     SKIP_WITHOUT_VORLANE();
     WinsockSession winsock;
-    const int port = FreeLoopbackPort();
-    PortHolder holder(port);
-    ASSERT_TRUE(holder.Listening());
+    const int port = FreePort();
+    const TestSocket holder = ListenAt("127.0.0.1", port, 16);
+    ASSERT_TRUE(holder.valid());
     IniValues values;
     values.localListenPort = std::to_string(port);
     values.autoStart = "1";
@@ -143,11 +142,11 @@ TEST_F(ToolbarRuns, RefusedStartShowsWhyAndChangesNothing) {
         {"local port past 65535", "127.0.0.1", nullptr, "70000", false, kBadLocalPort},
     };
     for (const auto& c : cases) {
-        const int port = FreeLoopbackPort();
-        std::optional<PortHolder> holder;
+        const int port = FreePort();
+        TestSocket holder;
         if (c.portHeld) {
-            holder.emplace(port);
-            ASSERT_TRUE(holder->Listening());
+            holder = ListenAt("127.0.0.1", port, 16);
+            ASSERT_TRUE(holder.valid());
         }
         PrepareRun(c.target, port);
         if (c.targetPort != nullptr) {
@@ -171,24 +170,24 @@ TEST_F(ToolbarRuns, RefusedStartShowsWhyAndChangesNothing) {
 }
 
 TEST_F(ToolbarRuns, StartAndStopSwapTheButtonsAndOpenAndCloseThePort) {
-    const int port = FreeLoopbackPort();
+    const int port = FreePort();
     PrepareRun("127.0.0.1", port);
     ASSERT_NO_FATAL_FAILURE(StartRun(port));
-    EXPECT_TRUE(LoopbackClient(port).Connected());
+    EXPECT_TRUE(Connect(port).valid());
 
     StopRun();
-    EXPECT_FALSE(LoopbackClient(port).Connected()) << "still listening after Stop";
+    EXPECT_FALSE(Connect(port).valid()) << "still listening after Stop";
 }
 
 TEST_F(ToolbarRuns, RelayedConnectionMovesCountTotalsAndSpeeds) {
-    const int port = FreeLoopbackPort();
+    const int port = FreePort();
     PrepareRun(" 127.0.0.1 ", port);  // blanks around the target are trimmed
     ASSERT_NO_FATAL_FAILURE(StartRun(port));
 
     const std::string payload = Payload(5000);
     {
-        LoopbackClient client(port);
-        ASSERT_TRUE(client.Connected());
+        TestSocket client = Connect(port);
+        ASSERT_TRUE(client.valid());
         EXPECT_EQ(payload, RoundTrip(client, payload));
         EXPECT_EQ("2", WaitForControlText(Window(), IDC_CONNECTION_COUNT, "2"));
         EXPECT_EQ("4.9 KB", WaitForControlText(Window(), IDC_BYTES_UP, "4.9 KB"));
@@ -227,16 +226,16 @@ TEST_F(ToolbarRuns, EncodeBoxesDecideWhatTheTargetHears) {
     for (const auto& c : cases) {
         SetCheck(Window(), IDC_ENCODE_CLIENT, c.client);
         SetCheck(Window(), IDC_ENCODE_SERVER, c.server);
-        const int port = FreeLoopbackPort();
+        const int port = FreePort();
         PrepareRun("127.0.0.1", port);
         ASSERT_NO_FATAL_FAILURE(StartRun(port));
-        target_->echo.TakeHeard();
+        target_->echo.TakeReceived();
         {
-            LoopbackClient client(port);
+            TestSocket client = Connect(port);
             // Mapped once on the way in and once on the way back: plain again.
             EXPECT_EQ("GET ", RoundTrip(client, "GET "));
         }
-        EXPECT_EQ(c.heard, target_->echo.TakeHeard()) << c.client << c.server;
+        EXPECT_EQ(c.heard, target_->echo.TakeReceived()) << c.client << c.server;
         EXPECT_EQ("0", WaitForControlText(Window(), IDC_CONNECTION_COUNT, "0"));
         StopRun();
     }
@@ -252,19 +251,20 @@ TEST_F(ToolbarRuns, LimitFieldDecidesWhoIsServed) {
     // Each served client counts twice (one pump per direction).
     const Case cases[] = {{"abc", 0}, {"2", 1}, {"3", 2}};
     for (const auto& c : cases) {
-        const int port = FreeLoopbackPort();
+        const int port = FreePort();
         PrepareRun("127.0.0.1", port);
         SetControlText(Window(), IDC_CONNECTION_LIMIT, c.limit);
         ASSERT_NO_FATAL_FAILURE(StartRun(port));
-        std::vector<std::unique_ptr<LoopbackClient>> clients;
+        std::vector<std::unique_ptr<TestSocket>> clients;
         for (int k = 0; k <= c.served; ++k) {
-            clients.push_back(std::make_unique<LoopbackClient>(port));
+            clients.push_back(std::make_unique<TestSocket>(Connect(port)));
             if (k < c.served) {
                 EXPECT_EQ("x", RoundTrip(*clients.back(), "x")) << c.limit << " client " << k;
                 const std::string count = std::to_string(2 * (k + 1));
                 EXPECT_EQ(count, WaitForControlText(Window(), IDC_CONNECTION_COUNT, count));
             } else {
-                EXPECT_EQ("too many connection\r\n", clients.back()->Receive(100))
+                EXPECT_EQ("too many connection\r\n",
+                          clients.back()->Read(100, static_cast<int>(kWaitLimit.count())))
                     << c.limit << " client " << k;
             }
         }

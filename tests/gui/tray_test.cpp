@@ -142,7 +142,7 @@ TEST_F(TrayIcon, MinimiseHidesOnlyWhenTheBoxIsTicked) {
 }
 
 TEST_F(TrayIcon, DisplaysFreezeWhileHiddenAndCatchUpOnShow) {
-    LoopbackClient first(port_);
+    TestSocket first = Connect(port_);
     ASSERT_EQ("one", RoundTrip(first, "one"));
     ASSERT_EQ("3 Bytes", WaitForControlText(Window(), IDC_BYTES_DOWN, "3 Bytes"));
     Pause(milliseconds(1100));  // let a tick settle the speeds
@@ -150,7 +150,7 @@ TEST_F(TrayIcon, DisplaysFreezeWhileHiddenAndCatchUpOnShow) {
 
     SendCommand(Window(), ID_TOGGLE_WINDOW);
     ASSERT_FALSE(IsWindowVisible(Window()));
-    LoopbackClient second(port_);
+    TestSocket second = Connect(port_);
     ASSERT_EQ(std::string(6000, 'x'), RoundTrip(second, std::string(6000, 'x')));
     // The count goes on changing while hidden; totals and speeds do not.
     EXPECT_EQ("4", WaitForControlText(Window(), IDC_CONNECTION_COUNT, "4"));
@@ -197,7 +197,7 @@ class BackgroundSwitch : public ::testing::TestWithParam<CommandLineCase> {};
 TEST_P(BackgroundSwitch, HidesOnlyWhenTheLineEndsInTheSwitch) {
     SKIP_WITHOUT_VORLANE();
     WinsockSession winsock;
-    const int port = FreeLoopbackPort();
+    const int port = FreePort();
     IniValues values;
     values.localListenPort = std::to_string(port);
     values.autoStart = "1";

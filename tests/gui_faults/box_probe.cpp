@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "wait.h"
+#include "pacing.h"
 #include "window_probe.h"
 
 namespace {

@@ -139,9 +139,9 @@ TEST_F(MetricsServerTest, ServesIPv6Loopback) {
 
 TEST_F(MetricsServerTest, OverlongHeadIsRefused) {
     StartOn("127.0.0.1");
-    TestSocket client = TestSocket::ConnectLoopback(m_server->Port());
-    ASSERT_TRUE(client.IsValid());
-    client.SendText("GET /metrics HTTP/1.1\r\nX-Padding: " + std::string(9000, 'a'));
+    TestSocket client = testing_support::Connect(m_server->Port());
+    ASSERT_TRUE(client.valid());
+    client.Send("GET /metrics HTTP/1.1\r\nX-Padding: " + std::string(9000, 'a'));
     bool sawEnd = false;
     const std::string answer = client.ReadToEnd(&sawEnd);
     EXPECT_EQ(answer.rfind("HTTP/1.1 431 ", 0), 0U) << answer.substr(0, 100);
@@ -151,8 +151,8 @@ TEST_F(MetricsServerTest, SilentClientIsClosedAtItsDeadline) {
     MetricsLimits limits;
     limits.clientTimeout = std::chrono::milliseconds(200);
     StartOn("127.0.0.1", limits);
-    TestSocket silent = TestSocket::ConnectLoopback(m_server->Port());
-    ASSERT_TRUE(silent.IsValid());
+    TestSocket silent = testing_support::Connect(m_server->Port());
+    ASSERT_TRUE(silent.valid());
     bool sawEnd = false;
     EXPECT_EQ(silent.ReadToEnd(&sawEnd), "");
     EXPECT_TRUE(sawEnd);
@@ -160,8 +160,8 @@ TEST_F(MetricsServerTest, SilentClientIsClosedAtItsDeadline) {
 
 // What a scraper gets in answer to its request, within the patience.
 std::string Scrape(int port) {
-    TestSocket scraper = TestSocket::ConnectLoopback(port);
-    if (!scraper.IsValid() || !scraper.SendText(kMetricsRequest)) {
+    TestSocket scraper = testing_support::Connect(port);
+    if (!scraper.valid() || !scraper.Send(kMetricsRequest)) {
         return "(no connection)";
     }
     bool sawEnd = false;
@@ -172,8 +172,8 @@ TEST_F(MetricsServerTest, NewClientBeyondTheCapPushesOutASilentOne) {
     MetricsLimits limits;
     limits.maxClients = 1;
     StartOn("127.0.0.1", limits);
-    TestSocket silent = TestSocket::ConnectLoopback(m_server->Port());
-    ASSERT_TRUE(silent.IsValid());
+    TestSocket silent = testing_support::Connect(m_server->Port());
+    ASSERT_TRUE(silent.valid());
     EXPECT_EQ(Scrape(m_server->Port()).rfind("HTTP/1.1 200 OK\r\n", 0), 0U);
     bool sawEnd = false;
     EXPECT_EQ(silent.ReadToEnd(&sawEnd, 1000), "");
@@ -185,8 +185,8 @@ TEST_F(MetricsServerTest, ScrapeIsAnsweredBesideHundredsOfSilentClients) {
     StartOn("127.0.0.1");
     std::vector<TestSocket> silent;
     for (int i = 0; i < 300; ++i) {
-        silent.push_back(TestSocket::ConnectLoopback(m_server->Port()));
-        ASSERT_TRUE(silent.back().IsValid());
+        silent.push_back(testing_support::Connect(m_server->Port()));
+        ASSERT_TRUE(silent.back().valid());
     }
     const std::string answer = Scrape(m_server->Port());
     EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0U) << answer.substr(0, 100);
@@ -195,17 +195,17 @@ TEST_F(MetricsServerTest, ScrapeIsAnsweredBesideHundredsOfSilentClients) {
 // A client that sends its head a byte at a time keeps no place for long.
 TEST_F(MetricsServerTest, HeadSentTooSlowlyIsClosedAtTheHeadDeadline) {
     StartOn("127.0.0.1");
-    TestSocket slow = TestSocket::ConnectLoopback(m_server->Port());
-    ASSERT_TRUE(slow.IsValid() && slow.SendText("GET /metrics HTTP/1.1\r\n"));
+    TestSocket slow = testing_support::Connect(m_server->Port());
+    ASSERT_TRUE(slow.valid() && slow.Send("GET /metrics HTTP/1.1\r\n"));
     // 4 s of dripping, within the exchange's 5 s but well past the head's 2 s.
     const std::string drip = "X-Slow: " + std::string(12, 'a') + "\r\n";
     bool closed = false;
     for (std::size_t i = 0; i < drip.size() && !closed; ++i) {
-        slow.SendText(drip.substr(i, 1));
-        closed = net::WaitReadable(slow.Handle(), 200);
+        slow.Send(drip.substr(i, 1));
+        closed = net::WaitReadable(slow.fd(), 200);
     }
     if (!closed) {
-        slow.SendText("\r\n");
+        slow.Send("\r\n");
     }
     bool sawEnd = false;
     EXPECT_EQ(slow.ReadToEnd(&sawEnd, 1000), "");
@@ -214,8 +214,8 @@ TEST_F(MetricsServerTest, HeadSentTooSlowlyIsClosedAtTheHeadDeadline) {
 
 TEST_F(MetricsServerTest, TakenPortFailsAtBindAndStopFreesIt) {
     StartOn("127.0.0.1");
-    TestSocket client = TestSocket::ConnectLoopback(m_server->Port());
-    ASSERT_TRUE(client.IsValid());
+    TestSocket client = testing_support::Connect(m_server->Port());
+    ASSERT_TRUE(client.valid());
     const auto port = m_server->Port();
     const auto loopback = *net::IpAddress::Parse("127.0.0.1");
 

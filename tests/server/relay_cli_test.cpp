@@ -12,6 +12,7 @@
 #include "platform/ip_address.h"
 #include "relay_process.h"
 #include "relay_test_helpers.h"
+#include "scratch_directory.h"
 #include "test_socket.h"
 #include "vorlane_version.h"
 
@@ -20,16 +21,16 @@ namespace {
 using cli_testing::EchoThrough;
 using cli_testing::EveryByteValue;
 using cli_testing::kEngines;
-using cli_testing::ListeningPort;
 using cli_testing::OnEngine;
-using cli_testing::RelayProcess;
-using cli_testing::ScratchDirectory;
-using cli_testing::StartRelay;
 using cli_testing::Titled;
 using testing_support::EchoServer;
+using testing_support::FreePort;
 using testing_support::kPatienceMs;
+using testing_support::ListeningPort;
+using testing_support::RelayProcess;
+using testing_support::ScratchDirectory;
+using testing_support::StartRelay;
 using testing_support::TestSocket;
-using testing_support::UnusedPort;
 
 // For tests whose only parameter is the engine.
 class EngineTest : public testing::TestWithParam<std::string> {};
@@ -51,9 +52,9 @@ TEST_P(RelayStopTest, RelaysUntilSignalledThenExitsAfterTheDrainTime) {
                             &port);
     ASSERT_NE(relay, nullptr);
 
-    TestSocket client = TestSocket::ConnectLoopback(port);
+    TestSocket client = testing_support::Connect(port);
     const std::string payload = EveryByteValue(5000);
-    ASSERT_TRUE(client.SendText(payload));
+    ASSERT_TRUE(client.Send(payload));
     EXPECT_EQ(client.Read(payload.size()), payload);
     EXPECT_TRUE(relay->WaitForStdout(" clients=1 shares=2 refused=0 up=\"4.9 KB\" down=\"4.9 KB\"",
                                      kPatienceMs))
@@ -445,12 +446,12 @@ TEST_P(RelayConfigTest, FileValuesAreUsedAndTheCommandLineWins) {
     const std::string& engine = GetParam();
     EchoServer echo;
     const ScratchDirectory directory;
-    const std::string unusedTargetPort = std::to_string(UnusedPort());
+    const std::string unusedTargetPort = std::to_string(FreePort());
     std::unique_ptr<RelayProcess> fromFile;
     std::string configPath;
     int filePort = 0;
     for (int attempt = 0; attempt < 3 && !fromFile; ++attempt) {
-        filePort = UnusedPort();
+        filePort = FreePort();
         configPath = directory.WriteFile(
             "Setting.ini", "; by hand\n[vorlane]\nlocallistenport = " + std::to_string(filePort) +
                                "\nDestAddr=' 127.0.0.1 '\nDestPort=" + unusedTargetPort +
@@ -504,9 +505,9 @@ TEST_P(RelayAllowTest, AdmitsOnlyClientsInsideTheRanges) {
     auto relay = StartRelay(OnEngine(engine, arguments), &port);
     ASSERT_NE(relay, nullptr);
 
-    TestSocket client = TestSocket::ConnectLoopback(port);
-    ASSERT_TRUE(client.IsValid());
-    client.SendText("hello");
+    TestSocket client = testing_support::Connect(port);
+    ASSERT_TRUE(client.valid());
+    client.Send("hello");
     if (c.admitted) {
         EXPECT_EQ(client.Read(5), "hello");
         EXPECT_TRUE(relay->WaitForStdout(" refused=0 ", kPatienceMs)) << relay->Stdout();
@@ -561,7 +562,7 @@ TEST_P(RelayBindTest, ListensOnTheGivenAddressOnly) {
     ASSERT_TRUE(net::Connect(socket, net::IpAddress::FromV4(0x7F000002).V4NetworkOrder(),
                              static_cast<std::uint16_t>(port)));
     TestSocket client(socket);
-    ASSERT_TRUE(client.SendText("bound"));
+    ASSERT_TRUE(client.Send("bound"));
     EXPECT_EQ(client.Read(5), "bound");
 }
 

@@ -23,12 +23,12 @@
 
 #include "hanging_target.h"
 #include "loopback_server.h"
-#include "loopback_socket.h"
 #include "relay/byte_map.h"
 #include "relay_process.h"
 #include "relay_test_helpers.h"
-#include "scripted_target.h"
+#include "scratch_directory.h"
 #include "test_socket.h"
+#include "wait.h"
 
 namespace {
 
@@ -61,8 +61,8 @@ bool Contains(const std::string& text, const std::string& phrase) {
 // whatever arrives before is dropped.
 bool SeesEnd(const TestSocket& client) {
     char buffer[4096];
-    for (int reads = 0; reads < 1000 && net::WaitReadable(client.Handle(), kPatienceMs); ++reads) {
-        if (net::Recv(client.Handle(), buffer, sizeof buffer) <= 0) {
+    for (int reads = 0; reads < 1000 && net::WaitReadable(client.fd(), kPatienceMs); ++reads) {
+        if (net::Recv(client.fd(), buffer, sizeof buffer) <= 0) {
             return true;
         }
     }
@@ -70,7 +70,7 @@ bool SeesEnd(const TestSocket& client) {
 }
 
 int LocalPort(const TestSocket& client) {
-    return net::LocalPort(client.Handle());
+    return net::LocalPort(client.fd());
 }
 
 // ---- One line per event ----
@@ -95,29 +95,29 @@ class CaseTarget {
                 port_ = echo_->Port();
                 break;
             case Target::SendsThenEnds:
-                scripted_ = std::make_unique<ScriptedTarget>([](loopback::Socket& connection, int) {
+                scripted_ = std::make_unique<LoopbackServer>([](TestSocket& connection, int) {
                     const std::string greeting = EveryByteValue(kGreetingSize);
-                    loopback::SendAll(connection.fd(), greeting.data(), greeting.size());
-                    ::shutdown(connection.fd(), SHUT_WR);
-                    loopback::ReceiveUntilEnd(connection.fd(), 1 << 20);
+                    SendAll(connection.fd(), greeting.data(), greeting.size());
+                    connection.ShutdownSend();
+                    ReceiveUntilEnd(connection.fd(), 1 << 20);
                 });
-                port_ = scripted_->port();
+                port_ = scripted_->Port();
                 break;
             case Target::ResetsAfterFiveBytes:
                 // Closed once the handler returns.
-                scripted_ = std::make_unique<ScriptedTarget>([](loopback::Socket& connection, int) {
+                scripted_ = std::make_unique<LoopbackServer>([](TestSocket& connection, int) {
                     char hello[5];
-                    loopback::ReceiveExactly(connection.fd(), hello, sizeof hello);
-                    loopback::SetAbortiveClose(connection.fd());
+                    ReceiveExactly(connection.fd(), hello, sizeof hello);
+                    SetAbortiveClose(connection.fd());
                 });
-                port_ = scripted_->port();
+                port_ = scripted_->Port();
                 break;
             case Target::NeverAnswers:
                 hanging_ = std::make_unique<HangingTarget>();
                 port_ = hanging_->port();
                 break;
             case Target::NotListening:
-                port_ = UnusedPort();
+                port_ = FreePort();
                 break;
         }
     }
@@ -125,7 +125,7 @@ class CaseTarget {
 
   private:
     std::unique_ptr<EchoServer> echo_;
-    std::unique_ptr<ScriptedTarget> scripted_;
+    std::unique_ptr<LoopbackServer> scripted_;
     std::unique_ptr<HangingTarget> hanging_;
     int port_ = 0;
 };
@@ -134,9 +134,9 @@ class CaseTarget {
 // local port of the client the case's lines name.
 
 int SendsEchoedThenEnds(int relayPort) {
-    TestSocket client = TestSocket::ConnectLoopback(relayPort);
+    TestSocket client = Connect(relayPort);
     const std::string payload = EveryByteValue(5000);
-    EXPECT_TRUE(client.SendText(payload));
+    EXPECT_TRUE(client.Send(payload));
     EXPECT_EQ(client.Read(payload.size()), payload);
     client.ShutdownSend();
     EXPECT_TRUE(SeesEnd(client));
@@ -144,8 +144,8 @@ int SendsEchoedThenEnds(int relayPort) {
 }
 
 int SendsThenReadsToEnd(int relayPort) {
-    TestSocket client = TestSocket::ConnectLoopback(relayPort);
-    EXPECT_TRUE(client.SendText(EveryByteValue(3000)));
+    TestSocket client = Connect(relayPort);
+    EXPECT_TRUE(client.Send(EveryByteValue(3000)));
     bool sawEnd = false;
     EXPECT_EQ(client.ReadToEnd(&sawEnd), EveryByteValue(kGreetingSize));
     EXPECT_TRUE(sawEnd);
@@ -153,25 +153,25 @@ int SendsThenReadsToEnd(int relayPort) {
 }
 
 int RefusedBesideOneHeld(int relayPort) {
-    TestSocket held = TestSocket::ConnectLoopback(relayPort);
-    EXPECT_TRUE(held.SendText("held"));
+    TestSocket held = Connect(relayPort);
+    EXPECT_TRUE(held.Send("held"));
     EXPECT_EQ(held.Read(4), "held");  // both shares taken
-    TestSocket refused = TestSocket::ConnectLoopback(relayPort);
+    TestSocket refused = Connect(relayPort);
     bool sawEnd = false;
     EXPECT_EQ(refused.ReadToEnd(&sawEnd), "too many connection\r\n");
     return LocalPort(refused);
 }
 
 int SendsHelloUntilEnd(int relayPort) {
-    TestSocket client = TestSocket::ConnectLoopback(relayPort);
-    client.SendText("hello");  // a relay that closed at once may refuse it
+    TestSocket client = Connect(relayPort);
+    client.Send("hello");  // a relay that closed at once may refuse it
     EXPECT_TRUE(SeesEnd(client));
     return LocalPort(client);
 }
 
 int EchoedOnceThenQuiet(int relayPort) {
-    TestSocket client = TestSocket::ConnectLoopback(relayPort);
-    EXPECT_TRUE(client.SendText("ping"));
+    TestSocket client = Connect(relayPort);
+    EXPECT_TRUE(client.Send("ping"));
     EXPECT_EQ(client.Read(4), "ping");
     EXPECT_TRUE(SeesEnd(client));
     return LocalPort(client);
@@ -219,7 +219,7 @@ TEST_P(RelayLogLineTest, EachEventIsOneLineWithItsWords) {
         for (const std::string& phrase : phrases) {
             filled.push_back(Filled(phrase, clientPort, target.Port()));
         }
-        EXPECT_TRUE(WaitFor([&] { return !LineWith(relay->Stderr(), filled).empty(); }))
+        EXPECT_TRUE(WaitUntil([&] { return !LineWith(relay->Stderr(), filled).empty(); }))
             << "no line with '" << filled.front() << "' in:\n"
             << relay->Stderr();
     }
@@ -304,18 +304,18 @@ TEST_P(RelayLogLevelTest, KeepsTheLinesOfItsLevelAndAbove) {
         "[Vorlane]\nDestPort=" + std::to_string(echo.Port()) + "\nConnectionLimit=";
     const std::string path = directory.WriteFile("relay.ini", settings + "2\n");
     // Some levels have no listening line to wait for.
-    const int port = UnusedPort();
+    const int port = FreePort();
     std::vector<std::string> arguments = {"--config", path, "--listen", std::to_string(port)};
     arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
     RelayProcess relay(OnEngine("events", arguments));
-    ASSERT_TRUE(WaitFor([&] { return loopback::IsListening(static_cast<std::uint16_t>(port)); }))
+    ASSERT_TRUE(WaitUntil([&] { return IsListening(static_cast<std::uint16_t>(port)); }))
         << relay.Stderr();
 
     {
-        TestSocket held = TestSocket::ConnectLoopback(port);
-        ASSERT_TRUE(held.SendText("held"));
+        TestSocket held = Connect(port);
+        ASSERT_TRUE(held.Send("held"));
         ASSERT_EQ(held.Read(4), "held");
-        TestSocket refused = TestSocket::ConnectLoopback(port);
+        TestSocket refused = Connect(port);
         EXPECT_TRUE(SeesEnd(refused));
     }
     directory.WriteFile("relay.ini", settings + "ten\n");
@@ -465,7 +465,7 @@ TEST(RelayJournalTest, EachLineStartsWithThePriorityOfItsLevel) {
 // A client from 127.0.0.2 (on loopback, any 127.0.0.0/8 source is ours),
 // its connect and reads bounded in time.
 TestSocket ConnectFromSecondLoopback(int port) {
-    loopback::Socket socket(::socket(AF_INET, SOCK_STREAM, 0));
+    TestSocket socket(::socket(AF_INET, SOCK_STREAM, 0));
     const timeval patience{kPatienceMs / 1000, 0};
     ::setsockopt(socket.fd(), SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
     sockaddr_in address{};
@@ -496,19 +496,19 @@ std::size_t CountOf(const std::string& text, const std::string& phrase) {
 TEST(RelayFloodTest, DeniedFloodIsCountedAndAllowedClientsAreStillRelayed) {
     constexpr int kDenied = 2000;
     EchoServer echo;
-    const int port = UnusedPort();
+    const int port = FreePort();
     RelayProcess relay(OnEngine("events", {"--listen", std::to_string(port), "--target-port",
                                            std::to_string(echo.Port()), "--allow", "127.0.0.2"}),
-                       {}, StderrTo::Pipe);
-    ASSERT_TRUE(WaitFor([&] { return loopback::IsListening(static_cast<std::uint16_t>(port)); }));
+                       {}, StderrTo::UnreadPipe);
+    ASSERT_TRUE(WaitUntil([&] { return IsListening(static_cast<std::uint16_t>(port)); }));
 
     // Non-blocking, so a relay that stopped accepting cannot stall the flood.
     for (int i = 0; i < kDenied; ++i) {
-        loopback::ConnectNonBlocking(static_cast<std::uint16_t>(port));
+        ConnectNonBlocking(static_cast<std::uint16_t>(port));
     }
     TestSocket allowed = ConnectFromSecondLoopback(port);
-    ASSERT_TRUE(allowed.IsValid());
-    ASSERT_TRUE(allowed.SendText("still relayed"));
+    ASSERT_TRUE(allowed.valid());
+    ASSERT_TRUE(allowed.Send("still relayed"));
     EXPECT_EQ(allowed.Read(13), "still relayed") << "the allowed client waits on the log";
     allowed.Close();
 
@@ -545,7 +545,7 @@ class RelayReloadTest : public testing::TestWithParam<std::string> {
     // On a free port the file names, after the file's other lines.
     bool Start(const std::string& lines) {
         for (int attempt = 0; attempt < 3; ++attempt) {
-            port_ = UnusedPort();
+            port_ = FreePort();
             Write(port_, lines);
             relay_ = std::make_unique<RelayProcess>(OnEngine(GetParam(), {"--config", path_}));
             if (relay_->WaitForStderr(ListeningPort(port_), kPatienceMs)) {
@@ -583,8 +583,8 @@ TEST_P(RelayReloadTest, NewTargetServesNewClientsWhileOpenOnesKeepTheirs) {
     EchoServer first;
     EchoServer second;
     ASSERT_TRUE(Start(TargetLine(first)));
-    TestSocket before = TestSocket::ConnectLoopback(port_);
-    ASSERT_TRUE(before.SendText("before"));
+    TestSocket before = Connect(port_);
+    ASSERT_TRUE(before.Send("before"));
     ASSERT_EQ(before.Read(6), "before");
 
     ASSERT_TRUE(
@@ -592,7 +592,7 @@ TEST_P(RelayReloadTest, NewTargetServesNewClientsWhileOpenOnesKeepTheirs) {
         << relay_->Stderr();
     EXPECT_EQ(EchoThrough(port_, "after"), "after");
     EXPECT_EQ(second.Received(), "after");
-    ASSERT_TRUE(before.SendText(" still"));
+    ASSERT_TRUE(before.Send(" still"));
     EXPECT_EQ(before.Read(6), " still");
     EXPECT_EQ(first.Received(), "before still");
 }
@@ -602,14 +602,14 @@ TEST_P(RelayReloadTest, NewTargetServesNewClientsWhileOpenOnesKeepTheirs) {
 TEST_P(RelayReloadTest, NewModeMapsNewClientsWhileOpenOnesKeepTheirs) {
     EchoServer echo;
     ASSERT_TRUE(Start(TargetLine(echo)));
-    TestSocket before = TestSocket::ConnectLoopback(port_);
-    ASSERT_TRUE(before.SendText("before"));
+    TestSocket before = Connect(port_);
+    ASSERT_TRUE(before.Send("before"));
     ASSERT_EQ(before.Read(6), "before");
 
     ASSERT_TRUE(Reload(port_, TargetLine(echo) + "EncodeServer=1\n",
                        Answer(GetParam() == "events" ? "kept" : "reopened")))
         << relay_->Stderr();
-    ASSERT_TRUE(before.SendText(" still"));
+    ASSERT_TRUE(before.Send(" still"));
     EXPECT_EQ(before.Read(6), " still");
     // Mapped on the way in and again on the way back.
     EXPECT_EQ(EchoThrough(port_, "after"), "after");
@@ -622,10 +622,10 @@ TEST_P(RelayReloadTest, NewListenPortReopensTheListener) {
     EchoServer echo;
     ASSERT_TRUE(Start(TargetLine(echo)));
     const int oldPort = port_;
-    const int newPort = UnusedPort();
+    const int newPort = FreePort();
     ASSERT_TRUE(Reload(newPort, TargetLine(echo), Answer("reopened"))) << relay_->Stderr();
     EXPECT_EQ(EchoThrough(newPort, "new"), "new");
-    EXPECT_FALSE(TestSocket::ConnectLoopback(oldPort).IsValid());
+    EXPECT_FALSE(Connect(oldPort).valid());
 }
 
 TEST_P(RelayReloadTest, BrokenFileIsReportedAndTheRunningSettingsStay) {
@@ -667,8 +667,8 @@ class RelayDrainTest : public testing::TestWithParam<std::string> {
                                                   "--drain-timeout", drainTimeout}),
                             &port_);
         ASSERT_NE(relay_, nullptr);
-        client_ = TestSocket::ConnectLoopback(port_);
-        ASSERT_TRUE(client_.SendText(sent));
+        client_ = Connect(port_);
+        ASSERT_TRUE(client_.Send(sent));
         ASSERT_EQ(client_.Read(sent.size()), sent);
         relay_->Signal(SIGTERM);
         ASSERT_TRUE(relay_->WaitForStderr(
@@ -687,13 +687,13 @@ TEST_P(RelayDrainTest, LiveTransferFinishesAndNoNewClientIsServed) {
     const std::string rest = payload.substr(payload.size() / 2);
     StartAndStop("10", payload.substr(0, payload.size() / 2));
 
-    TestSocket late = TestSocket::ConnectLoopback(port_);
-    if (late.IsValid()) {
-        late.SendText("late");
+    TestSocket late = Connect(port_);
+    if (late.valid()) {
+        late.Send("late");
         bool sawEnd = false;
         EXPECT_EQ(late.ReadToEnd(&sawEnd), "") << "served after the stop";
     }
-    ASSERT_TRUE(client_.SendText(rest));
+    ASSERT_TRUE(client_.Send(rest));
     EXPECT_EQ(client_.Read(rest.size()), rest);
     client_.ShutdownSend();
     EXPECT_TRUE(SeesEnd(client_));
@@ -731,7 +731,7 @@ INSTANTIATE_TEST_SUITE_P(Engines, RelayDrainTest, testing::ValuesIn(kEngines), E
 
 // True once the relay's main thread blocks the signal, as /proc shows it.
 bool BlocksSignal(pid_t pid, int signal) {
-    return WaitFor(
+    return WaitUntil(
         [&] {
             std::ifstream status("/proc/" + std::to_string(pid) + "/status");
             for (std::string line; std::getline(status, line);) {
@@ -742,13 +742,13 @@ bool BlocksSignal(pid_t pid, int signal) {
             }
             return false;
         },
-        2000);
+        std::chrono::milliseconds(2000));
 }
 
 // Hands the bytes to the process reading the FIFO; false when none opens it in time.
 bool FeedFifo(const std::string& path, const std::string& bytes) {
     int fd = -1;
-    WaitFor([&] {
+    WaitUntil([&] {
         fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);  // fails while no reader has it open
         return fd >= 0;
     });
@@ -776,7 +776,7 @@ TEST_P(RelayEarlySignalTest, SignalWhileTheConfigIsReadIsHeldNotFatal) {
     const std::string settings = "[Vorlane]\n" + TargetLine(echo);
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        const int port = UnusedPort();
+        const int port = FreePort();
         RelayProcess relay({"--config", fifo, "--listen", std::to_string(port)});
         EXPECT_TRUE(BlocksSignal(relay.Pid(), signal)) << "not held while the config is read";
         relay.Signal(signal);
@@ -854,16 +854,16 @@ TEST_P(RelayReadinessTest, TellsSystemdOnceItServesAndAroundAReloadAndAStop) {
     const ScratchDirectory directory;
     const NotifySocket systemd(directory.Path() + "/notify");
     ASSERT_TRUE(systemd.IsValid());
-    const int port = UnusedPort();
-    const int metricsPort = UnusedPort();
+    const int port = FreePort();
+    const int metricsPort = FreePort();
     RelayProcess relay(OnEngine(GetParam(), {"--listen", std::to_string(port), "--target-port",
                                              std::to_string(echo.Port()), "--metrics",
                                              std::to_string(metricsPort)}),
                        {systemd.Variable()});
 
     ASSERT_EQ(systemd.Next(kPatienceMs), "READY=1") << relay.Stderr();
-    EXPECT_TRUE(loopback::IsListening(static_cast<std::uint16_t>(port)));
-    EXPECT_TRUE(loopback::IsListening(static_cast<std::uint16_t>(metricsPort)));
+    EXPECT_TRUE(IsListening(static_cast<std::uint16_t>(port)));
+    EXPECT_TRUE(IsListening(static_cast<std::uint16_t>(metricsPort)));
     relay.Signal(SIGHUP);
     EXPECT_EQ(systemd.Next(kPatienceMs), "RELOADING=1");
     EXPECT_EQ(systemd.Next(kPatienceMs), "READY=1");

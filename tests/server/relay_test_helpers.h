@@ -40,8 +40,8 @@ inline std::string EveryByteValue(std::size_t length) {
 
 // What comes back through the relay at this port for the payload.
 inline std::string EchoThrough(int port, const std::string& payload) {
-    testing_support::TestSocket client = testing_support::TestSocket::ConnectLoopback(port);
-    if (!client.IsValid() || !client.SendText(payload)) {
+    testing_support::TestSocket client = testing_support::Connect(port);
+    if (!client.valid() || !client.Send(payload)) {
         return "(no connection)";
     }
     return client.Read(payload.size());

@@ -35,11 +35,11 @@ bool LoadRun::Expired(std::chrono::steady_clock::time_point deadline, const std:
 }
 
 bool LoadRun::Listen() {
-    listener_ = loopback::Listen(SOMAXCONN, &targetPort_);
+    listener_ = testing_support::Listen(SOMAXCONN, &targetPort_);
     if (!listener_.valid()) {
         return Fail("the target cannot listen");
     }
-    loopback::SetNonBlocking(listener_.fd(), true);
+    testing_support::SetNonBlocking(listener_.fd(), true);
     return true;
 }
 
@@ -53,7 +53,7 @@ bool LoadRun::AcceptTargets() {
             return Fail(std::string("target accept failed: ") + std::strerror(errno));
         }
         targets_.emplace_back();
-        targets_.back().socket = loopback::Socket(fd);
+        targets_.back().socket = testing_support::TestSocket(fd);
     }
 }
 
@@ -112,7 +112,7 @@ bool LoadRun::OpenAll(std::uint16_t relayPort) {
         while (started < plan_.connections && started - established < plan_.openWindow) {
             Endpoint& client = clients_[static_cast<std::size_t>(started)];
             client.id = static_cast<std::uint32_t>(started);
-            client.socket = loopback::ConnectNonBlocking(relayPort);
+            client.socket = testing_support::ConnectNonBlocking(relayPort);
             if (!client.socket.valid()) {
                 return Fail("cannot open connection " + std::to_string(started) + ": " +
                             std::strerror(errno));

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "byte_stream.h"
-#include "loopback_socket.h"
+#include "test_socket.h"
 
 struct LoadPlan {
     int connections = 1000;
@@ -41,7 +41,7 @@ class LoadRun {
 
   private:
     struct Endpoint {
-        loopback::Socket socket;
+        testing_support::TestSocket socket;
         std::uint32_t id = 0;
         bool connecting = false;  // client: connect still in progress
         std::uint8_t header[4] = {};
@@ -66,7 +66,7 @@ class LoadRun {
     bool Done(const Endpoint& endpoint) const { return endpoint.shutWrite && endpoint.ended; }
 
     LoadPlan plan_;
-    loopback::Socket listener_;
+    testing_support::TestSocket listener_;
     std::uint16_t targetPort_ = 0;
     std::vector<Endpoint> clients_;
     std::vector<Endpoint> targets_;

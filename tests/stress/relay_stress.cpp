@@ -26,8 +26,9 @@
 
 #include "child_process.h"
 #include "load_run.h"
-#include "loopback_socket.h"
 #include "process_probe.h"
+#include "test_socket.h"
+#include "wait.h"
 
 namespace {
 
@@ -136,10 +137,10 @@ void Print(const char* what, const ProcessSnapshot& s) {
                 s.threads, s.residentKiB);
 }
 
-int Fail(ChildProcess& relay, const std::string& message) {
+int Fail(testing_support::ChildProcess& relay, const std::string& message) {
     std::printf("FAILED: %s\n", message.c_str());
     relay.Stop();
-    std::string err = relay.Output(OutputStream::Err);
+    std::string err = relay.Stderr();
     if (err.size() > 4000) {
         err = "..." + err.substr(err.size() - 4000);
     }
@@ -152,8 +153,8 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 // The number after the last occurrence of text in the relay's output, or -1.
-int ReportedCount(ChildProcess& relay, const std::string& text) {
-    const std::string out = relay.Output(OutputStream::Out);
+int ReportedCount(testing_support::ChildProcess& relay, const std::string& text) {
+    const std::string out = relay.Stdout();
     const std::size_t at = out.rfind(text);
     if (at == std::string::npos) {
         return -1;
@@ -162,31 +163,25 @@ int ReportedCount(ChildProcess& relay, const std::string& text) {
 }
 
 // Waits for the once-a-second report to show the count; true at once without a text.
-bool CountReaches(ChildProcess& relay, const std::string& text, int expected) {
+bool CountReaches(testing_support::ChildProcess& relay, const std::string& text, int expected) {
     if (text.empty()) {
         return true;
     }
-    const auto start = std::chrono::steady_clock::now();
-    while (ReportedCount(relay, text) != expected) {
-        if (SecondsSince(start) > 10) {
-            std::printf("the relay reports %d connections, expected %d\n",
-                        ReportedCount(relay, text), expected);
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!testing_support::WaitUntil([&] { return ReportedCount(relay, text) == expected; },
+                                    std::chrono::seconds(10))) {
+        std::printf("the relay reports %d connections, expected %d\n", ReportedCount(relay, text),
+                    expected);
+        return false;
     }
     return true;
 }
 
 // Watches the port rather than the program's output, so any relay program fits.
-bool WaitUntilListening(ChildProcess& relay, std::uint16_t port) {
-    const auto start = std::chrono::steady_clock::now();
-    while (!loopback::IsListening(port)) {
-        if (relay.WaitForExit(std::chrono::milliseconds(100)) || SecondsSince(start) > 90) {
-            return false;
-        }
-    }
-    return true;
+bool WaitUntilListening(testing_support::ChildProcess& relay, std::uint16_t port) {
+    testing_support::WaitUntil(
+        [&] { return testing_support::IsListening(port) || !relay.Running(); },
+        std::chrono::seconds(90));
+    return testing_support::IsListening(port);
 }
 
 }  // namespace
@@ -207,12 +202,12 @@ int main(int argc, char** argv) {
     }
     const int limit = 2 * connections + 10;  // the limit counts two threads per connection
     std::uint16_t relayPort = 0;
-    std::unique_ptr<ChildProcess> relay;
+    std::unique_ptr<testing_support::ChildProcess> relay;
     // A port taken by someone else between choosing and binding it ends the
     // relay at once; a new port is tried then, twice at most.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        relayPort = loopback::FreePort();
-        ChildOptions child;
+        relayPort = testing_support::FreePort();
+        testing_support::ChildOptions child;
         for (std::string arg : options.command) {
             Replace(arg, "{listen}", std::to_string(relayPort));
             Replace(arg, "{target}", std::to_string(run.targetPort()));
@@ -223,30 +218,29 @@ int main(int argc, char** argv) {
             WriteSettings(options.iniPath, relayPort, run.targetPort(), limit);
         }
         relay.reset();
-        relay = std::make_unique<ChildProcess>(child);
-        if (!relay->started()) {
+        relay = std::make_unique<testing_support::ChildProcess>(child);
+        if (!relay->Started()) {
             std::printf("FAILED: cannot start %s\n", child.argv[0].c_str());
             return 1;
         }
         if (WaitUntilListening(*relay, relayPort)) {
             break;
         }
-        std::printf("the relay ended before it listened; stderr:\n%s\n",
-                    relay->Output(OutputStream::Err).c_str());
+        std::printf("the relay ended before it listened; stderr:\n%s\n", relay->Stderr().c_str());
         if (attempt == 2 || relay->ExitCode() < 0) {
             return Fail(*relay, "the relay did not listen on port " + std::to_string(relayPort));
         }
     }
-    std::printf("relay pid %d listening on %u, target on %u\n", static_cast<int>(relay->pid()),
+    std::printf("relay pid %d listening on %u, target on %u\n", static_cast<int>(relay->Pid()),
                 relayPort, run.targetPort());
-    ProcessSnapshot before = SteadySnapshot(relay->pid());
+    ProcessSnapshot before = SteadySnapshot(relay->Pid());
     Print("before the load:", before);
 
     auto start = std::chrono::steady_clock::now();
     if (!run.OpenAll(relayPort)) {
         return Fail(*relay, run.error());
     }
-    ProcessSnapshot idle = SteadySnapshot(relay->pid());
+    ProcessSnapshot idle = SteadySnapshot(relay->Pid());
     std::printf("%d connections open after %.1f s\n", connections, SecondsSince(start));
     Print("with all connections idle:", idle);
     if (!CountReaches(*relay, options.statsCount, 2 * connections)) {
@@ -265,13 +259,13 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(run.bytesChecked()), seconds,
                 static_cast<double>(run.bytesChecked()) / seconds / 1048576.0);
 
-    ProcessSnapshot after = ReadProcess(relay->pid());
-    start = std::chrono::steady_clock::now();
-    while ((after.threads != before.threads || after.descriptors != before.descriptors) &&
-           SecondsSince(start) < options.settleSeconds) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        after = ReadProcess(relay->pid());
-    }
+    ProcessSnapshot after;
+    testing_support::WaitUntil(
+        [&] {
+            after = ReadProcess(relay->Pid());
+            return after.threads == before.threads && after.descriptors == before.descriptors;
+        },
+        std::chrono::milliseconds(static_cast<long long>(options.settleSeconds * 1000)));
     Print("after all closed:", after);
     if (after.threads != before.threads || after.descriptors != before.descriptors) {
         return Fail(*relay,

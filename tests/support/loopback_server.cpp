@@ -1,8 +1,5 @@
 #include "loopback_server.h"
 
-#include "relay/send_all.h"
-#include "test_socket.h"
-
 namespace testing_support {
 namespace {
 
@@ -10,26 +7,26 @@ constexpr int kStopCheckMs = 20;
 
 // Reads until the stream ends, handing each chunk to the sink.
 template <typename Sink>
-void ReadUntilEnd(net::Socket connection, Sink sink) {
+void ReadUntilEnd(const TestSocket& connection, Sink sink) {
     char buffer[16384];
     for (;;) {
-        const int received = net::Recv(connection, buffer, sizeof buffer);
+        const int received = net::Recv(connection.fd(), buffer, sizeof buffer);
         if (received <= 0) {
             return;
         }
-        sink(buffer, received);
+        sink(buffer, static_cast<std::size_t>(received));
     }
 }
 
 }  // namespace
 
-LoopbackServer::LoopbackServer(Handler handler) : m_handler(std::move(handler)) {
-    net::StartSockets();
-    m_listener = net::CreateTcpSocket();
-    if (net::Bind(m_listener, net::LoopbackAddr(), 0) && net::Listen(m_listener, 64) &&
-        net::SetBlocking(m_listener, false)) {
-        m_port = net::LocalPort(m_listener);
-    }
+LoopbackServer::LoopbackServer(Handler handler)
+    : LoopbackServer(std::move(handler), Listen(64, nullptr)) {}
+
+LoopbackServer::LoopbackServer(Handler handler, TestSocket listener)
+    : m_handler(std::move(handler)),
+      m_listener(std::move(listener)),
+      m_port(BoundPort(m_listener.fd())) {
     m_acceptThread = std::thread([this] { AcceptLoop(); });
 }
 
@@ -37,20 +34,33 @@ LoopbackServer::~LoopbackServer() {
     Stop();
 }
 
+// Polls, so that Stop ends the thread in bounded time.
 void LoopbackServer::AcceptLoop() {
-    while (!m_stopping.load()) {
-        if (!net::WaitReadable(m_listener, kStopCheckMs)) {
+    while (Listening() && !m_stopping.load()) {
+        if (!net::WaitReadable(m_listener.fd(), kStopCheckMs)) {
             continue;
         }
-        const net::Socket connection = net::Accept(m_listener, nullptr);
+        const net::Socket connection = net::Accept(m_listener.fd(), nullptr);
         if (connection == net::kInvalidSocket) {
             continue;
         }
-        m_accepted.fetch_add(1);
+        const int index = m_accepted.fetch_add(1);
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_connections.push_back(connection);
-        m_handlers.emplace_back([this, connection] { m_handler(connection); });
+        m_live.insert(connection);
+        m_handlers.emplace_back([this, connection, index] { Serve(connection, index); });
     }
+}
+
+void LoopbackServer::Serve(net::Socket socket, int index) {
+    TestSocket connection(socket);
+    m_handler(connection, index);
+    {
+        // Closed under the lock, so Stop never shuts down a reused number.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_live.erase(socket);
+        connection.Close();
+    }
+    m_finished.fetch_add(1);
 }
 
 void LoopbackServer::Stop() {
@@ -58,29 +68,35 @@ void LoopbackServer::Stop() {
         return;
     }
     m_acceptThread.join();
-    net::Close(m_listener);
-    // The accept thread is gone, so the lists no longer grow.
-    for (const net::Socket connection : m_connections) {
-        net::Shutdown(connection, net::ShutdownHow::Both);
+    m_listener.Close();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const net::Socket connection : m_live) {
+            net::Shutdown(connection, net::ShutdownHow::Both);
+        }
     }
+    // The accept thread is gone, so the list no longer grows.
     for (std::thread& handler : m_handlers) {
         handler.join();
     }
-    for (const net::Socket connection : m_connections) {
-        net::Close(connection);
-    }
+}
+
+void LoopbackServer::Echo(TestSocket& connection) {
+    ReadUntilEnd(connection, [&](const char* data, std::size_t length) {
+        SendAll(connection.fd(), data, length);
+    });
 }
 
 EchoServer::EchoServer()
-    : m_server([this](net::Socket connection) {
-          ReadUntilEnd(connection, [&](const char* data, int length) {
+    : m_server([this](TestSocket& connection, int) {
+          ReadUntilEnd(connection, [&](const char* data, std::size_t length) {
               {
                   std::lock_guard<std::mutex> lock(m_mutex);
-                  m_received.append(data, static_cast<std::size_t>(length));
+                  m_received.append(data, length);
               }
-              SendAll(connection, data, length);
+              SendAll(connection.fd(), data, length);
           });
-          net::Shutdown(connection, net::ShutdownHow::Send);
+          connection.ShutdownSend();
       }) {}
 
 std::string EchoServer::Received() const {
@@ -88,22 +104,28 @@ std::string EchoServer::Received() const {
     return m_received;
 }
 
+std::string EchoServer::TakeReceived() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::string fresh = m_received.substr(m_taken);
+    m_taken = m_received.size();
+    return fresh;
+}
+
 LoopbackServer::Handler GreetingHandler(const std::string& greeting) {
-    return [greeting](net::Socket connection) {
-        SendAll(connection, greeting.data(), static_cast<int>(greeting.size()));
-        ReadUntilEnd(connection, [](const char*, int) {});
-        net::Shutdown(connection, net::ShutdownHow::Send);
+    return [greeting](TestSocket& connection, int) {
+        connection.Send(greeting);
+        ReadUntilEnd(connection, [](const char*, std::size_t) {});
+        connection.ShutdownSend();
     };
 }
 
 LoopbackServer::Handler AnswerAfterEndHandler() {
-    return [](net::Socket connection) {
+    return [](TestSocket& connection, int) {
         std::string request;
-        ReadUntilEnd(connection, [&](const char* data, int length) {
-            request.append(data, static_cast<std::size_t>(length));
-        });
-        SendAll(connection, request.data(), static_cast<int>(request.size()));
-        net::Shutdown(connection, net::ShutdownHow::Send);
+        ReadUntilEnd(connection,
+                     [&](const char* data, std::size_t length) { request.append(data, length); });
+        connection.Send(request);
+        connection.ShutdownSend();
     };
 }
 

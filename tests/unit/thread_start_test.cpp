@@ -15,11 +15,11 @@
 #include <set>
 
 #include "platform/thread_start.h"
-#include "platform/wait_until.h"
+#include "wait.h"
 
 namespace {
 
-constexpr int kWaitMs = 10000;
+constexpr std::chrono::milliseconds kWait{10000};
 
 unsigned long CurrentThreadNumber() {
 #ifdef _WIN32
@@ -46,8 +46,8 @@ struct Batch {
             batch->threads.insert(CurrentThreadNumber());
         }
         batch->started.fetch_add(1);
-        if (!platform::WaitUntil([batch] { return batch->started.load() == batch->size; },
-                                 kWaitMs)) {
+        if (!testing_support::WaitUntil([batch] { return batch->started.load() == batch->size; },
+                                        kWait)) {
             batch->timedOut = true;
         }
         batch->finished.fetch_add(1);
@@ -61,7 +61,7 @@ struct Batch {
                 return false;
             }
         }
-        return platform::WaitUntil([this] { return finished.load() == size; }, 2 * kWaitMs) &&
+        return testing_support::WaitUntil([this] { return finished.load() == size; }, 2 * kWait) &&
                !timedOut.load();
     }
 };
@@ -90,10 +90,12 @@ TEST(ThreadStart, EntriesNeverWaitForEachOtherAlsoWhenWorkersAreReused) {
 }
 
 TEST(ThreadStart, FinishedWorkerTakesTheNextEntryAndEndsWhenIdle) {
-    ASSERT_TRUE(platform::WaitUntil([] { return platform::ParkedThreadCount() == 0; }, kWaitMs));
+    ASSERT_TRUE(
+        testing_support::WaitUntil([] { return platform::ParkedThreadCount() == 0; }, kWait));
     Batch first;
     ASSERT_TRUE(first.Run(1));
-    ASSERT_TRUE(platform::WaitUntil([] { return platform::ParkedThreadCount() == 1; }, kWaitMs));
+    ASSERT_TRUE(
+        testing_support::WaitUntil([] { return platform::ParkedThreadCount() == 1; }, kWait));
 #ifndef _WIN32
     // Counted with the worker alive: a sanitizer may start a thread of its own with the first.
     const int tasksWithWorker = TaskCount();
@@ -102,9 +104,11 @@ TEST(ThreadStart, FinishedWorkerTakesTheNextEntryAndEndsWhenIdle) {
     ASSERT_TRUE(second.Run(1));
     EXPECT_EQ(second.threads, first.threads);
 
-    EXPECT_TRUE(platform::WaitUntil([] { return platform::ParkedThreadCount() == 0; }, kWaitMs));
+    EXPECT_TRUE(
+        testing_support::WaitUntil([] { return platform::ParkedThreadCount() == 0; }, kWait));
 #ifndef _WIN32
-    EXPECT_TRUE(platform::WaitUntil([&] { return TaskCount() == tasksWithWorker - 1; }, kWaitMs))
+    EXPECT_TRUE(
+        testing_support::WaitUntil([&] { return TaskCount() == tasksWithWorker - 1; }, kWait))
         << "the idle worker did not end";
 #endif
 }

@@ -2,7 +2,7 @@
 
 #include <shellapi.h>
 
-#include "wait.h"
+#include "pacing.h"
 #include "window_probe.h"
 
 namespace vorlane::gui {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app_folder.h"
-#include "wait.h"
+#include "pacing.h"
 
 namespace vorlane::gui {
 

@@ -5,20 +5,14 @@
 
 #include <string>
 
-#include "framework/application.h"
 #include "framework/dialog_items.h"
 #include "framework/win32_casts.h"
 #include "resource.h"
+#include "test_app.h"
 #include "ui/setting_controls.h"
 #include "ui/settings_persistence.h"
 
 namespace {
-
-// The section name comes from the application object.
-class TestApp : public CApplication {
-  protected:
-    bool InitInstance() override { return false; }
-};
 
 class SettingsControlTest : public ::testing::Test {
   protected:
