@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace net {
 
@@ -63,5 +64,11 @@ class IpRange {
     IpAddress m_network;
     int m_prefixLength = 32;
 };
+
+// "a.b.c.d:port", or "[v6]:port" so the port cannot be taken for part of the address.
+std::string EndpointText(const IpAddress& address, std::uint16_t port);
+
+// Whether a client may connect: an empty list admits everyone.
+bool IsAllowed(const std::vector<IpRange>& allowFrom, const IpAddress& client);
 
 }  // namespace net

@@ -4,9 +4,7 @@
 
 namespace {
 
-constexpr int kLargestPort = 65535;
-constexpr std::size_t kDefaultChunkSize = 2048;
-constexpr std::size_t kLargestChunkSize = std::size_t{1} << 20;
+constexpr auto kLargestChunkSize = static_cast<std::size_t>(kLargestBuffer);
 constexpr char kRefusal[] = "too many connection\r\n";
 
 }  // namespace
@@ -46,7 +44,7 @@ const char* StartRefusalMessage(StartRefusal refusal) {
 }
 
 std::size_t EffectiveChunkSize(std::size_t requested) {
-    return requested == 0 ? kDefaultChunkSize : std::min(requested, kLargestChunkSize);
+    return requested == 0 ? kClassicChunkSize : std::min(requested, kLargestChunkSize);
 }
 
 std::string RefusalBytes(EncodeMode mode) {
