@@ -27,7 +27,7 @@ class IpAddress {
     static std::optional<IpAddress> Parse(std::string_view text);
 
     bool IsV4() const { return !m_isV6; }
-    std::uint32_t V4() const { return m_v4; }   // host order; 0 for IPv6
+    std::uint32_t V4() const { return m_v4; }  // host order; 0 for IPv6
     std::uint32_t V4NetworkOrder() const;
     const V6Bytes& V6() const { return m_v6; }  // zeros for IPv4
     bool IsUnspecified() const;                 // 0.0.0.0 or ::

@@ -7,6 +7,11 @@ namespace {
 constexpr auto kLargestChunkSize = static_cast<std::size_t>(kLargestBuffer);
 constexpr char kRefusal[] = "too many connection\r\n";
 
+// In the range the settings table gives the key.
+bool InRange(int value, Setting setting) {
+    return value >= RowOf(setting).minValue && value <= RowOf(setting).maxValue;
+}
+
 }  // namespace
 
 std::string TrimmedTarget(const std::string& text) {
@@ -22,10 +27,10 @@ std::optional<StartRefusal> CheckStartRequest(const StartRequest& request) {
     if (TrimmedTarget(request.targetText).empty()) {
         return StartRefusal::NoTarget;
     }
-    if (request.targetPort < 1 || request.targetPort > kLargestPort) {
+    if (!InRange(request.targetPort, Setting::DestPort)) {
         return StartRefusal::BadTargetPort;
     }
-    if (request.localPort < 0 || request.localPort > kLargestPort) {
+    if (!InRange(request.localPort, Setting::LocalListenPort)) {
         return StartRefusal::BadLocalPort;
     }
     return std::nullopt;

@@ -22,8 +22,8 @@ struct StartRequest {
     std::string targetText;                // target as typed, before trimming
     int targetPort = 0;                    // 1 to 65535; Start refuses others
     int connectionLimit = 0;               // compared with the pump-thread count
-    int localPort = 0;  // 0 to 65535 (0: the system picks); Start refuses others
-    int backlog = 0;    // the window listens with 0, the headless relay with SOMAXCONN
+    int localPort = 0;                     // 0 to 65535 (0: the system picks); Start refuses others
+    int backlog = 0;             // the window listens with 0, the headless relay with SOMAXCONN
     net::IpAddress bindAddress;  // address to listen on; unspecified is any (both families
                                  // where the engine can)
     std::size_t chunkSize = kClassicChunkSize;  // bytes per receive

@@ -71,8 +71,8 @@ struct SettingRow {
     bool relayUses;  // false: the headless relay checks the value and ignores it
     bool windowKey;  // the window loads and saves the key
     // vorlane-relay's option for the key ("" for none), the word its help
-    // shows for the value, and the help itself: {default}, {min} and {max}
-    // stand for the row's values; the command line fills in the rest.
+    // shows for the value (a name's kind shows its names), and the help itself: {default}, {min}
+    // and {max} stand for the row's values; the command line fills in the rest.
     const char* option;
     const char* valueName;
     const char* help;
@@ -90,8 +90,7 @@ inline constexpr std::array<SettingRow, kSettingCount> kSettings = {{
     {Setting::EncodeClient, "EncodeClient", "0", SettingKind::Box, 0, 0, true, true, "", "", ""},
     {Setting::EncodeServer, "EncodeServer", "0", SettingKind::Box, 0, 0, true, true, "", "", ""},
     {Setting::AutoStart, "AutoStart", "0", SettingKind::Box, 0, 0, false, true, "", "", ""},
-    {Setting::MinHideToTray, "MinHideToTray", "0", SettingKind::Box, 0, 0, false, true, "", "",
-     ""},
+    {Setting::MinHideToTray, "MinHideToTray", "0", SettingKind::Box, 0, 0, false, true, "", "", ""},
     {Setting::BindAddr, "BindAddr", "", SettingKind::Address, 0, 0, true, false, "--bind",
      "ADDRESS", "listen on this local IPv4 or IPv6 address only (default all, both families)"},
     {Setting::AllowFrom, "AllowFrom", "", SettingKind::RangeList, 0, 0, true, false, "--allow",
@@ -101,16 +100,16 @@ inline constexpr std::array<SettingRow, kSettingCount> kSettings = {{
      "most clients at once from one IPv4 address or IPv6 /64; more get the refusal text "
      "(events; default {default}, 0: no cap)"},
     // Empty: each engine's own chunk size.
-    {Setting::Buffer, "Buffer", "", SettingKind::Number, 1, kLargestBuffer, true, false,
-     "--buffer", "BYTES",
+    {Setting::Buffer, "Buffer", "", SettingKind::Number, 1, kLargestBuffer, true, false, "--buffer",
+     "BYTES",
      "bytes per receive, {min} to {max} (default {events_chunk} with events, {threads_chunk} "
      "with threads)"},
-    {Setting::ConnectTimeout, "ConnectTimeout", "10", SettingKind::Number, 0, kLargestSeconds,
-     true, false, "--connect-timeout", "SECONDS",
+    {Setting::ConnectTimeout, "ConnectTimeout", "10", SettingKind::Number, 0, kLargestSeconds, true,
+     false, "--connect-timeout", "SECONDS",
      "give a target that does not answer up after this long (events; default {default}, 0: the "
      "system's)"},
-    {Setting::IdleTimeout, "IdleTimeout", "0", SettingKind::Number, 0, kLargestSeconds, true,
-     false, "--idle-timeout", "SECONDS",
+    {Setting::IdleTimeout, "IdleTimeout", "0", SettingKind::Number, 0, kLargestSeconds, true, false,
+     "--idle-timeout", "SECONDS",
      "close a connection with no bytes either way for this long (events; default {default}, "
      "never)"},
     {Setting::FirstByteTimeout, "FirstByteTimeout", "30", SettingKind::Number, 0, kLargestSeconds,
@@ -121,8 +120,8 @@ inline constexpr std::array<SettingRow, kSettingCount> kSettings = {{
      true, false, "--drain-timeout", "SECONDS",
      "on SIGTERM or SIGINT, let live connections finish for this long, {min} to {max} (default "
      "{default})"},
-    {Setting::LogLevel, "LogLevel", "info", SettingKind::LogLevel, 0, 0, true, false,
-     "--log-level", "error|warn|info|debug", "what goes to stderr (default {default})"},
+    {Setting::LogLevel, "LogLevel", "info", SettingKind::LogLevel, 0, 0, true, false, "--log-level",
+     "", "what goes to stderr (default {default})"},
     {Setting::Stats, "Stats", "0", SettingKind::Number, 0, kLargestSeconds, true, false, "--stats",
      "[SECONDS]",
      "print a statistics line on stdout every SECONDS (default {bare}) when something changed, and "
@@ -131,8 +130,7 @@ inline constexpr std::array<SettingRow, kSettingCount> kSettings = {{
      "[ADDRESS:]PORT",
      "serve Prometheus metrics on /metrics at this port (address 127.0.0.1 unless given; IPv6 as "
      "[ADDRESS]:PORT)"},
-    {Setting::Engine, "Engine", "events", SettingKind::Engine, 0, 0, true, false, "--engine",
-     "events|threads",
+    {Setting::Engine, "Engine", "events", SettingKind::Engine, 0, 0, true, false, "--engine", "",
      "events: a few threads for every client (default); threads: two per client, IPv4 only, as "
      "the window runs, with no per-address cap and no time-outs"},
 }};

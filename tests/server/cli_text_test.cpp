@@ -101,7 +101,8 @@ struct ValueCase {
     bool good;
 };
 
-// The one checker per kind, with the table's ranges, which both the command line and the config file use.
+// The one checker per kind, with the table's ranges, which both the command line and the config
+// file use.
 TEST(SettingValueTest, EachKindTakesItsWholeValuesOnly) {
     const ValueCase cases[] = {
         {Setting::LocalListenPort, "0", true},

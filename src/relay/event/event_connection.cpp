@@ -319,7 +319,8 @@ void EventConnection::ReceiveChunk(Direction& direction) {
         return;
     }
     direction.lastChunkFull = received == size;
-    MapChunk(m_run->settings.encode, direction.fromClient, direction.buffer.get(), static_cast<int>(received));
+    MapChunk(m_run->settings.encode, direction.fromClient, direction.buffer.get(),
+             static_cast<int>(received));
     direction.bytes += static_cast<std::int64_t>(received);
     m_host.AddTraffic(direction.traffic, static_cast<std::int64_t>(received));
     m_lastActivity = Clock::now();

@@ -69,7 +69,9 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
 
   private:
     // Start refused any other target port.
-    std::uint16_t TargetPort() const { return static_cast<std::uint16_t>(m_run->settings.targetPort); }
+    std::uint16_t TargetPort() const {
+        return static_cast<std::uint16_t>(m_run->settings.targetPort);
+    }
 
     // One direction: receives on `from`, maps, sends on `to`.
     struct Direction {

@@ -100,8 +100,8 @@ CLI::Option* AddSettingOptions(CLI::App& app, RawOptions& raw) {
         if (row.setting == Setting::AllowFrom) {
             option = app.add_option(row.option, raw.allow, HelpOf(row))->take_all();
         } else if (row.setting == Setting::Stats) {
-            option = stats = app.add_option(row.option, raw.statsInterval, HelpOf(row))
-                                 ->expected(0, 1);
+            option = stats =
+                app.add_option(row.option, raw.statsInterval, HelpOf(row))->expected(0, 1);
         } else {
             option = app.add_option(row.option, raw.texts[static_cast<std::size_t>(row.setting)],
                                     HelpOf(row));

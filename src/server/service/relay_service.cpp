@@ -82,15 +82,14 @@ bool RelayService::Start() {
 
 void RelayService::LogThreadsListening() {
     const StartRequest& start = m_config.start;
-    m_log.Write(
-        LogLine(LogLevel::Info, "listening")
-            .Add("address", start.bindAddress.ToString())
-            .Add("port", m_engine->ListeningPort())
-            .Add("target", start.targetText)
-            .Add("target_port", start.targetPort)
-            .Add("mode", EncodeModeName(start.encode))
-            .Add("limit", start.connectionLimit)
-            .Add("engine", EngineName(m_config.engine)));
+    m_log.Write(LogLine(LogLevel::Info, "listening")
+                    .Add("address", start.bindAddress.ToString())
+                    .Add("port", m_engine->ListeningPort())
+                    .Add("target", start.targetText)
+                    .Add("target_port", start.targetPort)
+                    .Add("mode", EncodeModeName(start.encode))
+                    .Add("limit", start.connectionLimit)
+                    .Add("engine", EngineName(m_config.engine)));
 }
 
 bool RelayService::StartMetrics() {
