@@ -178,6 +178,20 @@ TEST(SettingValueTest, EachKindTakesItsWholeValuesOnly) {
     }
 }
 
+// The table is the one place a default and a range are written: a typo there
+// would reach the help, the checks and every run.
+TEST(SettingValueTest, EveryDefaultIsAValueOfItsOwnKey) {
+    for (const SettingRow& row : kSettings) {
+        SCOPED_TRACE(row.key);
+        EXPECT_LE(row.minValue, row.maxValue);
+        // An empty default means "not set", which the reader allows for that key alone.
+        if (row.defaultValue[0] != '\0') {
+            EXPECT_TRUE(IsValueOf(row, row.defaultValue)) << ExpectedValue(row);
+        }
+        EXPECT_EQ(row.option[0] == '\0', row.help[0] == '\0');
+    }
+}
+
 TEST(SettingValueTest, ValuesReadAsTheirTypesAndPrintBack) {
     EXPECT_EQ(CheckNumber(RowOf(Setting::LocalListenPort), "65535"), 65535);
     EXPECT_EQ(CheckNumber(RowOf(Setting::IdleTimeout), "31536000"), 31536000);
