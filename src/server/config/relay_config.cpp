@@ -113,8 +113,8 @@ StartRequest ReadRun(const SettingTexts& texts, EngineChoice engine) {
     StartRequest run;
     run.backlog = HeadlessListenBacklog();
     run.chunkSize = engine == EngineChoice::Events ? kEventsChunkSize : kThreadsChunkSize;
-    run.encode = ChooseEncodeMode(texts.Text(Setting::EncodeClient) == "1",
-                                  texts.Text(Setting::EncodeServer) == "1");
+    run.encode = ChooseEncodeMode(CheckBox(texts.Text(Setting::EncodeClient)).value_or(false),
+                                  CheckBox(texts.Text(Setting::EncodeServer)).value_or(false));
     for (const RunFieldKey& key : kRunFields) {
         const std::string text = texts.Text(key.setting);
         if (!text.empty()) {
