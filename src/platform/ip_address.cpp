@@ -196,4 +196,21 @@ std::string IpRange::ToString() const {
     return m_network.ToString() + '/' + std::to_string(m_prefixLength);
 }
 
+std::string EndpointText(const IpAddress& address, std::uint16_t port) {
+    const std::string host = address.IsV4() ? address.ToString() : "[" + address.ToString() + "]";
+    return host + ":" + std::to_string(port);
+}
+
+bool IsAllowed(const std::vector<IpRange>& allowFrom, const IpAddress& client) {
+    if (allowFrom.empty()) {
+        return true;
+    }
+    for (const IpRange& range : allowFrom) {
+        if (range.Contains(client)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace net

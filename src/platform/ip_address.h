@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace net {
 
@@ -26,7 +27,7 @@ class IpAddress {
     static std::optional<IpAddress> Parse(std::string_view text);
 
     bool IsV4() const { return !m_isV6; }
-    std::uint32_t V4() const { return m_v4; }   // host order; 0 for IPv6
+    std::uint32_t V4() const { return m_v4; }  // host order; 0 for IPv6
     std::uint32_t V4NetworkOrder() const;
     const V6Bytes& V6() const { return m_v6; }  // zeros for IPv4
     bool IsUnspecified() const;                 // 0.0.0.0 or ::
@@ -63,5 +64,11 @@ class IpRange {
     IpAddress m_network;
     int m_prefixLength = 32;
 };
+
+// "a.b.c.d:port", or "[v6]:port" so the port cannot be taken for part of the address.
+std::string EndpointText(const IpAddress& address, std::uint16_t port);
+
+// Whether a client may connect: an empty list admits everyone.
+bool IsAllowed(const std::vector<IpRange>& allowFrom, const IpAddress& client);
 
 }  // namespace net

@@ -90,16 +90,7 @@ bool RelayEngine::ReportAcceptError(int error) {
 }
 
 bool RelayEngine::IsAdmitted(std::uint32_t peerAddr) const {
-    if (m_allowFrom.empty()) {
-        return true;
-    }
-    const net::IpAddress peer = net::IpAddress::FromV4NetworkOrder(peerAddr);
-    for (const net::IpRange& range : m_allowFrom) {
-        if (range.Contains(peer)) {
-            return true;
-        }
-    }
-    return false;
+    return net::IsAllowed(m_allowFrom, net::IpAddress::FromV4NetworkOrder(peerAddr));
 }
 
 // The count rises only as the pump threads start; the client's two places are

@@ -5,7 +5,16 @@
 
 #include <cstdint>
 
+#include "settings/named_values.h"
+
 enum class EncodeMode : std::int32_t { None = 0, Client = 1, Server = 2 };
+
+// The names --encode takes and the logs write.
+inline constexpr NameTable<EncodeMode, 3> kEncodeModeNames = {{
+    {"none", EncodeMode::None},
+    {"client", EncodeMode::Client},
+    {"server", EncodeMode::Server},
+}};
 
 // The mode of a run from the two boxes; Client wins when both are ticked.
 EncodeMode ChooseEncodeMode(bool encodeClient, bool encodeServer);

@@ -11,7 +11,8 @@ unsigned gServerThread(void* argument);
 
 namespace {
 
-constexpr std::size_t kStackChunk = 2048;
+// The window's chunk fits on the stack; a larger one takes a heap buffer.
+constexpr std::size_t kStackChunk = kClassicChunkSize;
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 
 #include "platform/net.h"
 #include "relay/byte_map.h"
+#include "relay/start_request.h"
 
 class RelayEngine;
 
@@ -42,7 +43,7 @@ struct ConnectionSockets {
 struct RelayConnection {
     RelayEngine* pOwner = nullptr;
     std::shared_ptr<ConnectionSockets> pSockets;
-    std::size_t nChunkSize = 2048;  // bytes per receive, fixed for the connection
+    std::size_t nChunkSize = kClassicChunkSize;  // bytes per receive, fixed for the connection
     // The mode of the run that admitted it. A later Start (a reload, or the
     // window's Stop and Start with the other box ticked) once switched the
     // map under live streams and garbled them; now it applies to new clients.

@@ -26,8 +26,7 @@ bool RelayEngine::StartListening(const StartRequest& request) {
         return false;
     }
 
-    m_nEncodeMode.store(ChooseEncodeMode(request.encodeClient, request.encodeServer),
-                        std::memory_order_relaxed);
+    m_nEncodeMode.store(request.encode, std::memory_order_relaxed);
     m_nTargetPort.store(request.targetPort, std::memory_order_relaxed);
     m_nConnectionLimit.store(request.connectionLimit, std::memory_order_relaxed);
     // The ports are checked before the look-up, which may block, for a start

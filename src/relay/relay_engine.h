@@ -102,7 +102,7 @@ class RelayEngine final : public RelayControl {
     std::atomic<std::uint32_t> m_dwTargetAddr{0};             // network order; 0 is unresolved
     std::atomic<int> m_nTargetPort{0};
     std::atomic<int> m_nConnectionLimit{0};  // compared with the pump-thread count
-    std::atomic<std::size_t> m_nChunkSize{2048};
+    std::atomic<std::size_t> m_nChunkSize{kClassicChunkSize};
     std::vector<net::IpRange> m_allowFrom;  // set before the accept thread begins, read only by it
 
     CCriticalSection m_csCount;              // the count together with its display

@@ -4,10 +4,13 @@
 
 namespace {
 
-constexpr int kLargestPort = 65535;
-constexpr std::size_t kDefaultChunkSize = 2048;
-constexpr std::size_t kLargestChunkSize = std::size_t{1} << 20;
+constexpr auto kLargestChunkSize = static_cast<std::size_t>(kLargestBuffer);
 constexpr char kRefusal[] = "too many connection\r\n";
+
+// In the range the settings table gives the key.
+bool InRange(int value, Setting setting) {
+    return value >= RowOf(setting).minValue && value <= RowOf(setting).maxValue;
+}
 
 }  // namespace
 
@@ -24,10 +27,10 @@ std::optional<StartRefusal> CheckStartRequest(const StartRequest& request) {
     if (TrimmedTarget(request.targetText).empty()) {
         return StartRefusal::NoTarget;
     }
-    if (request.targetPort < 1 || request.targetPort > kLargestPort) {
+    if (!InRange(request.targetPort, Setting::DestPort)) {
         return StartRefusal::BadTargetPort;
     }
-    if (request.localPort < 0 || request.localPort > kLargestPort) {
+    if (!InRange(request.localPort, Setting::LocalListenPort)) {
         return StartRefusal::BadLocalPort;
     }
     return std::nullopt;
@@ -46,7 +49,7 @@ const char* StartRefusalMessage(StartRefusal refusal) {
 }
 
 std::size_t EffectiveChunkSize(std::size_t requested) {
-    return requested == 0 ? kDefaultChunkSize : std::min(requested, kLargestChunkSize);
+    return requested == 0 ? kClassicChunkSize : std::min(requested, kLargestChunkSize);
 }
 
 std::string RefusalBytes(EncodeMode mode) {

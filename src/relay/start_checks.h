@@ -23,7 +23,7 @@ std::optional<StartRefusal> CheckStartRequest(const StartRequest& request);
 // The message a front end shows for it.
 const char* StartRefusalMessage(StartRefusal refusal);
 
-// The request's chunk size: 0 takes the window's 2048, and no chunk exceeds 1 MiB.
+// The request's chunk size: 0 takes the window's, and no chunk exceeds the Buffer key's largest.
 std::size_t EffectiveChunkSize(std::size_t requested);
 
 // "too many connection\r\n" as it goes on the wire: in Server mode the client

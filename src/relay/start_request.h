@@ -1,26 +1,33 @@
-// Everything a listening run takes from its front end, read in one go.
+// A listening run's settings: the one shape they take from a front end (the
+// window's fields, or the headless relay's command line and config file) to
+// the engines and, through the event engine's run, to every connection.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
-#include <cstdint>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "platform/ip_address.h"
+#include "relay/byte_map.h"
+#include "settings/setting_keys.h"
+
+// Bytes per receive of the window's runs, and of the threaded engine's by default.
+inline constexpr std::size_t kClassicChunkSize = 2048;
 
 struct StartRequest {
-    bool encodeClient = false;     // box "Encrypt Client Packet"
-    bool encodeServer = false;     // box "Encrypt Server Packet"; Client wins when both are set
-    std::string targetText;        // target as typed, before trimming
-    int targetPort = 0;            // 1 to 65535; Start refuses others
-    int connectionLimit = 0;       // compared with the pump-thread count
-    int localPort = 0;             // 0 to 65535 (0: the system picks); Start refuses others
-    int backlog = 0;               // the window listens with 0, the headless relay with SOMAXCONN
-    net::IpAddress bindAddress;    // address to listen on; unspecified is any (both families
-                                   // where the engine can)
-    std::size_t chunkSize = 2048;  // bytes per receive; the window always uses 2048
-    std::vector<net::IpRange> allowFrom;  // empty admits every client
+    EncodeMode encode = EncodeMode::None;  // boxes EncodeClient/EncodeServer; Client wins
+    std::string targetText;                // target as typed, before trimming
+    int targetPort = 0;                    // 1 to 65535; Start refuses others
+    int connectionLimit = 0;               // compared with the pump-thread count
+    int localPort = 0;                     // 0 to 65535 (0: the system picks); Start refuses others
+    int backlog = 0;             // the window listens with 0, the headless relay with SOMAXCONN
+    net::IpAddress bindAddress;  // address to listen on; unspecified is any (both families
+                                 // where the engine can)
+    std::size_t chunkSize = kClassicChunkSize;  // bytes per receive
+    std::vector<net::IpRange> allowFrom;        // empty admits every client
     // The event engine only: 0 leaves the wait for a target to the system, and
     // keeps a quiet connection for ever.
     std::chrono::milliseconds connectTimeout{0};
@@ -30,3 +37,29 @@ struct StartRequest {
     std::chrono::milliseconds firstByteTimeout{0};
     int clientsPerAddress = 0;  // clients (not shares) per IPv4 address or IPv6 /64
 };
+
+// Which key of the settings table fills which field: the headless relay reads
+// and prints a run's settings through this list, by the field's type (a
+// duration is whole seconds in the file). The encode mode, from two boxes or
+// one option, is read apart.
+using RunField =
+    std::variant<int StartRequest::*, std::size_t StartRequest::*, std::string StartRequest::*,
+                 std::chrono::milliseconds StartRequest::*, net::IpAddress StartRequest::*,
+                 std::vector<net::IpRange> StartRequest::*>;
+struct RunFieldKey {
+    Setting setting;
+    RunField field;
+};
+inline const std::array<RunFieldKey, 11> kRunFields = {{
+    {Setting::LocalListenPort, &StartRequest::localPort},
+    {Setting::ConnectionLimit, &StartRequest::connectionLimit},
+    {Setting::DestAddr, &StartRequest::targetText},
+    {Setting::DestPort, &StartRequest::targetPort},
+    {Setting::BindAddr, &StartRequest::bindAddress},
+    {Setting::AllowFrom, &StartRequest::allowFrom},
+    {Setting::ClientsPerAddress, &StartRequest::clientsPerAddress},
+    {Setting::Buffer, &StartRequest::chunkSize},
+    {Setting::ConnectTimeout, &StartRequest::connectTimeout},
+    {Setting::IdleTimeout, &StartRequest::idleTimeout},
+    {Setting::FirstByteTimeout, &StartRequest::firstByteTimeout},
+}};

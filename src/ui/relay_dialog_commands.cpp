@@ -1,7 +1,7 @@
 // Start, Stop, Help, the encoding boxes, painting and closing.
 #include "framework/dialog_items.h"
 #include "framework/message_box.h"
-#include "relay/relay_settings.h"
+#include "relay/start_request.h"
 #include "resource.h"
 #include "settings/field_integer.h"
 #include "ui/relay_dialog.h"
@@ -10,7 +10,6 @@
 namespace {
 
 constexpr int kWindowBacklog = 0;
-constexpr std::size_t kWindowChunkSize = 2048;
 
 bool IsToolbarButtonEnabled(HWND dialog, UINT command) {
     return SendDlgItemMessageA(dialog, ID_TOOLBAR_BAR, TB_ISBUTTONENABLED, command, 0) != 0;
@@ -22,15 +21,17 @@ void CRelayDlg::StartListening() {
     HWND window = GetSafeHwnd();
     // The fields are read as the window always read them: a number field
     // that is not a number counts as 0, and Start refuses what is out of range.
-    RelaySettings settings;
-    settings.encodeClient = IsItemChecked(window, IDC_ENCODE_CLIENT);
-    settings.encodeServer = IsItemChecked(window, IDC_ENCODE_SERVER);
-    settings.targetText = GetItemText(window, IDC_TARGET_ADDR);
-    settings.targetPort = ReadFieldInteger(GetItemText(window, IDC_TARGET_PORT));
-    settings.connectionLimit = ReadFieldInteger(GetItemText(window, IDC_CONNECTION_LIMIT));
-    settings.localPort = ReadFieldInteger(GetItemText(window, IDC_LOCAL_PORT));
+    StartRequest request;
+    request.encode = ChooseEncodeMode(IsItemChecked(window, IDC_ENCODE_CLIENT),
+                                      IsItemChecked(window, IDC_ENCODE_SERVER));
+    request.targetText = GetItemText(window, IDC_TARGET_ADDR);
+    request.targetPort = ReadFieldInteger(GetItemText(window, IDC_TARGET_PORT));
+    request.connectionLimit = ReadFieldInteger(GetItemText(window, IDC_CONNECTION_LIMIT));
+    request.localPort = ReadFieldInteger(GetItemText(window, IDC_LOCAL_PORT));
+    request.backlog = kWindowBacklog;
+    request.chunkSize = kClassicChunkSize;
     // A refusal has been shown as a message box; nothing else changes.
-    m_engine.StartListening(MakeStartRequest(settings, {kWindowBacklog, kWindowChunkSize}));
+    m_engine.StartListening(request);
 }
 
 // A disabled button issues no command; a command sent from elsewhere while

@@ -126,18 +126,18 @@ TEST_P(RelayListener, PortOfAListeningRelayIsTakenForASecondOne) {
 
 TEST_P(RelayListener, RefusalTextGoesOutMappedOnlyTowardsAFarRelay) {
     struct Case {
-        bool encodeClient, encodeServer;
+        EncodeMode mode;
         std::string onTheWire;
     };
     // In Server mode the client is a Client-mode relay, which maps the text back.
-    const Case cases[] = {
-        {false, false, kRefusal}, {true, false, kRefusal}, {false, true, Mapped(kRefusal)}};
+    const Case cases[] = {{EncodeMode::None, kRefusal},
+                          {EncodeMode::Client, kRefusal},
+                          {EncodeMode::Server, Mapped(kRefusal)}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.encodeClient ? "Client mode" : c.encodeServer ? "Server mode" : "None");
+        SCOPED_TRACE(NameOf(c.mode, kEncodeModeNames));
         StartRequest request = RequestTo(echo.Port());
         request.connectionLimit = 0;
-        request.encodeClient = c.encodeClient;
-        request.encodeServer = c.encodeServer;
+        request.encode = c.mode;
         Start(request);
         ExpectRefused(c.onTheWire);
         engine->StopListening();
@@ -150,11 +150,11 @@ TEST_P(RelayListener, RefusalTextGoesOutMappedOnlyTowardsAFarRelay) {
 TEST_P(RelayListener, FarRelayOverItsLimitRefusesInPlainTextThroughTheChain) {
     // client -> near (Client mode) -> far (Server mode, limit 0)
     StartRequest farRequest = RequestTo(echo.Port());
-    farRequest.encodeServer = true;
+    farRequest.encode = EncodeMode::Server;
     farRequest.connectionLimit = 0;
     StartFarRelay(farRequest);
     StartRequest nearRequest = RequestTo(farEngine->ListeningPort());
-    nearRequest.encodeClient = true;
+    nearRequest.encode = EncodeMode::Client;
     Start(nearRequest);
     ExpectRefused(kRefusal);
     EXPECT_TRUE(CountReaches(0));

@@ -120,10 +120,10 @@ TEST_P(RelayTraffic, HalfClosedClientStillGetsTheWholeAnswer) {
 TEST_P(RelayTraffic, ClientModeIntoServerModeCarriesMappedBytesBetweenThem) {
     // client -> near (Client mode) -> far (Server mode) -> echo
     StartRequest farRequest = RequestTo(echo.Port());
-    farRequest.encodeServer = true;
+    farRequest.encode = EncodeMode::Server;
     StartFarRelay(farRequest);
     StartRequest nearRequest = RequestTo(farEngine->ListeningPort());
-    nearRequest.encodeClient = true;
+    nearRequest.encode = EncodeMode::Client;
     Start(nearRequest);
 
     const std::string text = "GET / HTTP/1.0\r\n\r\n";
@@ -145,7 +145,7 @@ TEST_P(RelayTraffic, LiveConnectionKeepsTheModeOfTheRunThatAdmittedIt) {
     engine->StopListening();
     ASSERT_TRUE(WaitUntil([&] { return !engine->IsListening(); }));
     StartRequest mapping = RequestTo(echo.Port());
-    mapping.encodeServer = true;
+    mapping.encode = EncodeMode::Server;
     Start(mapping);
 
     ExpectEcho(client, " still");
@@ -159,8 +159,7 @@ TEST_P(RelayTraffic, OneMappingRelayHandsItsTargetMappedBytesInEitherMode) {
         SCOPED_TRACE(clientMode ? "Client mode" : "Server mode");
         EchoServer target;
         StartRequest request = RequestTo(target.Port());
-        request.encodeClient = clientMode;
-        request.encodeServer = !clientMode;
+        request.encode = clientMode ? EncodeMode::Client : EncodeMode::Server;
         RecordingDisplay linkDisplay;
         RelayEngine relay(linkDisplay);
         ASSERT_TRUE(relay.StartListening(request));

@@ -96,95 +96,110 @@ TEST(UnsignedDecimalTest, AcceptsDigitsUpToTheMaximum) {
 }
 
 struct ValueCase {
-    SettingKind kind;
+    Setting setting;  // one of each kind, Numbers of each range
     const char* text;
     bool good;
 };
 
-// The one checker per kind, which both the command line and the config file use.
+// The one checker per kind, with the table's ranges, which both the command line and the config
+// file use.
 TEST(SettingValueTest, EachKindTakesItsWholeValuesOnly) {
     const ValueCase cases[] = {
-        {SettingKind::Port, "0", true},
-        {SettingKind::Port, "65535", true},
-        {SettingKind::Port, "007", true},
-        {SettingKind::Port, "65536", false},
-        {SettingKind::Port, "83617", false},  // must not wrap to 18081
-        {SettingKind::Port, "ten", false},
-        {SettingKind::Port, "-1", false},
-        {SettingKind::Port, "", false},
-        {SettingKind::Port, "1e3", false},
-        {SettingKind::Port, "0x10", false},
-        {SettingKind::Port, " 7", false},
-        {SettingKind::Port, "7 ", false},
-        {SettingKind::Port, "+7", false},
-        {SettingKind::Port, "99999999999999999999999", false},
-        {SettingKind::TargetPort, "1", true},
-        {SettingKind::TargetPort, "65535", true},
-        {SettingKind::TargetPort, "0", false},
-        {SettingKind::Limit, "0", true},
-        {SettingKind::Limit, "2147483647", true},
-        {SettingKind::Limit, "2147483648", false},
-        {SettingKind::Limit, "ten", false},
-        {SettingKind::Box, "0", true},
-        {SettingKind::Box, "1", true},
-        {SettingKind::Box, "01", false},
-        {SettingKind::Box, "yes", false},
-        {SettingKind::Box, "", false},
-        {SettingKind::Buffer, "1", true},
-        {SettingKind::Buffer, "1048576", true},
-        {SettingKind::Buffer, "0", false},
-        {SettingKind::Buffer, "1048577", false},
-        {SettingKind::Seconds, "0", true},
-        {SettingKind::Seconds, "31536000", true},
-        {SettingKind::Seconds, "31536001", false},
-        {SettingKind::Seconds, "1.5", false},
-        {SettingKind::Address, "10.0.0.1", true},
-        {SettingKind::Address, "::1", true},
-        {SettingKind::Address, "localhost", false},
-        {SettingKind::Address, "[::1]", false},
-        {SettingKind::Address, "", false},
-        {SettingKind::RangeList, "", true},
-        {SettingKind::RangeList, "10.0.0.0/8, fd00::/8", true},
-        {SettingKind::RangeList, "10.0.0.0/33", false},
-        {SettingKind::RangeList, "10.0.0.0/8, nowhere", false},
-        {SettingKind::LogLevel, "error", true},
-        {SettingKind::LogLevel, "warn", true},
-        {SettingKind::LogLevel, "info", true},
-        {SettingKind::LogLevel, "debug", true},
-        {SettingKind::LogLevel, "INFO", false},
-        {SettingKind::LogLevel, "verbose", false},
-        {SettingKind::LogLevel, "", false},
-        {SettingKind::Endpoint, "9100", true},
-        {SettingKind::Endpoint, "0.0.0.0:9100", true},
-        {SettingKind::Endpoint, "[::]:9100", true},
-        {SettingKind::Endpoint, "::1:9100", false},
-        {SettingKind::Endpoint, "[::1]9100", false},
-        {SettingKind::Endpoint, "localhost:9100", false},
-        {SettingKind::Endpoint, ":9100", false},
-        {SettingKind::Endpoint, "9100:", false},
-        {SettingKind::Endpoint, "0", false},
-        {SettingKind::Endpoint, "65536", false},
-        {SettingKind::Endpoint, "", false},
-        {SettingKind::Engine, "events", true},
-        {SettingKind::Engine, "threads", true},
-        {SettingKind::Engine, "Events", false},
-        {SettingKind::Text, "", true},
-        {SettingKind::Text, " any\ttext ", true},
+        {Setting::LocalListenPort, "0", true},
+        {Setting::LocalListenPort, "65535", true},
+        {Setting::LocalListenPort, "007", true},
+        {Setting::LocalListenPort, "65536", false},
+        {Setting::LocalListenPort, "83617", false},  // must not wrap to 18081
+        {Setting::LocalListenPort, "ten", false},
+        {Setting::LocalListenPort, "-1", false},
+        {Setting::LocalListenPort, "", false},
+        {Setting::LocalListenPort, "1e3", false},
+        {Setting::LocalListenPort, "0x10", false},
+        {Setting::LocalListenPort, " 7", false},
+        {Setting::LocalListenPort, "7 ", false},
+        {Setting::LocalListenPort, "+7", false},
+        {Setting::LocalListenPort, "99999999999999999999999", false},
+        {Setting::DestPort, "1", true},
+        {Setting::DestPort, "65535", true},
+        {Setting::DestPort, "0", false},
+        {Setting::ConnectionLimit, "0", true},
+        {Setting::ConnectionLimit, "2147483647", true},
+        {Setting::ConnectionLimit, "2147483648", false},
+        {Setting::ConnectionLimit, "ten", false},
+        {Setting::EncodeClient, "0", true},
+        {Setting::EncodeClient, "1", true},
+        {Setting::EncodeClient, "01", false},
+        {Setting::EncodeClient, "yes", false},
+        {Setting::EncodeClient, "", false},
+        {Setting::Buffer, "1", true},
+        {Setting::Buffer, "1048576", true},
+        {Setting::Buffer, "0", false},
+        {Setting::Buffer, "1048577", false},
+        {Setting::IdleTimeout, "0", true},
+        {Setting::IdleTimeout, "31536000", true},
+        {Setting::IdleTimeout, "31536001", false},
+        {Setting::IdleTimeout, "1.5", false},
+        {Setting::BindAddr, "10.0.0.1", true},
+        {Setting::BindAddr, "::1", true},
+        {Setting::BindAddr, "localhost", false},
+        {Setting::BindAddr, "[::1]", false},
+        {Setting::BindAddr, "", false},
+        {Setting::AllowFrom, "", true},
+        {Setting::AllowFrom, "10.0.0.0/8, fd00::/8", true},
+        {Setting::AllowFrom, "10.0.0.0/33", false},
+        {Setting::AllowFrom, "10.0.0.0/8, nowhere", false},
+        {Setting::LogLevel, "error", true},
+        {Setting::LogLevel, "warn", true},
+        {Setting::LogLevel, "info", true},
+        {Setting::LogLevel, "debug", true},
+        {Setting::LogLevel, "INFO", false},
+        {Setting::LogLevel, "verbose", false},
+        {Setting::LogLevel, "", false},
+        {Setting::Metrics, "9100", true},
+        {Setting::Metrics, "0.0.0.0:9100", true},
+        {Setting::Metrics, "[::]:9100", true},
+        {Setting::Metrics, "::1:9100", false},
+        {Setting::Metrics, "[::1]9100", false},
+        {Setting::Metrics, "localhost:9100", false},
+        {Setting::Metrics, ":9100", false},
+        {Setting::Metrics, "9100:", false},
+        {Setting::Metrics, "0", false},
+        {Setting::Metrics, "65536", false},
+        {Setting::Metrics, "", false},
+        {Setting::Engine, "events", true},
+        {Setting::Engine, "threads", true},
+        {Setting::Engine, "Events", false},
+        {Setting::DestAddr, "", true},
+        {Setting::DestAddr, " any\ttext ", true},
     };
     for (const ValueCase& c : cases) {
-        EXPECT_EQ(IsValueOf(c.kind, c.text), c.good)
-            << "'" << c.text << "' as " << ExpectedValue(c.kind);
+        EXPECT_EQ(IsValueOf(RowOf(c.setting), c.text), c.good)
+            << "'" << c.text << "' as " << ExpectedValue(RowOf(c.setting));
+    }
+}
+
+// The table is the one place a default and a range are written: a typo there
+// would reach the help, the checks and every run.
+TEST(SettingValueTest, EveryDefaultIsAValueOfItsOwnKey) {
+    for (const SettingRow& row : kSettings) {
+        SCOPED_TRACE(row.key);
+        EXPECT_LE(row.minValue, row.maxValue);
+        // An empty default means "not set", which the reader allows for that key alone.
+        if (row.defaultValue[0] != '\0') {
+            EXPECT_TRUE(IsValueOf(row, row.defaultValue)) << ExpectedValue(row);
+        }
+        EXPECT_EQ(row.option[0] == '\0', row.help[0] == '\0');
     }
 }
 
 TEST(SettingValueTest, ValuesReadAsTheirTypesAndPrintBack) {
-    EXPECT_EQ(CheckPort("65535"), 65535);
-    EXPECT_EQ(CheckSeconds("31536000"), std::chrono::seconds(31536000));
-    EXPECT_EQ(CheckBuffer("1048576"), std::size_t{1048576});
+    EXPECT_EQ(CheckNumber(RowOf(Setting::LocalListenPort), "65535"), 65535);
+    EXPECT_EQ(CheckNumber(RowOf(Setting::IdleTimeout), "31536000"), 31536000);
+    EXPECT_EQ(CheckNumber(RowOf(Setting::Buffer), "1048576"), 1048576);
     EXPECT_EQ(CheckBox("1"), true);
     EXPECT_EQ(CheckLogLevel("warn"), LogLevel::Warn);
     EXPECT_EQ(CheckEngine("threads"), EngineChoice::Threads);
-    EXPECT_EQ(CheckEncode("server"), EncodeChoice::Server);
+    EXPECT_EQ(CheckEncode("server"), EncodeMode::Server);
     EXPECT_FALSE(CheckEncode("both").has_value());
 
     struct EndpointCase {

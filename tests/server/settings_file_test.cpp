@@ -46,7 +46,7 @@ TEST_F(SettingsFileTest, UnreadablePathsGiveTheDefault) {
 }
 
 TEST(SettingKeysTest, RowsAreFoundBySettingAndOnlyTheWindowsAreWindowKeys) {
-    static_assert(RowOf(Setting::ConnectionLimit).kind == SettingKind::Limit);
+    static_assert(RowOf(Setting::ConnectionLimit).kind == SettingKind::Number);
     EXPECT_STREQ(RowOf(Setting::AutoStart).key, "AutoStart");
     EXPECT_TRUE(RowOf(Setting::AutoStart).windowKey);
     EXPECT_STREQ(RowOf(Setting::DestAddr).defaultValue, "127.0.0.1");

@@ -81,4 +81,39 @@ TEST_F(TargetResolution, NamesAreLookedUpAndFailuresGiveZero) {
     EXPECT_EQ(ResolveTarget("local host"), 0u);
 }
 
+// One parser, two readings: the window's engine keeps the classic dotted
+// forms, the event engine takes literals of both families.
+TEST_F(TargetResolution, EachFormTellsAddressesFromNames) {
+    struct Case {
+        const char* text;
+        TargetForm form;
+        const char* literal;  // nullptr: a host name
+    };
+    const Case cases[] = {
+        {"127.1", TargetForm::Classic, "127.0.0.1"},
+        {"010.0.0.1", TargetForm::Classic, "8.0.0.1"},
+        {"1234", TargetForm::Classic, "0.0.4.210"},
+        {"256.1.1.1", TargetForm::Classic, "255.255.255.255"},
+        {"::1", TargetForm::Classic, nullptr},
+        {"[::1]", TargetForm::Classic, nullptr},
+        {"db.example", TargetForm::Classic, nullptr},
+        {"127.0.0.1", TargetForm::Literal, "127.0.0.1"},
+        {"127.1", TargetForm::Literal, nullptr},
+        {"1234", TargetForm::Literal, nullptr},
+        {"::1", TargetForm::Literal, "::1"},
+        {"[::1]", TargetForm::Literal, "::1"},
+        {"[]", TargetForm::Literal, nullptr},
+        {"db.example", TargetForm::Literal, nullptr},
+    };
+    for (const Case& c : cases) {
+        const TargetAddress target = ParseTarget(c.text, c.form);
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(target.host, c.text);
+        ASSERT_EQ(target.literal.has_value(), c.literal != nullptr);
+        if (c.literal != nullptr) {
+            EXPECT_EQ(target.literal->ToString(), c.literal);
+        }
+    }
+}
+
 }  // namespace

@@ -67,8 +67,8 @@ void EventConnection::Start() {
     // Non-blocking from now on: the watch below peeks without waiting.
     TuneRelaySocket(m_client, net::kAcceptedSocketsKeepTuning);
     ArmQuietTimer();
-    if (m_run->targetLiteral) {
-        const asio::ip::address literal = ToAsioAddress(*m_run->targetLiteral);
+    if (m_run->target.literal) {
+        const asio::ip::address literal = ToAsioAddress(*m_run->target.literal);
         // 0.0.0.0 or :: names no target (a connect to it would reach this
         // machine), nor does a multicast address: the client is closed as for
         // a name that does not resolve.
@@ -77,7 +77,7 @@ void EventConnection::Start() {
             return;
         }
         WatchClientLeaving();
-        ConnectTo(tcp::endpoint(literal, m_run->targetPort));
+        ConnectTo(tcp::endpoint(literal, TargetPort()));
     } else {
         WatchClientLeaving();
         LookUpTarget();
@@ -126,7 +126,7 @@ void EventConnection::OnClientReadableWhileConnecting() {
 void EventConnection::LookUpTarget() {
     ArmConnectTimer();
     m_lookup = m_host.Lookups().Start(
-        m_run->targetHost, m_run->targetPort, m_worker.context,
+        m_run->target.host, TargetPort(), m_worker.context,
         [weak = weak_from_this()](std::error_code ec, std::vector<tcp::endpoint> found) {
             if (const auto self = weak.lock()) {
                 self->OnLookedUp(ec, std::move(found));
@@ -201,10 +201,10 @@ void EventConnection::OnConnectDone(std::error_code ec, const tcp::endpoint& ans
 
 // The look-up and the connect attempts share one deadline.
 void EventConnection::ArmConnectTimer() {
-    if (m_run->connectTimeout.count() <= 0) {
+    if (m_run->settings.connectTimeout.count() <= 0) {
         return;
     }
-    m_connectTimer.expires_after(m_run->connectTimeout);
+    m_connectTimer.expires_after(m_run->settings.connectTimeout);
     m_connectTimer.async_wait([self = shared_from_this()](std::error_code ec) {
         if (ec || self->m_closed) {
             return;
@@ -246,11 +246,11 @@ void EventConnection::Connected() {
 // moved since the accept, and the idle one, once the target answered.
 void EventConnection::ArmQuietTimer() {
     auto deadline = Clock::time_point::max();
-    if (NothingMoved() && m_run->firstByteTimeout.count() > 0) {
-        deadline = m_started + m_run->firstByteTimeout;
+    if (NothingMoved() && m_run->settings.firstByteTimeout.count() > 0) {
+        deadline = m_started + m_run->settings.firstByteTimeout;
     }
-    if (m_connected && m_run->idleTimeout.count() > 0) {
-        deadline = std::min(deadline, m_lastActivity + m_run->idleTimeout);
+    if (m_connected && m_run->settings.idleTimeout.count() > 0) {
+        deadline = std::min(deadline, m_lastActivity + m_run->settings.idleTimeout);
     }
     if (deadline == Clock::time_point::max() ||
         (m_quietTimerArmed && m_quietTimer.expiry() == deadline)) {
@@ -268,13 +268,13 @@ void EventConnection::ArmQuietTimer() {
 
 void EventConnection::OnQuietTimer() {
     const Clock::time_point now = Clock::now();
-    if (NothingMoved() && m_run->firstByteTimeout.count() > 0 &&
-        now - m_started >= m_run->firstByteTimeout) {
+    if (NothingMoved() && m_run->settings.firstByteTimeout.count() > 0 &&
+        now - m_started >= m_run->settings.firstByteTimeout) {
         Close(CloseReason::FirstByteTimeout);
         return;
     }
-    if (m_connected && m_run->idleTimeout.count() > 0 &&
-        now - m_lastActivity >= m_run->idleTimeout) {
+    if (m_connected && m_run->settings.idleTimeout.count() > 0 &&
+        now - m_lastActivity >= m_run->settings.idleTimeout) {
         Close(CloseReason::IdleTimeout);
         return;
     }
@@ -298,7 +298,7 @@ void EventConnection::WaitReadable(Direction& direction) {
 // Takes a buffer only now that bytes are waiting, and gives it back as soon
 // as they are sent.
 void EventConnection::ReceiveChunk(Direction& direction) {
-    const std::size_t size = m_run->chunkSize;
+    const std::size_t size = m_run->settings.chunkSize;
     direction.buffer = m_worker.buffers.Take(size);
     std::error_code ec;
     const std::size_t received =
@@ -319,7 +319,8 @@ void EventConnection::ReceiveChunk(Direction& direction) {
         return;
     }
     direction.lastChunkFull = received == size;
-    MapChunk(m_run->mode, direction.fromClient, direction.buffer.get(), static_cast<int>(received));
+    MapChunk(m_run->settings.encode, direction.fromClient, direction.buffer.get(),
+             static_cast<int>(received));
     direction.bytes += static_cast<std::int64_t>(received);
     m_host.AddTraffic(direction.traffic, static_cast<std::int64_t>(received));
     m_lastActivity = Clock::now();
@@ -362,7 +363,7 @@ void EventConnection::EndOfStream(Direction& direction) {
 
 void EventConnection::ReturnBuffer(Direction& direction) {
     if (direction.buffer) {
-        m_worker.buffers.Give(std::move(direction.buffer), m_run->chunkSize);
+        m_worker.buffers.Give(std::move(direction.buffer), m_run->settings.chunkSize);
     }
 }
 

@@ -68,6 +68,11 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     void Close(CloseReason reason, std::error_code error = {});
 
   private:
+    // Start refused any other target port.
+    std::uint16_t TargetPort() const {
+        return static_cast<std::uint16_t>(m_run->settings.targetPort);
+    }
+
     // One direction: receives on `from`, maps, sends on `to`.
     struct Direction {
         Direction(tcp::socket* source, tcp::socket* destination, TrafficDirection counted,

@@ -13,6 +13,7 @@
 #include "platform/net.h"
 #include "relay/display_reports.h"
 #include "relay/start_checks.h"
+#include "relay/target_resolution.h"
 
 namespace {
 
@@ -28,18 +29,6 @@ int WorkerThreads(int asked) {
     }
     const unsigned cores = std::thread::hardware_concurrency();
     return cores == 0 ? 1 : static_cast<int>(cores);
-}
-
-bool IsAllowed(const std::vector<net::IpRange>& allowFrom, const net::IpAddress& client) {
-    if (allowFrom.empty()) {
-        return true;
-    }
-    for (const net::IpRange& range : allowFrom) {
-        if (range.Contains(client)) {
-            return true;
-        }
-    }
-    return false;
 }
 
 // Accepted sockets take these from their listener where the system passes
@@ -180,9 +169,9 @@ bool EventRelayEngine::BeginRun(const StartRequest& request, bool resetTotals) {
     std::error_code ignored;
     const tcp::endpoint bound = m_listeners.front()->acceptor.local_endpoint(ignored);
     m_events.Listening(ListenStarted{{ToIpAddress(bound.address()), bound.port()},
-                                     run->targetHost,
-                                     run->targetPort,
-                                     run->mode,
+                                     run->target.host,
+                                     static_cast<std::uint16_t>(request.targetPort),
+                                     request.encode,
                                      request.connectionLimit});
     m_openListeners.store(static_cast<int>(m_listeners.size()));
     m_listening.store(true);
@@ -202,32 +191,22 @@ std::shared_ptr<EventRun> EventRelayEngine::MakeRun(const StartRequest& request)
         return nullptr;
     }
     auto run = std::make_shared<EventRun>();
-    run->targetHost = TrimmedTarget(request.targetText);
-    // "[::1]" is how an IPv6 literal is often written beside a port.
-    std::string literal = run->targetHost;
-    if (literal.size() > 2 && literal.front() == '[' && literal.back() == ']') {
-        literal = literal.substr(1, literal.size() - 2);
-    }
-    run->targetLiteral = net::IpAddress::Parse(literal);
-    run->targetPort = static_cast<std::uint16_t>(request.targetPort);
-    run->mode = ChooseEncodeMode(request.encodeClient, request.encodeServer);
-    run->chunkSize = EffectiveChunkSize(request.chunkSize);
-    run->connectTimeout = request.connectTimeout;
-    run->idleTimeout = request.idleTimeout;
-    run->firstByteTimeout = request.firstByteTimeout;
-    run->clientsPerAddress = request.clientsPerAddress;
+    run->settings = request;
+    run->settings.chunkSize = EffectiveChunkSize(request.chunkSize);
+    run->target = ParseTarget(TrimmedTarget(request.targetText), TargetForm::Literal);
     return run;
 }
 
 // Name service may come later: every connection looks the name up again.
 void EventRelayEngine::ReportUnresolvedTarget(const EventRun& run) {
-    if (run.targetLiteral) {
+    if (run.target.literal) {
         return;
     }
     std::error_code ec;
     tcp::resolver resolver(m_workers.front()->context);
-    if (resolver.resolve(run.targetHost, std::to_string(run.targetPort), ec).empty() || ec) {
-        m_events.TargetUnresolved(run.targetHost, ec);
+    const std::string port = std::to_string(run.settings.targetPort);
+    if (resolver.resolve(run.target.host, port, ec).empty() || ec) {
+        m_events.TargetUnresolved(run.target.host, ec);
     }
 }
 
@@ -360,7 +339,7 @@ EventWorker& EventRelayEngine::NextWorker(EventListener& listener) {
 void EventRelayEngine::Accept(EventListener& listener) {
     EventWorker& worker = NextWorker(listener);
     const EventRun& settings = *listener.run;
-    const bool v6Target = settings.targetLiteral && !settings.targetLiteral->IsV4();
+    const bool v6Target = settings.target.literal && !settings.target.literal->IsV4();
     // The accept fills in the client's address, which saves asking for it.
     struct Pending {
         explicit Pending(asio::io_context& context) : target(context) {}
@@ -408,15 +387,15 @@ void EventRelayEngine::OnAccepted(std::error_code error, tcp::socket client,
     }
     std::error_code ec;
     const PeerAddress from{ToIpAddress(peer.address()), peer.port()};
-    if (!IsAllowed(listener.allowFrom, from.address)) {
+    if (!net::IsAllowed(listener.allowFrom, from.address)) {
         m_denied.fetch_add(1);
         client.close(ec);
         m_events.ClientRefused(from, RefusalReason::NotAllowed);
-    } else if (!m_clientsByAddress.TryAdd(from.address, listener.run->clientsPerAddress)) {
-        Refuse(std::move(client), from, listener.run->mode, RefusalReason::AddressLimit);
+    } else if (!m_clientsByAddress.TryAdd(from.address, listener.run->settings.clientsPerAddress)) {
+        Refuse(std::move(client), from, listener.run->settings.encode, RefusalReason::AddressLimit);
     } else if (!Admit()) {
         m_clientsByAddress.Remove(from.address);
-        Refuse(std::move(client), from, listener.run->mode, RefusalReason::LimitReached);
+        Refuse(std::move(client), from, listener.run->settings.encode, RefusalReason::LimitReached);
     } else {
         m_live.fetch_add(1);
         const std::uint64_t id = m_lastId.fetch_add(1) + 1;

@@ -5,23 +5,10 @@
 // live connection would garble its stream.
 #pragma once
 
-#include <chrono>
-#include <cstddef>
-#include <cstdint>
-#include <optional>
-#include <string>
-
-#include "platform/ip_address.h"
-#include "relay/byte_map.h"
+#include "relay/start_request.h"
+#include "relay/target_resolution.h"
 
 struct EventRun {
-    std::string targetHost;                       // a name, looked up per connection
-    std::optional<net::IpAddress> targetLiteral;  // set when the target is an address
-    std::uint16_t targetPort = 0;
-    EncodeMode mode = EncodeMode::None;
-    std::size_t chunkSize = 0;
-    std::chrono::milliseconds connectTimeout{0};    // 0: the system's
-    std::chrono::milliseconds idleTimeout{0};       // 0: never
-    std::chrono::milliseconds firstByteTimeout{0};  // 0: never
-    int clientsPerAddress = 0;                      // 0: no cap
+    StartRequest settings;  // as started, with the chunk size the engine uses
+    TargetAddress target;   // the trimmed target; a name is looked up per connection
 };

@@ -1,8 +1,8 @@
 #include "server/config/relay_config.h"
 
 #include <utility>
+#include <variant>
 
-#include "relay/relay_settings.h"
 #include "server/config/config_file_rules.h"
 #include "server/config/listen_backlog.h"
 #include "settings/ini_document.h"
@@ -29,23 +29,13 @@ class ConfigSection {
     }
     std::string Value(Setting setting) const { return Value(RowOf(setting)); }
 
-    // A checked value through its checker; nothing when it is left empty.
-    template <class Check>
-    auto Read(Setting setting, Check check) const -> decltype(check(std::string_view())) {
-        const std::string text = Value(setting);
-        if (text.empty()) {
-            return std::nullopt;
-        }
-        return check(text);
-    }
-
   private:
     IniDocument document_;
 };
 
 // "FILE: Key=value is not <expected>".
 ConfigError BadFileValue(const std::string& path, const char* key, const std::string& value,
-                         const char* expected) {
+                         const std::string& expected) {
     std::string message = path;
     message += ": ";
     message += key;
@@ -67,45 +57,71 @@ std::optional<ConfigError> CheckFile(const ConfigSection& section, const std::st
         if (value.empty() && MayBeEmpty(row)) {
             continue;
         }
-        if (!IsValueOf(row.kind, value)) {
-            return BadFileValue(path, row.key, value, ExpectedValue(row.kind));
+        if (!IsValueOf(row, value)) {
+            return BadFileValue(path, row.key, value, ExpectedValue(row));
         }
     }
     return std::nullopt;
 }
 
-// The file's values, already checked; the command line's where it gives them.
-RelaySettings MergeSettings(const RelayOptions& options, const ConfigSection& file) {
-    RelaySettings settings;
-    settings.localPort =
-        options.listenPort.value_or(file.Read(Setting::LocalListenPort, CheckPort).value_or(0));
-    settings.connectionLimit =
-        options.limit.value_or(file.Read(Setting::ConnectionLimit, CheckLimit).value_or(0));
-    settings.targetText = options.target.value_or(file.Value(Setting::DestAddr));
-    settings.targetPort =
-        options.targetPort.value_or(file.Read(Setting::DestPort, CheckTargetPort).value_or(0));
-    if (options.encode) {
-        settings.encodeClient = *options.encode == EncodeChoice::Client;
-        settings.encodeServer = *options.encode == EncodeChoice::Server;
-    } else {
-        settings.encodeClient = file.Read(Setting::EncodeClient, CheckBox).value_or(false);
-        settings.encodeServer = file.Read(Setting::EncodeServer, CheckBox).value_or(false);
+// Each key's text: the command line's where it gives one, else the file's.
+// Both are checked by now.
+class SettingTexts {
+  public:
+    SettingTexts(const RelayOptions& options, const ConfigSection& file)
+        : options_(options), file_(file) {}
+
+    std::string Text(Setting setting) const {
+        return options_.Given(setting).value_or(file_.Value(RowOf(setting)));
     }
-    settings.bindAddress = options.bindAddress.value_or(
-        file.Read(Setting::BindAddr, CheckAddress).value_or(net::IpAddress()));
-    settings.allowFrom = options.allowFrom.value_or(
-        file.Read(Setting::AllowFrom, CheckRangeList).value_or(std::vector<net::IpRange>()));
-    settings.bufferSize =
-        options.chunkSize ? options.chunkSize : file.Read(Setting::Buffer, CheckBuffer);
-    settings.connectTimeout = options.connectTimeout.value_or(
-        file.Read(Setting::ConnectTimeout, CheckSeconds).value_or(std::chrono::seconds(0)));
-    settings.idleTimeout = options.idleTimeout.value_or(
-        file.Read(Setting::IdleTimeout, CheckSeconds).value_or(std::chrono::seconds(0)));
-    settings.firstByteTimeout = options.firstByteTimeout.value_or(
-        file.Read(Setting::FirstByteTimeout, CheckSeconds).value_or(std::chrono::seconds(0)));
-    settings.clientsPerAddress = options.clientsPerAddress.value_or(
-        file.Read(Setting::ClientsPerAddress, CheckLimit).value_or(0));
-    return settings;
+    std::int64_t Number(Setting setting) const {
+        return CheckNumber(RowOf(setting), Text(setting)).value_or(0);
+    }
+
+  private:
+    const RelayOptions& options_;
+    const ConfigSection& file_;
+};
+
+// Sets one field of the run from its key's checked text.
+struct FieldReader {
+    const SettingRow& row;
+    const std::string& text;
+    StartRequest& run;
+
+    void operator()(int StartRequest::*field) const {
+        run.*field = static_cast<int>(CheckNumber(row, text).value_or(0));
+    }
+    void operator()(std::size_t StartRequest::*field) const {
+        run.*field = static_cast<std::size_t>(CheckNumber(row, text).value_or(0));
+    }
+    void operator()(std::string StartRequest::*field) const { run.*field = text; }
+    void operator()(std::chrono::milliseconds StartRequest::*field) const {
+        run.*field = std::chrono::seconds(CheckNumber(row, text).value_or(0));
+    }
+    void operator()(net::IpAddress StartRequest::*field) const {
+        run.*field = CheckAddress(text).value_or(net::IpAddress());
+    }
+    void operator()(std::vector<net::IpRange> StartRequest::*field) const {
+        run.*field = CheckRangeList(text).value_or(std::vector<net::IpRange>());
+    }
+};
+
+// An empty text (a key that may be empty) leaves the field as it was: the
+// chunk size the engine's, the bind address every address.
+StartRequest ReadRun(const SettingTexts& texts, EngineChoice engine) {
+    StartRequest run;
+    run.backlog = HeadlessListenBacklog();
+    run.chunkSize = engine == EngineChoice::Events ? kEventsChunkSize : kThreadsChunkSize;
+    run.encode = ChooseEncodeMode(CheckBox(texts.Text(Setting::EncodeClient)).value_or(false),
+                                  CheckBox(texts.Text(Setting::EncodeServer)).value_or(false));
+    for (const RunFieldKey& key : kRunFields) {
+        const std::string text = texts.Text(key.setting);
+        if (!text.empty()) {
+            std::visit(FieldReader{RowOf(key.setting), text, run}, key.field);
+        }
+    }
+    return run;
 }
 
 // The threaded engine listens on IPv4 alone.
@@ -117,10 +133,11 @@ std::optional<ConfigError> CheckBindFamily(const RelayOptions& options, const Re
     }
     const std::string text = address.ToString();
     const char* expected = "an IPv4 address (the threads engine has no IPv6)";
-    if (options.bindAddress) {
-        return ConfigError{"--bind: '" + text + "' is not " + expected};
+    const SettingRow& row = RowOf(Setting::BindAddr);
+    if (options.Given(Setting::BindAddr)) {
+        return ConfigError{std::string(row.option) + ": '" + text + "' is not " + expected};
     }
-    return BadFileValue(path, RowOf(Setting::BindAddr).key, text, expected);
+    return BadFileValue(path, row.key, text, expected);
 }
 
 }  // namespace
@@ -151,23 +168,17 @@ std::variant<RelayConfig, ConfigError> ResolveRelayConfig(const RelayOptions& op
         return *error;
     }
 
+    const SettingTexts texts(options, file);
     RelayConfig config;
     config.configPath = options.configPath;
-    config.engine =
-        options.engine.value_or(file.Read(Setting::Engine, CheckEngine).value_or(EngineChoice{}));
-    const ListenFixed fixed{HeadlessListenBacklog(), config.engine == EngineChoice::Events
-                                                         ? kEventsChunkSize
-                                                         : kThreadsChunkSize};
-    config.start = MakeStartRequest(MergeSettings(options, file), fixed);
+    config.engine = CheckEngine(texts.Text(Setting::Engine)).value_or(EngineChoice{});
+    config.start = ReadRun(texts, config.engine);
     if (auto error = CheckBindFamily(options, config, path)) {
         return *error;
     }
-    config.logLevel = options.logLevel.value_or(
-        file.Read(Setting::LogLevel, CheckLogLevel).value_or(LogLevel::Info));
-    config.statsInterval = options.statsInterval.value_or(
-        file.Read(Setting::Stats, CheckSeconds).value_or(std::chrono::seconds(0)));
-    config.metrics = options.metrics ? options.metrics : file.Read(Setting::Metrics, CheckEndpoint);
-    config.drainTimeout = options.drainTimeout.value_or(
-        file.Read(Setting::DrainTimeout, CheckDrainSeconds).value_or(std::chrono::seconds(0)));
+    config.logLevel = CheckLogLevel(texts.Text(Setting::LogLevel)).value_or(LogLevel::Info);
+    config.statsInterval = std::chrono::seconds(texts.Number(Setting::Stats));
+    config.metrics = CheckEndpoint(texts.Text(Setting::Metrics));
+    config.drainTimeout = std::chrono::seconds(texts.Number(Setting::DrainTimeout));
     return config;
 }

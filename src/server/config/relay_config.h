@@ -17,7 +17,7 @@
 // Bytes per receive when Buffer is not set: what measured best for each
 // engine (the threaded engine keeps the window's chunk).
 inline constexpr std::size_t kEventsChunkSize = 262144;
-inline constexpr std::size_t kThreadsChunkSize = 2048;
+inline constexpr std::size_t kThreadsChunkSize = kClassicChunkSize;
 
 struct RelayConfig {
     StartRequest start;

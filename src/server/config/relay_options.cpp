@@ -3,42 +3,33 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <utility>
+#include <vector>
 
+#include "relay/start_request.h"
+#include "server/config/relay_config.h"
+#include "server/config/setting_values.h"
 #include "server/text/printable_text.h"
 #include "vorlane_version.h"
 
 namespace {
 
-// The raw texts, checked after CLI11 has sorted them out.
+// The texts as CLI11 sorted them out, before they are checked.
 struct RawOptions {
     std::optional<std::string> configPath;
     bool checkConfig = false;
-    std::optional<std::string> listenPort;
-    std::optional<std::string> target;
-    std::optional<std::string> targetPort;
-    std::optional<std::string> limit;
-    std::optional<std::string> encode;
-    std::optional<std::string> buffer;
-    std::optional<std::string> bind;
+    std::array<std::optional<std::string>, kSettingCount> texts;
     std::vector<std::string> allow;
-    std::optional<std::string> engine;
-    std::optional<std::string> connectTimeout;
-    std::optional<std::string> idleTimeout;
-    std::optional<std::string> firstByteTimeout;
-    std::optional<std::string> clientsPerAddress;
-    std::optional<std::string> drainTimeout;
-    std::optional<std::string> logLevel;
+    std::optional<std::string> encode;
     bool quiet = false;
     bool stats = false;
     std::vector<std::string> statsInterval;  // after a bare --stats, CLI11 leaves "" or nothing
-    std::optional<std::string> metrics;
 };
 
 constexpr char kBareStatsInterval[] = "1";
 
 class BadValue {
   public:
-    BadValue(const std::string& option, const std::string& value, const char* expected)
+    BadValue(const std::string& option, const std::string& value, const std::string& expected)
         : message_(option + ": '" + value + "' is not " + expected) {}
     const std::string& message() const { return message_; }
 
@@ -46,64 +37,122 @@ class BadValue {
     std::string message_;
 };
 
-// The option's value through its checker; nothing when the option is not given.
-template <class Check>
-auto Checked(const char* option, const std::optional<std::string>& text, Check check,
-             const char* expected) -> decltype(check(std::string_view())) {
-    if (!text) {
-        return std::nullopt;
+void Replace(std::string& text, const std::string& token, const std::string& value) {
+    for (std::size_t at = text.find(token); at != std::string::npos;
+         at = text.find(token, at + value.size())) {
+        text.replace(at, token.size(), value);
     }
-    auto value = check(*text);
-    if (!value) {
-        throw BadValue(option, *text, expected);
-    }
-    return value;
 }
 
-template <class Check>
-auto Checked(const char* option, const std::optional<std::string>& text, Check check,
-             SettingKind kind) -> decltype(check(std::string_view())) {
-    return Checked(option, text, check, ExpectedValue(kind));
+// The row's help with its default and range, and the engines' chunk sizes, filled in.
+std::string HelpOf(const SettingRow& row) {
+    std::string help = row.help;
+    Replace(help, "{default}", row.defaultValue);
+    Replace(help, "{min}", std::to_string(row.minValue));
+    Replace(help, "{max}", std::to_string(row.maxValue));
+    Replace(help, "{events_chunk}", std::to_string(kEventsChunkSize));
+    Replace(help, "{threads_chunk}", std::to_string(kThreadsChunkSize));
+    Replace(help, "{bare}", kBareStatsInterval);
+    return help;
 }
 
-RelayOptions CheckValues(const RawOptions& raw) {
+template <class Value, std::size_t N>
+std::string Choices(const NameTable<Value, N>& names) {
+    std::string text;
+    for (const auto& [name, value] : names) {
+        text += (text.empty() ? "" : "|") + std::string(name);
+    }
+    return text;
+}
+
+std::string ValueNameOf(const SettingRow& row) {
+    switch (row.kind) {
+        case SettingKind::LogLevel:
+            return Choices(kLogLevelNames);
+        case SettingKind::Engine:
+            return Choices(kEngineNames);
+        default:
+            return row.valueName;
+    }
+}
+
+std::string& Text(RawOptions& raw, Setting setting) {
+    auto& text = raw.texts[static_cast<std::size_t>(setting)];
+    return text.emplace();
+}
+
+// Every key with an option, in table order; --encode and --quiet stand for keys too.
+CLI::Option* AddSettingOptions(CLI::App& app, RawOptions& raw) {
+    CLI::Option* stats = nullptr;
+    for (const SettingRow& row : kSettings) {
+        if (row.setting == Setting::EncodeClient) {
+            app.add_option("--encode", raw.encode,
+                           std::string("map bytes both ways: client for the relay beside the "
+                                       "clients, server for the one beside the real server "
+                                       "(default ") +
+                               NameOf(EncodeMode::None, kEncodeModeNames) + ")")
+                ->option_text(Choices(kEncodeModeNames));
+        }
+        if (row.option[0] == '\0') {
+            continue;
+        }
+        CLI::Option* option = nullptr;
+        if (row.setting == Setting::AllowFrom) {
+            option = app.add_option(row.option, raw.allow, HelpOf(row))->take_all();
+        } else if (row.setting == Setting::Stats) {
+            option = stats =
+                app.add_option(row.option, raw.statsInterval, HelpOf(row))->expected(0, 1);
+        } else {
+            option = app.add_option(row.option, raw.texts[static_cast<std::size_t>(row.setting)],
+                                    HelpOf(row));
+        }
+        option->option_text(ValueNameOf(row));
+        if (row.setting == Setting::LogLevel) {
+            app.add_flag("--quiet", raw.quiet, "log errors only (--log-level error)")
+                ->excludes(option);
+        }
+    }
+    return stats;
+}
+
+// The options for the keys they stand for, each text checked as its key's value.
+RelayOptions CheckValues(RawOptions raw) {
+    if (raw.encode) {
+        const auto mode = CheckEncode(*raw.encode);
+        if (!mode) {
+            throw BadValue("--encode", *raw.encode, ExpectedEncode());
+        }
+        Text(raw, Setting::EncodeClient) = *mode == EncodeMode::Client ? "1" : "0";
+        Text(raw, Setting::EncodeServer) = *mode == EncodeMode::Server ? "1" : "0";
+    }
+    if (!raw.allow.empty()) {
+        std::string& list = Text(raw, Setting::AllowFrom);
+        for (const std::string& item : raw.allow) {
+            if (!CheckRange(item)) {
+                throw BadValue(RowOf(Setting::AllowFrom).option, item, kExpectedRange);
+            }
+            list += (list.empty() ? "" : ", ") + item;
+        }
+    }
+    if (raw.quiet) {
+        Text(raw, Setting::LogLevel) = NameOf(LogLevel::Error, kLogLevelNames);
+    }
+    if (raw.stats) {
+        const bool bare = raw.statsInterval.empty() || raw.statsInterval.front().empty();
+        Text(raw, Setting::Stats) = bare ? kBareStatsInterval : raw.statsInterval.front();
+    }
     RelayOptions options;
     options.configPath = raw.configPath;
     options.checkConfig = raw.checkConfig;
-    options.target = raw.target;
-    options.listenPort = Checked("--listen", raw.listenPort, CheckPort, SettingKind::Port);
-    options.targetPort =
-        Checked("--target-port", raw.targetPort, CheckTargetPort, SettingKind::TargetPort);
-    options.limit = Checked("--limit", raw.limit, CheckLimit, SettingKind::Limit);
-    options.encode = Checked("--encode", raw.encode, CheckEncode, kExpectedEncode);
-    options.chunkSize = Checked("--buffer", raw.buffer, CheckBuffer, SettingKind::Buffer);
-    options.engine = Checked("--engine", raw.engine, CheckEngine, SettingKind::Engine);
-    options.bindAddress = Checked("--bind", raw.bind, CheckAddress, SettingKind::Address);
-    if (!raw.allow.empty()) {
-        options.allowFrom.emplace();
-        for (const std::string& text : raw.allow) {
-            options.allowFrom->push_back(*Checked("--allow", text, CheckRange, kExpectedRange));
+    options.given = std::move(raw.texts);
+    for (const SettingRow& row : kSettings) {
+        const auto& text = options.Given(row.setting);
+        // The encode boxes and the list were checked above, as --encode and --allow.
+        if (text && row.option[0] != '\0' && row.setting != Setting::AllowFrom &&
+            !IsValueOf(row, *text)) {
+            throw BadValue(row.option, *text, ExpectedValue(row));
         }
     }
-    options.connectTimeout =
-        Checked("--connect-timeout", raw.connectTimeout, CheckSeconds, SettingKind::Seconds);
-    options.idleTimeout =
-        Checked("--idle-timeout", raw.idleTimeout, CheckSeconds, SettingKind::Seconds);
-    options.firstByteTimeout =
-        Checked("--first-byte-timeout", raw.firstByteTimeout, CheckSeconds, SettingKind::Seconds);
-    options.clientsPerAddress =
-        Checked("--clients-per-address", raw.clientsPerAddress, CheckLimit, SettingKind::Limit);
-    options.drainTimeout =
-        Checked("--drain-timeout", raw.drainTimeout, CheckDrainSeconds, SettingKind::Drain);
-    options.logLevel =
-        raw.quiet ? LogLevel::Error
-                  : Checked("--log-level", raw.logLevel, CheckLogLevel, SettingKind::LogLevel);
-    if (raw.stats) {
-        const bool bare = raw.statsInterval.empty() || raw.statsInterval.front().empty();
-        const std::string interval = bare ? kBareStatsInterval : raw.statsInterval.front();
-        options.statsInterval = Checked("--stats", interval, CheckSeconds, SettingKind::Seconds);
-    }
-    options.metrics = Checked("--metrics", raw.metrics, CheckEndpoint, SettingKind::Endpoint);
     return options;
 }
 
@@ -125,73 +174,14 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
         ->option_text("FILE");
     app.add_flag("--check-config", raw.checkConfig,
                  "print the settings as resolved, as a config file, and exit without listening");
-    app.add_option("--listen", raw.listenPort, "local port (default 1987)")->option_text("PORT");
-    app.add_option("--target", raw.target,
-                   "target address (IPv4; IPv6 with events) or host name (default 127.0.0.1)")
-        ->option_text("HOST");
-    app.add_option("--target-port", raw.targetPort, "target port (default 1988)")
-        ->option_text("PORT");
-    app.add_option("--limit", raw.limit, "most relay shares, two per client (default 100)")
-        ->option_text("N");
-    app.add_option("--encode", raw.encode,
-                   "map bytes both ways: client for the relay beside the clients, server for "
-                   "the one beside the real server (default none)")
-        ->option_text("none|client|server");
-    app.add_option(
-           "--buffer", raw.buffer,
-           "bytes per receive, 1 to 1048576 (default 262144 with events, 2048 with threads)")
-        ->option_text("BYTES");
-    app.add_option("--bind", raw.bind,
-                   "listen on this local IPv4 or IPv6 address only (default all, both families)")
-        ->option_text("ADDRESS");
-    app.add_option("--allow", raw.allow,
-                   "admit only clients in this range (repeatable); others are closed at once")
-        ->option_text("CIDR")
-        ->take_all();
-    app.add_option("--engine", raw.engine,
-                   "events: a few threads for every client (default); threads: two per client, "
-                   "IPv4 only, as the window runs, with no per-address cap and no time-outs")
-        ->option_text("events|threads");
-    app.add_option("--connect-timeout", raw.connectTimeout,
-                   "give a target that does not answer up after this long (events; default 10, "
-                   "0: the system's)")
-        ->option_text("SECONDS");
-    app.add_option("--idle-timeout", raw.idleTimeout,
-                   "close a connection with no bytes either way for this long (events; default 0, "
-                   "never)")
-        ->option_text("SECONDS");
-    app.add_option("--first-byte-timeout", raw.firstByteTimeout,
-                   "close a connection on which no byte has moved either way since it was "
-                   "accepted after this long (events; default 30, 0: never)")
-        ->option_text("SECONDS");
-    app.add_option("--clients-per-address", raw.clientsPerAddress,
-                   "most clients at once from one IPv4 address or IPv6 /64; more get the "
-                   "refusal text (events; default 40, 0: no cap)")
-        ->option_text("N");
-    app.add_option("--drain-timeout", raw.drainTimeout,
-                   "on SIGTERM or SIGINT, let live connections finish for this long, 0 to 60 "
-                   "(default 10)")
-        ->option_text("SECONDS");
-    CLI::Option* logLevel =
-        app.add_option("--log-level", raw.logLevel, "what goes to stderr (default info)")
-            ->option_text("error|warn|info|debug");
-    app.add_flag("--quiet", raw.quiet, "log errors only (--log-level error)")->excludes(logLevel);
-    CLI::Option* stats = app.add_option("--stats", raw.statsInterval,
-                                        "print a statistics line on stdout every SECONDS "
-                                        "(default 1) when something changed, and once a minute")
-                             ->option_text("[SECONDS]")
-                             ->expected(0, 1);
-    app.add_option("--metrics", raw.metrics,
-                   "serve Prometheus metrics on /metrics at this port (address 127.0.0.1 unless "
-                   "given; IPv6 as [ADDRESS]:PORT)")
-        ->option_text("[ADDRESS:]PORT");
+    CLI::Option* stats = AddSettingOptions(app, raw);
     app.set_version_flag("-V,--version", "vorlane-relay " VORLANE_VERSION_TEXT,
                          "print the version and exit");
 
     try {
         app.parse(argc, argv);
         raw.stats = stats->count() > 0;
-        return {CheckValues(raw), 0};
+        return {CheckValues(std::move(raw)), 0};
     } catch (const CLI::CallForHelp&) {
         std::fputs(app.help().c_str(), stdout);
         std::fflush(stdout);

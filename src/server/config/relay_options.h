@@ -1,37 +1,26 @@
-// The command line of vorlane-relay, checked value by value. What is not
-// given here comes from the config file or the defaults (see relay_config.h).
+// The command line of vorlane-relay: each option is a key of the settings
+// table, given as text and checked as the config file's value would be. What
+// is not given here comes from the config file or the defaults (see
+// relay_config.h).
 #pragma once
 
-#include <chrono>
-#include <cstddef>
+#include <array>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "platform/ip_address.h"
-#include "server/config/setting_values.h"
-#include "server/logging/log_level.h"
+#include "settings/setting_keys.h"
 
 struct RelayOptions {
     std::optional<std::string> configPath;
     bool checkConfig = false;  // print the resolved settings and exit
-    std::optional<int> listenPort;
-    std::optional<std::string> target;
-    std::optional<int> targetPort;
-    std::optional<int> limit;
-    std::optional<EncodeChoice> encode;
-    std::optional<std::size_t> chunkSize;
-    std::optional<net::IpAddress> bindAddress;
-    std::optional<std::vector<net::IpRange>> allowFrom;  // set once --allow is given
-    std::optional<EngineChoice> engine;
-    std::optional<std::chrono::seconds> connectTimeout;
-    std::optional<std::chrono::seconds> idleTimeout;
-    std::optional<std::chrono::seconds> firstByteTimeout;
-    std::optional<int> clientsPerAddress;
-    std::optional<std::chrono::seconds> drainTimeout;
-    std::optional<LogLevel> logLevel;                   // --quiet gives Error
-    std::optional<std::chrono::seconds> statsInterval;  // a bare --stats gives 1 s
-    std::optional<MetricsEndpoint> metrics;
+    // Each key's text as the command line gave it, already checked: --encode
+    // gives both boxes, every --allow one list, --quiet the level error and a
+    // bare --stats 1 second.
+    std::array<std::optional<std::string>, kSettingCount> given;
+
+    const std::optional<std::string>& Given(Setting setting) const {
+        return given[static_cast<std::size_t>(setting)];
+    }
 };
 
 // Either options to run with, or an exit code: 0 after --help or --version, 2 after a

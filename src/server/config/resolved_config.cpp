@@ -1,6 +1,7 @@
 #include "server/config/resolved_config.h"
 
 #include <chrono>
+#include <variant>
 
 #include "settings/newline_marker.h"
 #include "settings/setting_keys.h"
@@ -41,50 +42,57 @@ std::string RangesText(const std::vector<net::IpRange>& ranges) {
     return text;
 }
 
-std::string ValueOf(Setting setting, const RelayConfig& config) {
-    const StartRequest& start = config.start;
+// One field of the run as its key's value.
+struct FieldText {
+    const StartRequest& run;
+
+    std::string operator()(int StartRequest::*field) const { return std::to_string(run.*field); }
+    std::string operator()(std::size_t StartRequest::*field) const {
+        return std::to_string(run.*field);
+    }
+    std::string operator()(std::string StartRequest::*field) const {
+        return AsFileText(run.*field);
+    }
+    std::string operator()(std::chrono::milliseconds StartRequest::*field) const {
+        return Seconds(run.*field);
+    }
+    std::string operator()(net::IpAddress StartRequest::*field) const {
+        return (run.*field).IsUnspecified() ? "" : (run.*field).ToString();
+    }
+    std::string operator()(std::vector<net::IpRange> StartRequest::*field) const {
+        return RangesText(run.*field);
+    }
+};
+
+// The keys the run's fields do not hold: the encode boxes and the service's own.
+std::string ServiceValue(Setting setting, const RelayConfig& config) {
     switch (setting) {
-        case Setting::LocalListenPort:
-            return std::to_string(start.localPort);
-        case Setting::ConnectionLimit:
-            return std::to_string(start.connectionLimit);
-        case Setting::DestAddr:
-            return AsFileText(start.targetText);
-        case Setting::DestPort:
-            return std::to_string(start.targetPort);
         case Setting::EncodeClient:
-            return Box(start.encodeClient);
+            return Box(config.start.encode == EncodeMode::Client);
         case Setting::EncodeServer:
-            return Box(start.encodeServer);
-        case Setting::AutoStart:
-        case Setting::MinHideToTray:
-            return {};  // the window's alone
-        case Setting::BindAddr:
-            return start.bindAddress.IsUnspecified() ? "" : start.bindAddress.ToString();
-        case Setting::AllowFrom:
-            return RangesText(start.allowFrom);
-        case Setting::Buffer:
-            return std::to_string(start.chunkSize);
-        case Setting::ConnectTimeout:
-            return Seconds(start.connectTimeout);
-        case Setting::IdleTimeout:
-            return Seconds(start.idleTimeout);
-        case Setting::FirstByteTimeout:
-            return Seconds(start.firstByteTimeout);
-        case Setting::ClientsPerAddress:
-            return std::to_string(start.clientsPerAddress);
+            return Box(config.start.encode == EncodeMode::Server);
         case Setting::DrainTimeout:
             return Seconds(config.drainTimeout);
         case Setting::LogLevel:
-            return LogLevelText(config.logLevel);
+            return NameOf(config.logLevel, kLogLevelNames);
         case Setting::Stats:
             return std::to_string(config.statsInterval.count());
         case Setting::Metrics:
             return config.metrics ? EndpointText(*config.metrics) : "";
         case Setting::Engine:
-            return EngineText(config.engine);
+            return NameOf(config.engine, kEngineNames);
+        default:
+            return {};
     }
-    return {};
+}
+
+std::string ValueOf(Setting setting, const RelayConfig& config) {
+    for (const RunFieldKey& key : kRunFields) {
+        if (key.setting == setting) {
+            return std::visit(FieldText{config.start}, key.field);
+        }
+    }
+    return ServiceValue(setting, config);
 }
 
 }  // namespace

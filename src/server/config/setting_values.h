@@ -2,10 +2,9 @@
 // checker per kind of value, shared by the command line and the config file:
 // a text is a value of its kind as a whole or not at all (numbers are decimal
 // digits only: no sign, blanks, exponent or hex; nothing out of range wraps).
+// Ranges come from the settings table.
 #pragma once
 
-#include <chrono>
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,15 +12,19 @@
 #include <vector>
 
 #include "platform/ip_address.h"
+#include "relay/byte_map.h"
 #include "server/logging/log_level.h"
+#include "settings/named_values.h"
 #include "settings/setting_keys.h"
-
-enum class EncodeChoice { None, Client, Server };
 
 // Which engine carries the relay: events (the default: a few threads for all
 // clients, IPv6, time-outs) or threads (two threads per client, IPv4 only, as
 // the window runs).
 enum class EngineChoice { Events, Threads };
+inline constexpr NameTable<EngineChoice, 2> kEngineNames = {{
+    {"events", EngineChoice::Events},
+    {"threads", EngineChoice::Threads},
+}};
 
 // Where --metrics serves; the address is loopback when none is given.
 struct MetricsEndpoint {
@@ -33,18 +36,9 @@ struct MetricsEndpoint {
     }
 };
 
-inline constexpr std::int64_t kMaxSeconds = 31536000;  // a year
-// The longest drain: with the engine's final close wait (5 s) it stays below
-// the systemd unit's TimeoutStopSec, so a stop never ends in SIGKILL.
-inline constexpr std::int64_t kMaxDrainSeconds = 60;
-
-std::optional<int> CheckPort(std::string_view text);
-std::optional<int> CheckTargetPort(std::string_view text);
-std::optional<int> CheckLimit(std::string_view text);
+// A Number in the row's range.
+std::optional<std::int64_t> CheckNumber(const SettingRow& row, std::string_view text);
 std::optional<bool> CheckBox(std::string_view text);
-std::optional<std::size_t> CheckBuffer(std::string_view text);
-std::optional<std::chrono::seconds> CheckSeconds(std::string_view text);
-std::optional<std::chrono::seconds> CheckDrainSeconds(std::string_view text);
 std::optional<net::IpAddress> CheckAddress(std::string_view text);
 // Comma-separated ranges with optional blanks around each; empty text is an
 // empty list, while text with no range in it (" , ,") is no list at all.
@@ -55,17 +49,15 @@ std::optional<LogLevel> CheckLogLevel(std::string_view text);
 // PORT, ADDRESS:PORT with an IPv4 address, or [ADDRESS]:PORT with IPv6.
 std::optional<MetricsEndpoint> CheckEndpoint(std::string_view text);
 std::optional<EngineChoice> CheckEngine(std::string_view text);
-std::optional<EncodeChoice> CheckEncode(std::string_view text);
+std::optional<EncodeMode> CheckEncode(std::string_view text);
 
-// Whether the text is a value of the kind (any text is a Text).
-bool IsValueOf(SettingKind kind, std::string_view text);
+// Whether the text is a value of the row's kind (any text is a Text).
+bool IsValueOf(const SettingRow& row, std::string_view text);
 
-// What a value of the kind must be, to finish "... is not <expected>".
-const char* ExpectedValue(SettingKind kind);
+// What a value of the row must be, to finish "... is not <expected>".
+std::string ExpectedValue(const SettingRow& row);
 inline constexpr char kExpectedRange[] = "a range such as 10.0.0.0/8, 10.1.2.3 or fd00::/8";
-inline constexpr char kExpectedEncode[] = "one of none, client, server";
+std::string ExpectedEncode();
 
-// The texts a config file or --check-config spells these values with.
-const char* LogLevelText(LogLevel level);
-const char* EngineText(EngineChoice engine);
+// The text a config file or --check-config spells the endpoint with.
 std::string EndpointText(const MetricsEndpoint& endpoint);

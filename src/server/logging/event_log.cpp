@@ -3,21 +3,11 @@
 #include "relay/run_texts.h"
 
 std::string PeerText(const PeerAddress& peer) {
-    const std::string address = peer.address.ToString();
-    const std::string port = std::to_string(peer.port);
-    return peer.address.IsV4() ? address + ":" + port : "[" + address + "]:" + port;
+    return net::EndpointText(peer.address, peer.port);
 }
 
 const char* EncodeModeName(EncodeMode mode) {
-    switch (mode) {
-        case EncodeMode::None:
-            return "none";
-        case EncodeMode::Client:
-            return "client";
-        case EncodeMode::Server:
-            return "server";
-    }
-    return "none";
+    return NameOf(mode, kEncodeModeNames);
 }
 
 std::string ErrorText(std::error_code error) {

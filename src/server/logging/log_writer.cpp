@@ -142,17 +142,7 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point when) {
 }
 
 const char* LogLevelName(LogLevel level) {
-    switch (level) {
-        case LogLevel::Error:
-            return "error";
-        case LogLevel::Warn:
-            return "warn";
-        case LogLevel::Info:
-            return "info";
-        case LogLevel::Debug:
-            return "debug";
-    }
-    return "info";
+    return NameOf(level, kLogLevelNames);
 }
 
 LogWriter::LogWriter(std::FILE* stream, LogLevel level, LogStyle style, std::size_t queueLines)

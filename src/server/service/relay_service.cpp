@@ -13,7 +13,7 @@ constexpr auto kPollInterval = std::chrono::milliseconds(50);
 constexpr auto kTickInterval = std::chrono::seconds(1);
 
 const char* EngineName(EngineChoice engine) {
-    return engine == EngineChoice::Events ? "events" : "threads";
+    return NameOf(engine, kEngineNames);
 }
 
 bool SameListener(const StartRequest& a, const StartRequest& b) {
@@ -82,15 +82,14 @@ bool RelayService::Start() {
 
 void RelayService::LogThreadsListening() {
     const StartRequest& start = m_config.start;
-    m_log.Write(
-        LogLine(LogLevel::Info, "listening")
-            .Add("address", start.bindAddress.ToString())
-            .Add("port", m_engine->ListeningPort())
-            .Add("target", start.targetText)
-            .Add("target_port", start.targetPort)
-            .Add("mode", EncodeModeName(ChooseEncodeMode(start.encodeClient, start.encodeServer)))
-            .Add("limit", start.connectionLimit)
-            .Add("engine", EngineName(m_config.engine)));
+    m_log.Write(LogLine(LogLevel::Info, "listening")
+                    .Add("address", start.bindAddress.ToString())
+                    .Add("port", m_engine->ListeningPort())
+                    .Add("target", start.targetText)
+                    .Add("target_port", start.targetPort)
+                    .Add("mode", EncodeModeName(start.encode))
+                    .Add("limit", start.connectionLimit)
+                    .Add("engine", EngineName(m_config.engine)));
 }
 
 bool RelayService::StartMetrics() {
@@ -174,13 +173,13 @@ void RelayService::Reload() {
     RelayConfig next = std::get<RelayConfig>(std::move(loaded));
     if (next.engine != m_config.engine) {
         m_log.Write(LogLine(LogLevel::Warn, "reload_ignored")
-                        .Add("key", "Engine")
+                        .Add("key", RowOf(Setting::Engine).key)
                         .Add("reason", "the engine changes only with a restart"));
         next.engine = m_config.engine;
     }
     if (!(next.metrics == m_config.metrics)) {
         m_log.Write(LogLine(LogLevel::Warn, "reload_ignored")
-                        .Add("key", "Metrics")
+                        .Add("key", RowOf(Setting::Metrics).key)
                         .Add("reason", "the metrics endpoint changes only with a restart"));
     }
     const bool sameListener = SameListener(next.start, m_config.start);
