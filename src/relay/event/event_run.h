@@ -13,6 +13,7 @@
 
 #include "platform/ip_address.h"
 #include "relay/byte_map.h"
+#include "relay/start_request.h"
 
 struct EventRun {
     std::string targetHost;                       // a name, looked up per connection
@@ -25,3 +26,6 @@ struct EventRun {
     std::chrono::milliseconds firstByteTimeout{0};  // 0: never
     int clientsPerAddress = 0;                      // 0: no cap
 };
+
+// The run a request describes; the request has passed its checks.
+EventRun RunFor(const StartRequest& request);
