@@ -5,9 +5,9 @@
 #include <future>
 #include <string>
 
+#include "relay/display_reports.h"
 #include "relay/event/asio_address.h"
 #include "relay/event/event_connection.h"
-#include "relay/display_reports.h"
 #include "relay/start_checks.h"
 
 namespace {
