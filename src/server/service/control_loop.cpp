@@ -13,11 +13,17 @@ constexpr auto kTickInterval = std::chrono::seconds(1);
 ControlLoop::ControlLoop(Work work) : m_work(std::move(work)) {}
 
 void ControlLoop::RequestStop() {
-    asio::post(m_context, [this] { m_context.stop(); });
+    asio::post(m_context, [this] {
+        m_stopped = true;
+        m_context.stop();
+    });
 }
 
 void ControlLoop::RequestReload() {
     asio::post(m_context, [this] {
+        if (m_stopped) {
+            return;
+        }
         m_work.reload();
         RestartStats();
     });
@@ -33,7 +39,7 @@ void ControlLoop::Run() {
 void ControlLoop::WaitForTick(Clock::time_point at) {
     m_tickTimer.expires_at(at);
     m_tickTimer.async_wait([this, at](std::error_code ec) {
-        if (ec) {
+        if (ec || m_stopped) {
             return;
         }
         m_work.tick(Clock::now());
@@ -56,7 +62,7 @@ void ControlLoop::RestartStats() {
 void ControlLoop::WaitForStats(Clock::time_point at, Clock::duration interval) {
     m_statsTimer.expires_at(at);
     m_statsTimer.async_wait([this, at, interval, round = m_statsRound](std::error_code ec) {
-        if (ec || round != m_statsRound) {
+        if (ec || m_stopped || round != m_statsRound) {
             return;
         }
         m_work.stats(Clock::now());

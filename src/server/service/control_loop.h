@@ -42,5 +42,8 @@ class ControlLoop {
     asio::io_context m_context{1};
     asio::steady_timer m_tickTimer{m_context};
     asio::steady_timer m_statsTimer{m_context};
+    // Set by the stop: a stopped context may still run what was ready (the
+    // Windows one does), which must then do nothing.
+    bool m_stopped = false;
     unsigned m_statsRound = 0;  // moves on when the lines restart
 };
