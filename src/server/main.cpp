@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
     const LogStyle style = LogWriter::StderrIsJournal() ? LogStyle::Journal : LogStyle::Stamped;
     LogWriter log(stderr, config.logLevel, style);
     LogWriter statsOut(stdout, config.logLevel, style);
-    InstallSignalHandlers([&log, &statsOut] {
+    // Outlives the service, so that a second stop ends even its drain at once.
+    const SignalWatch signals([&log, &statsOut] {
         log.Write(LogLine(LogLevel::Warn, "stopped_at_once"));
         // What is queued goes out, unless the streams block: the point is to end now.
         statsOut.FlushWithin(kLastLinesTime);

@@ -24,29 +24,12 @@
 #include "platform/ip_address.h"
 #include "relay/byte_map.h"
 #include "relay/event/buffer_pool.h"
+#include "relay/event/event_connection_host.h"
 #include "relay/event/event_run.h"
 #include "relay/event/event_worker.h"
 #include "relay/event/lookup_pool.h"
 #include "relay/relay_events.h"
 #include "stats/traffic_display.h"
-
-// What a connection reports to the engine that runs it. Called on the
-// connection's worker thread.
-class EventConnectionHost {
-  public:
-    virtual void AddTraffic(TrafficDirection direction, std::int64_t bytes) = 0;
-    // A relay share ends (one per direction still open, as the limit counts).
-    virtual void ReleaseShares(int shares) = 0;
-    // The target answered.
-    virtual void ConnectionOpened(const ConnectionReport& connection) = 0;
-    // Once per connection, whatever ended it.
-    virtual void ConnectionClosed(const ConnectionEnd& end) = 0;
-    // Where target names are looked up, shared by every worker.
-    virtual LookupPool& Lookups() = 0;
-
-  protected:
-    ~EventConnectionHost() = default;
-};
 
 class EventConnection : public std::enable_shared_from_this<EventConnection> {
   public:
@@ -128,7 +111,3 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     bool m_quietTimerArmed = false;
     bool m_closed = false;
 };
-
-// Addresses between asio's type and the platform's.
-net::IpAddress ToIpAddress(const asio::ip::address& address);
-asio::ip::address ToAsioAddress(const net::IpAddress& address);

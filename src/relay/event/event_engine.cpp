@@ -1,27 +1,18 @@
 #include "relay/event/event_engine.h"
 
-#include <asio/ip/v6_only.hpp>
 #include <asio/post.hpp>
-#include <asio/write.hpp>
 
-#include <cstdio>
-#include <cstring>
 #include <future>
-#include <optional>
 #include <string>
 
-#include "platform/net.h"
 #include "relay/display_reports.h"
+#include "relay/event/asio_address.h"
+#include "relay/event/event_connection.h"
 #include "relay/start_checks.h"
-#include "relay/target_resolution.h"
 
 namespace {
 
 using tcp = asio::ip::tcp;
-
-// An accept that fails (out of descriptors, say) is tried again after this,
-// so a lasting failure cannot spin.
-constexpr auto kAcceptRetry = std::chrono::milliseconds(100);
 
 int WorkerThreads(int asked) {
     if (asked > 0) {
@@ -29,51 +20,6 @@ int WorkerThreads(int asked) {
     }
     const unsigned cores = std::thread::hardware_concurrency();
     return cores == 0 ? 1 : static_cast<int>(cores);
-}
-
-// Accepted sockets take these from their listener where the system passes
-// them on; elsewhere each connection sets them on its client.
-void TuneListener(tcp::acceptor& acceptor) {
-    if (!net::kAcceptedSocketsKeepTuning) {
-        return;
-    }
-    std::error_code ignored;
-    acceptor.set_option(tcp::no_delay(true), ignored);
-    net::SetKeepAliveTimes(static_cast<net::Socket>(acceptor.native_handle()));
-}
-
-struct AcceptorOptions {
-    bool dualStack = false;
-    bool sharePort = false;
-    std::optional<int> backlog;  // none: bound, not listening
-};
-
-std::error_code OpenAcceptor(tcp::acceptor& acceptor, const tcp::endpoint& endpoint,
-                             const AcceptorOptions& options, ListenStep& step) {
-    std::error_code ec;
-    acceptor.close(ec);
-    step = ListenStep::Socket;
-    acceptor.open(endpoint.protocol(), ec);
-    if (ec) {
-        return ec;
-    }
-    if (options.dualStack) {
-        acceptor.set_option(asio::ip::v6_only(false), ec);
-    }
-    const auto handle = static_cast<net::Socket>(acceptor.native_handle());
-    net::AllowPortReuse(handle);
-    if (options.sharePort) {
-        net::SharePort(handle);
-    }
-    step = ListenStep::Bind;
-    acceptor.bind(endpoint, ec);
-    if (ec || !options.backlog) {
-        return ec;
-    }
-    TuneListener(acceptor);
-    step = ListenStep::Listen;
-    acceptor.listen(*options.backlog, ec);
-    return ec;
 }
 
 }  // namespace
@@ -99,16 +45,7 @@ EventRelayEngine::EventRelayEngine(RelayDisplay& display, RelayEvents* events,
           }
           return made;
       }()),
-      m_listeners([this] {
-          std::vector<std::unique_ptr<EventListener>> made;
-          for (auto& worker : m_workers) {
-              made.push_back(std::make_unique<EventListener>(*worker));
-              if (!net::kListenersSharePort) {
-                  break;
-              }
-          }
-          return made;
-      }()) {
+      m_listeners(m_workers) {
     for (auto& worker : m_workers) {
         EventWorker* w = worker.get();
         w->thread = std::thread([w] { w->context.run(); });
@@ -150,9 +87,12 @@ bool EventRelayEngine::BeginRun(const StartRequest& request, bool resetTotals) {
         return false;
     }
     ReportUnresolvedTarget(*run);
-    if (!OpenAcceptors(request)) {
+    if (const auto failure = m_listeners.Open(
+            request.bindAddress, static_cast<std::uint16_t>(request.localPort), request.backlog)) {
+        m_events.StartFailed(*failure);
         return false;
     }
+    m_listeningPort.store(m_listeners.LocalEndpoint().port());
     m_bindAddress = request.bindAddress;
     m_requestedPort = request.localPort;
     // No run is on: the workers leave the listeners alone until the posts below.
@@ -166,14 +106,13 @@ bool EventRelayEngine::BeginRun(const StartRequest& request, bool resetTotals) {
     if (resetTotals) {
         m_traffic.ResetTrafficCounters();
     }
-    std::error_code ignored;
-    const tcp::endpoint bound = m_listeners.front()->acceptor.local_endpoint(ignored);
+    const tcp::endpoint bound = m_listeners.LocalEndpoint();
     m_events.Listening(ListenStarted{{ToIpAddress(bound.address()), bound.port()},
                                      run->target.host,
                                      static_cast<std::uint16_t>(request.targetPort),
                                      request.encode,
                                      request.connectionLimit});
-    m_openListeners.store(static_cast<int>(m_listeners.size()));
+    m_openListeners.store(static_cast<int>(m_listeners.Count()));
     m_listening.store(true);
     SetState(RunState::Listening);
     for (auto& listener : m_listeners) {
@@ -190,11 +129,7 @@ std::shared_ptr<EventRun> EventRelayEngine::MakeRun(const StartRequest& request)
         m_events.StartFailed(failure);
         return nullptr;
     }
-    auto run = std::make_shared<EventRun>();
-    run->settings = request;
-    run->settings.chunkSize = EffectiveChunkSize(request.chunkSize);
-    run->target = ParseTarget(TrimmedTarget(request.targetText), TargetForm::Literal);
-    return run;
+    return std::make_shared<EventRun>(RunFor(request));
 }
 
 // Name service may come later: every connection looks the name up again.
@@ -204,8 +139,8 @@ void EventRelayEngine::ReportUnresolvedTarget(const EventRun& run) {
     }
     std::error_code ec;
     tcp::resolver resolver(m_workers.front()->context);
-    const std::string port = std::to_string(run.settings.targetPort);
-    if (resolver.resolve(run.target.host, port, ec).empty() || ec) {
+    if (resolver.resolve(run.target.host, std::to_string(run.settings.targetPort), ec).empty() ||
+        ec) {
         m_events.TargetUnresolved(run.target.host, ec);
     }
 }
@@ -248,70 +183,6 @@ bool EventRelayEngine::Reconfigure(const StartRequest& request) {
     return true;
 }
 
-// Without a bind address the listener takes both families on one socket
-// (dual-stack); where IPv6 is missing it falls back to IPv4 alone.
-bool EventRelayEngine::OpenAcceptors(const StartRequest& request) {
-    const net::IpAddress& bind = request.bindAddress;
-    const auto port = static_cast<std::uint16_t>(request.localPort);
-    std::vector<tcp::endpoint> choices;
-    if (bind.IsUnspecified()) {
-        choices.emplace_back(tcp::v6(), port);
-        choices.emplace_back(tcp::v4(), port);
-    } else {
-        choices.emplace_back(ToAsioAddress(bind), port);
-    }
-    StartFailure failure;
-    for (const tcp::endpoint& endpoint : choices) {
-        const bool dualStack = endpoint.protocol() == tcp::v6() && bind.IsUnspecified();
-        failure.error = OpenAcceptorGroup(endpoint, dualStack, request.backlog, failure.step);
-        if (!failure.error) {
-            std::error_code ignored;
-            m_listeningPort.store(m_listeners.front()->acceptor.local_endpoint(ignored).port());
-            return true;
-        }
-        CloseAcceptors();
-        // A taken port is taken for both families; only a missing family is worth the next try.
-        if (failure.error != asio::error::address_family_not_supported) {
-            break;
-        }
-    }
-    m_events.StartFailed(failure);
-    return false;
-}
-
-// A listener that shares its port would also share it, silently, with another
-// relay that listens there already: the port is first bound alone, as a single
-// listener binds it, which fails when the port is taken and learns port 0's
-// port. Then every acceptor binds that port, shared, and listens.
-std::error_code EventRelayEngine::OpenAcceptorGroup(const tcp::endpoint& endpoint, bool dualStack,
-                                                    int backlog, ListenStep& step) {
-    tcp::acceptor& first = m_listeners.front()->acceptor;
-    if (m_listeners.size() == 1) {
-        return OpenAcceptor(first, endpoint, {dualStack, false, backlog}, step);
-    }
-    std::error_code ec = OpenAcceptor(first, endpoint, {dualStack, false, std::nullopt}, step);
-    if (ec) {
-        return ec;
-    }
-    tcp::endpoint shared = endpoint;
-    shared.port(first.local_endpoint(ec).port());
-    first.close(ec);
-    for (auto& listener : m_listeners) {
-        ec = OpenAcceptor(listener->acceptor, shared, {dualStack, true, backlog}, step);
-        if (ec) {
-            return ec;
-        }
-    }
-    return {};
-}
-
-void EventRelayEngine::CloseAcceptors() {
-    std::error_code ignored;
-    for (auto& listener : m_listeners) {
-        listener->acceptor.close(ignored);
-    }
-}
-
 bool EventRelayEngine::WaitForRunEnd(std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(m_endLock);
     return m_ended.wait_for(lock, timeout, [this] { return !m_listening.load(); });
@@ -321,154 +192,6 @@ void EventRelayEngine::SetState(RunState state) {
     if (m_state.exchange(state) != state) {
         m_events.RunStateChanged(state);
     }
-}
-
-// A listener that shares the port keeps its clients on its own worker.
-EventWorker& EventRelayEngine::NextWorker(EventListener& listener) {
-    if (m_listeners.size() > 1) {
-        return listener.worker;
-    }
-    EventWorker& worker = *m_workers[listener.nextWorker];
-    listener.nextWorker = (listener.nextWorker + 1) % m_workers.size();
-    return worker;
-}
-
-// The target's socket is opened before a client is accepted: out of
-// descriptors, the client then waits in the listen queue until one is free,
-// instead of being accepted and closed for want of a target connection.
-void EventRelayEngine::Accept(EventListener& listener) {
-    EventWorker& worker = NextWorker(listener);
-    const EventRun& settings = *listener.run;
-    const bool v6Target = settings.target.literal && !settings.target.literal->IsV4();
-    // The accept fills in the client's address, which saves asking for it.
-    struct Pending {
-        explicit Pending(asio::io_context& context) : target(context) {}
-        tcp::socket target;
-        tcp::endpoint client;
-    };
-    auto pending = std::make_shared<Pending>(worker.context);
-    std::error_code error;
-    pending->target.open(v6Target ? tcp::v6() : tcp::v4(), error);
-    if (error) {
-        RetryAcceptAfterError(listener, error);
-        return;
-    }
-    const unsigned run = listener.runNumber;
-    const EventRun* openedFor = &settings;
-    listener.acceptor.async_accept(worker.context, pending->client,
-                                   [this, &worker, &listener, pending, run, openedFor](
-                                       std::error_code error, tcp::socket client) {
-                                       // An accept of a run that has ended comes back aborted; by
-                                       // then a new run may own the acceptor, which it must not
-                                       // touch.
-                                       if (run != m_runNumber.load()) {
-                                           return;
-                                       }
-                                       OnAccepted(error, std::move(client), pending->client,
-                                                  std::move(pending->target), openedFor, worker,
-                                                  listener);
-                                   });
-}
-
-void EventRelayEngine::OnAccepted(std::error_code error, tcp::socket client,
-                                  const tcp::endpoint& peer, tcp::socket target,
-                                  const EventRun* targetOpenedFor, EventWorker& worker,
-                                  EventListener& listener) {
-    // A listener that failed under the run (shut down from outside, say)
-    // ends it as Stop does.
-    if (error == asio::error::operation_aborted || !listener.acceptor.is_open() ||
-        (error && net::IsClosedListenerError(error.value()))) {
-        EndRun(listener.runNumber);
-        return;
-    }
-    if (error) {
-        RetryAcceptAfterError(listener, error);
-        return;
-    }
-    std::error_code ec;
-    const PeerAddress from{ToIpAddress(peer.address()), peer.port()};
-    if (!net::IsAllowed(listener.allowFrom, from.address)) {
-        m_denied.fetch_add(1);
-        client.close(ec);
-        m_events.ClientRefused(from, RefusalReason::NotAllowed);
-    } else if (!m_clientsByAddress.TryAdd(from.address, listener.run->settings.clientsPerAddress)) {
-        Refuse(std::move(client), from, listener.run->settings.encode, RefusalReason::AddressLimit);
-    } else if (!Admit()) {
-        m_clientsByAddress.Remove(from.address);
-        Refuse(std::move(client), from, listener.run->settings.encode, RefusalReason::LimitReached);
-    } else {
-        m_live.fetch_add(1);
-        const std::uint64_t id = m_lastId.fetch_add(1) + 1;
-        m_events.ConnectionAccepted(ConnectionReport{id, from, {}});
-        // Opened for a run a reload has replaced, the target socket may be of
-        // the wrong family: the connection opens its own.
-        if (targetOpenedFor != listener.run.get()) {
-            target.close(ec);
-        }
-        EventConnectionHost& host = *this;
-        if (&worker == &listener.worker) {
-            std::make_shared<EventConnection>(host, worker, listener.run, id, std::move(client),
-                                              peer, std::move(target))
-                ->Start();
-        } else {
-            auto sockets = std::make_shared<std::pair<tcp::socket, tcp::socket>>(std::move(client),
-                                                                                 std::move(target));
-            asio::post(worker.context, [&host, &worker, run = listener.run, id, sockets, peer] {
-                std::make_shared<EventConnection>(host, worker, run, id, std::move(sockets->first),
-                                                  peer, std::move(sockets->second))
-                    ->Start();
-            });
-        }
-    }
-    Accept(listener);
-}
-
-void EventRelayEngine::RetryAcceptAfterError(EventListener& listener, std::error_code error) {
-    m_events.AcceptFailed(error);
-    listener.acceptRetry.expires_after(kAcceptRetry);
-    const unsigned run = listener.runNumber;
-    listener.acceptRetry.async_wait([this, &listener, run](std::error_code ec) {
-        if (run != m_runNumber.load()) {
-            return;
-        }
-        if (ec || !listener.acceptor.is_open()) {
-            EndRun(run);
-            return;
-        }
-        Accept(listener);
-    });
-}
-
-// Both shares are taken here, so a burst of clients is counted whole before
-// any of them reaches its target; with the check, under one lock, so that
-// acceptors on several threads cannot pass the limit together.
-bool EventRelayEngine::Admit() {
-    CScopedLock lock(m_csCount);
-    if (m_shares.load() >= m_limit.load()) {
-        return false;
-    }
-    const int count = m_shares.fetch_add(2) + 2;
-    m_display.ShowConnectionCount(count);
-    return true;
-}
-
-// The refusal text, mapped in Server mode where the client is the far relay,
-// then the end of the stream.
-void EventRelayEngine::Refuse(tcp::socket client, const PeerAddress& peer, EncodeMode mode,
-                              RefusalReason reason) {
-    m_refused.fetch_add(1);
-    m_events.ClientRefused(peer, reason);
-    struct Refusal {
-        tcp::socket socket;
-        std::string text;
-    };
-    auto refusal = std::make_shared<Refusal>(Refusal{std::move(client), RefusalBytes(mode)});
-    asio::async_write(refusal->socket, asio::buffer(refusal->text),
-                      [refusal](std::error_code, std::size_t) {
-                          std::error_code ignored;
-                          refusal->socket.shutdown(tcp::socket::shutdown_both, ignored);
-                          refusal->socket.close(ignored);
-                      });
 }
 
 // Whoever moves the run number on ends the run: every acceptor is closed on

@@ -28,10 +28,11 @@
 
 #include "platform/critical_section.h"
 #include "relay/event/address_tally.h"
-#include "relay/event/event_connection.h"
+#include "relay/event/event_connection_host.h"
 #include "relay/event/event_listener.h"
 #include "relay/event/event_run.h"
 #include "relay/event/event_worker.h"
+#include "relay/event/listener_set.h"
 #include "relay/relay_control.h"
 #include "relay/relay_display.h"
 #include "relay/relay_events.h"
@@ -99,10 +100,6 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     // Checks the request and makes the run it describes; reports a refusal.
     std::shared_ptr<EventRun> MakeRun(const StartRequest& request);
     void ReportUnresolvedTarget(const EventRun& run);
-    bool OpenAcceptors(const StartRequest& request);
-    std::error_code OpenAcceptorGroup(const asio::ip::tcp::endpoint& endpoint, bool dualStack,
-                                      int backlog, ListenStep& step);
-    void CloseAcceptors();
     void SetState(RunState state);
     // Until the listening run has ended (every acceptor closed).
     bool WaitForRunEnd(std::chrono::milliseconds timeout);
@@ -130,8 +127,7 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     // After the workers: it ends, and posts no more answers, before their
     // contexts go.
     LookupPool m_lookups;
-    // One per worker where listeners share a port, else one on the first.
-    std::vector<std::unique_ptr<EventListener>> m_listeners;
+    ListenerSet m_listeners;
     std::atomic<int> m_openListeners{0};  // of the run that listens
     // The listener as asked for, which a reload compares with.
     net::IpAddress m_bindAddress;

@@ -12,3 +12,6 @@ struct EventRun {
     StartRequest settings;  // as started, with the chunk size the engine uses
     TargetAddress target;   // the trimmed target; a name is looked up per connection
 };
+
+// The run a request describes; the request has passed its checks.
+EventRun RunFor(const StartRequest& request);

@@ -3,9 +3,9 @@
 // threads. The worker keeps its live connections and its buffer pool.
 #pragma once
 
-#include <asio/detail/reactor.hpp>
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
 
 #include <memory>
 #include <thread>
@@ -18,9 +18,12 @@ class EventConnection;
 struct EventWorker {
     // The reactor (its descriptors, and on Windows its thread) is made now
     // rather than with the first connection, so what the engine holds stays
-    // the same from its start to its end.
+    // the same from its start to its end. A wait on a socket is what makes it
+    // on every system (on Windows nothing else does); on one never opened the
+    // wait ends at once, on this worker's thread, and holds no descriptor.
     EventWorker() : work(asio::make_work_guard(context)) {
-        asio::use_service<asio::detail::reactor>(context);
+        asio::ip::tcp::socket unopened(context);
+        unopened.async_wait(asio::socket_base::wait_read, [](std::error_code) {});
     }
 
     asio::io_context context{1};  // run by this worker's thread alone

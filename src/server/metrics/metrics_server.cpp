@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/net.h"
-#include "relay/event/event_connection.h"
+#include "relay/event/asio_address.h"
 #include "server/metrics/metrics_request.h"
 
 namespace {

@@ -1,23 +1,34 @@
 #include "server/service/process_signals.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
+#include <mutex>
 #include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <signal.h>
-#include <unistd.h>
+#include <asio/io_context.hpp>
+#include <asio/signal_set.hpp>
+
+#include <thread>
 #endif
 
 namespace {
 
-std::atomic<bool> gStopRequested{false};
-std::atomic<bool> gReloadRequested{false};
-std::function<void()> gOnSecondStop;  // set once, before any request can come
+enum class Request {
+    Stop,
+    Reload,
+    Close,  // the console closes: a stop that never ends the process at once
+};
+
+// What was asked for and who serves it; under gLock.
+std::mutex gLock;
+std::function<void()> gOnSecondStop;
+SignalRequests gServed;
+bool gStopAsked = false;
+bool gReloadAsked = false;  // and not yet served
 
 // Ends the process without waiting for anything: connections are cut.
 [[noreturn]] void EndAtOnce() {
@@ -35,22 +46,41 @@ std::function<void()> gOnSecondStop;  // set once, before any request can come
     std::_Exit(0);
 }
 
-void RequestStop() {
-    if (gStopRequested.exchange(true)) {
-        EndAtOnce();
+void Take(Request request) {
+    const std::lock_guard<std::mutex> lock(gLock);
+    if (request == Request::Reload) {
+        if (gStopAsked) {
+            return;
+        }
+        if (gServed.reload) {
+            gServed.reload();
+        } else {
+            gReloadAsked = true;
+        }
+        return;
+    }
+    if (gStopAsked) {
+        if (request == Request::Stop) {
+            EndAtOnce();
+        }
+        return;
+    }
+    gStopAsked = true;
+    if (gServed.stop) {
+        gServed.stop();
     }
 }
 
 #ifdef _WIN32
 BOOL WINAPI OnConsoleControl(DWORD event) {
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-        gStopRequested.store(true);
-        // Windows ends the process once this returns; give the main loop
-        // time to stop listening and exit first.
+        Take(Request::Close);
+        // Windows ends the process once this returns; give the service time
+        // to stop listening and exit first.
         Sleep(5000);
         return TRUE;
     }
-    RequestStop();
+    Take(Request::Stop);
     return TRUE;
 }
 #else
@@ -62,23 +92,31 @@ sigset_t WatchedSignals() {
     sigaddset(&set, SIGHUP);
     return set;
 }
-
-void WatchSignals(sigset_t set) {
-    for (;;) {
-        int signal = 0;
-        if (sigwait(&set, &signal) != 0) {
-            continue;
-        }
-        if (signal == SIGHUP) {
-            gReloadRequested.store(true);
-        } else {
-            RequestStop();
-        }
-    }
-}
 #endif
 
 }  // namespace
+
+#ifdef _WIN32
+struct SignalWatch::SignalThread {};
+#else
+// asio's handler writes each signal to the context's pipe; this thread, the
+// only one that has the signals unblocked, runs the context.
+struct SignalWatch::SignalThread {
+    void Wait() {
+        signals.async_wait([this](std::error_code ec, int signal) {
+            if (ec) {
+                return;
+            }
+            Take(signal == SIGHUP ? Request::Reload : Request::Stop);
+            Wait();
+        });
+    }
+
+    asio::io_context context{1};
+    asio::signal_set signals{context};
+    std::thread thread;
+};
+#endif
 
 void HoldSignals() {
 #ifndef _WIN32
@@ -93,20 +131,53 @@ void HoldSignals() {
 #endif
 }
 
-void InstallSignalHandlers(std::function<void()> onSecondStop) {
-    gOnSecondStop = std::move(onSecondStop);
+SignalWatch::SignalWatch(std::function<void()> onSecondStop) {
+    {
+        const std::lock_guard<std::mutex> lock(gLock);
+        gOnSecondStop = std::move(onSecondStop);
+    }
 #ifdef _WIN32
     SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
 #else
-    HoldSignals();  // main has held them already; a second block changes nothing
-    std::thread(WatchSignals, WatchedSignals()).detach();
+    m_thread = std::make_unique<SignalThread>();
+    std::error_code ignored;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        m_thread->signals.add(signal, ignored);
+    }
+    m_thread->Wait();
+    m_thread->thread = std::thread([thread = m_thread.get()] {
+        // Only now that asio's handler is in place: a signal held since main
+        // began is delivered here as soon as it is unblocked.
+        const sigset_t set = WatchedSignals();
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        thread->context.run();
+    });
 #endif
 }
 
-bool StopRequested() {
-    return gStopRequested.load();
+// The console handler stays (a Ctrl+C while the process ends still ends it
+// quietly); only what it would call, which goes with main's scope, is dropped.
+SignalWatch::~SignalWatch() {
+#ifndef _WIN32
+    m_thread->context.stop();
+    m_thread->thread.join();
+#endif
+    const std::lock_guard<std::mutex> lock(gLock);
+    gOnSecondStop = nullptr;
 }
 
-bool TakeReloadRequest() {
-    return gReloadRequested.exchange(false);
+ServedSignals::ServedSignals(SignalRequests requests) {
+    const std::lock_guard<std::mutex> lock(gLock);
+    gServed = std::move(requests);
+    if (gStopAsked) {
+        gServed.stop();
+    } else if (gReloadAsked) {
+        gReloadAsked = false;
+        gServed.reload();
+    }
+}
+
+ServedSignals::~ServedSignals() {
+    const std::lock_guard<std::mutex> lock(gLock);
+    gServed = {};
 }

@@ -4,13 +4,13 @@
 #include <cstdlib>
 #include <thread>
 
+#include "server/service/control_loop.h"
 #include "server/service/process_signals.h"
 #include "server/service/service_manager.h"
 
 namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
-constexpr auto kTickInterval = std::chrono::seconds(1);
 
 const char* EngineName(EngineChoice engine) {
     return NameOf(engine, kEngineNames);
@@ -117,28 +117,23 @@ bool RelayService::StartMetrics() {
 }
 
 void RelayService::RunUntilStopped() {
-    using Clock = std::chrono::steady_clock;
-    auto nextTick = Clock::now() + kTickInterval;
-    auto nextStats = Clock::now() + m_config.statsInterval;
-    while (!StopRequested()) {
-        std::this_thread::sleep_for(kPollInterval);
-        if (TakeReloadRequest()) {
-            NotifyServiceManager(kServiceReloading);
-            Reload();
-            NotifyServiceManager(kServiceReady);
-            nextStats = Clock::now() + m_config.statsInterval;
-        }
-        const auto now = Clock::now();
-        if (now >= nextTick) {
-            nextTick += kTickInterval;
-            m_engine->TickSpeeds();  // the engine samples its speeds once a second
-            m_eventLog.WriteEndedSummaries(now);
-        }
-        if (m_config.statsInterval.count() > 0 && now >= nextStats) {
-            nextStats += m_config.statsInterval;
-            PrintStats(now);
-        }
-    }
+    ControlLoop::Work work;
+    work.tick = [this](ControlLoop::Clock::time_point now) {
+        m_engine->TickSpeeds();  // the engine samples its speeds once a second
+        m_eventLog.WriteEndedSummaries(now);
+    };
+    work.stats = [this](ControlLoop::Clock::time_point now) { PrintStats(now); };
+    work.reload = [this] {
+        NotifyServiceManager(kServiceReloading);
+        Reload();
+        NotifyServiceManager(kServiceReady);
+    };
+    work.statsInterval = [this] { return m_config.statsInterval; };
+    ControlLoop loop(std::move(work));
+    // Last made, first gone: no request reaches the loop once it has ended.
+    const ServedSignals served(
+        {[&loop] { loop.RequestStop(); }, [&loop] { loop.RequestReload(); }});
+    loop.Run();
 }
 
 void RelayService::PrintStats(std::chrono::steady_clock::time_point now) {
