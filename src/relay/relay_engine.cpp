@@ -10,6 +10,13 @@
 
 unsigned gAcceptThread(void* argument);
 
+namespace {
+
+// A stopped run ends as soon as the accept thread wakes.
+constexpr int kRunEndWaitMs = 5000;
+
+}  // namespace
+
 RelayEngine::RelayEngine(RelayDisplay& display)
     : m_display(display),
       m_ownReports(std::make_unique<DisplayReports>(display)),
@@ -128,12 +135,14 @@ void RelayEngine::StopListening() {
 
 bool RelayEngine::Reconfigure(const StartRequest& request) {
     StopListening();
-    platform::WaitUntil([this] { return !m_bListening.load(); }, 5000);
+    platform::WaitUntil([this] { return !m_bListening.load(); }, kRunEndWaitMs);
     return StartListening(request);
 }
 
 bool RelayEngine::Drain(std::chrono::milliseconds grace) {
     StopListening();
+    // The end of the run is reported before the drain's outcome, even with no grace.
+    platform::WaitUntil([this] { return !m_bListening.load(); }, kRunEndWaitMs);
     return WaitForWorkers(static_cast<int>(grace.count()));
 }
 
