@@ -85,20 +85,19 @@ bool RelayEngine::OpenListener(const StartRequest& request) {
     // A failed bind counts as a failed listen: listening on an unbound socket
     // would succeed on a port of the system's choosing.
     const auto port = static_cast<std::uint16_t>(request.localPort);
-    ListenStep step = ListenStep::Bind;
-    std::error_code error;
     // This engine listens on IPv4 alone.
-    if (!request.bindAddress.IsV4()) {
-        error = std::make_error_code(std::errc::address_family_not_supported);
-    } else if (!net::Bind(listener, request.bindAddress.V4NetworkOrder(), port)) {
-        error = {net::LastError(), std::system_category()};
-    } else if (step = ListenStep::Listen;
-               !net::Listen(listener, request.backlog) || !net::SetBlocking(listener, false)) {
-        error = {net::LastError(), std::system_category()};
-    } else {
-        m_hListenSocket = listener;
-        return true;
+    const bool v4 = request.bindAddress.IsV4();
+    ListenStep step = ListenStep::Bind;
+    if (v4 && net::Bind(listener, request.bindAddress.V4NetworkOrder(), port)) {
+        step = ListenStep::Listen;
+        if (net::Listen(listener, request.backlog) && net::SetBlocking(listener, false)) {
+            m_hListenSocket = listener;
+            return true;
+        }
     }
+    const std::error_code error =
+        v4 ? std::error_code(net::LastError(), std::system_category())
+           : std::make_error_code(std::errc::address_family_not_supported);
     net::Close(listener);
     ReportListenFailed(step, error);
     return false;
