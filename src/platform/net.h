@@ -22,8 +22,9 @@ Socket CreateUdpSocket();
 
 bool Bind(Socket socket, std::uint32_t addr, std::uint16_t port);
 bool Listen(Socket socket, int backlog);
-// The accepted socket is blocking whatever the listener is. peerAddr may be null.
-Socket Accept(Socket listener, std::uint32_t* peerAddr);
+// The accepted socket is blocking whatever the listener is. peerAddr (network
+// order) and peerPort (host order) may be null.
+Socket Accept(Socket listener, std::uint32_t* peerAddr, std::uint16_t* peerPort = nullptr);
 bool Connect(Socket socket, std::uint32_t addr, std::uint16_t port);
 
 // Bytes received, 0 at the end of the stream, negative on failure.

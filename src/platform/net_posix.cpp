@@ -24,7 +24,7 @@ Socket CreateUdpSocket() {
     return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 }
 
-Socket Accept(Socket listener, std::uint32_t* peerAddr) {
+Socket Accept(Socket listener, std::uint32_t* peerAddr, std::uint16_t* peerPort) {
     sockaddr_in address{};
     socklen_t length = sizeof address;
     // accept4 without SOCK_NONBLOCK gives a blocking socket even from a
@@ -33,6 +33,9 @@ Socket Accept(Socket listener, std::uint32_t* peerAddr) {
         ::accept4(listener, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
     if (socket != kInvalidSocket && peerAddr != nullptr) {
         *peerAddr = address.sin_addr.s_addr;
+    }
+    if (socket != kInvalidSocket && peerPort != nullptr) {
+        *peerPort = ntohs(address.sin_port);
     }
     return socket;
 }

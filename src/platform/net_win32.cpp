@@ -18,7 +18,7 @@ Socket CreateUdpSocket() {
     return ::socket(AF_INET, SOCK_DGRAM, 0);
 }
 
-Socket Accept(Socket listener, std::uint32_t* peerAddr) {
+Socket Accept(Socket listener, std::uint32_t* peerAddr, std::uint16_t* peerPort) {
     sockaddr_in address{};
     int length = sizeof address;
     const Socket socket = ::accept(listener, reinterpret_cast<sockaddr*>(&address), &length);
@@ -27,6 +27,9 @@ Socket Accept(Socket listener, std::uint32_t* peerAddr) {
         SetBlocking(socket, true);
         if (peerAddr != nullptr) {
             *peerAddr = address.sin_addr.s_addr;
+        }
+        if (peerPort != nullptr) {
+            *peerPort = ntohs(address.sin_port);
         }
     }
     return socket;

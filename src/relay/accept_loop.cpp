@@ -1,16 +1,23 @@
 // The accept thread: admits, refuses or denies each client until Stop.
-#include <cstdio>
-#include <cstring>
 #include <new>
 
 #include "platform/net.h"
+#include "platform/wait_until.h"
 #include "relay/relay_connection.h"
 #include "relay/relay_engine.h"
-#include "relay/run_texts.h"
 #include "relay/send_all.h"
 #include "relay/start_checks.h"
 
 unsigned gClientThread(void* argument);
+
+namespace {
+
+// After a reported accept error: the window's message box holds the thread
+// until it is dismissed, a log line does not, and an error that repeats at
+// once (no descriptors left) must not spin.
+constexpr int kAcceptRetryMs = 100;
+
+}  // namespace
 
 unsigned gAcceptThread(void* argument) {
     auto* owner = static_cast<RelayEngine*>(argument);
@@ -54,7 +61,8 @@ void RelayEngine::AcceptUntilStopped() {
 bool RelayEngine::AcceptPending() {
     for (bool first = true; !m_bStopRequested.load(); first = false) {
         std::uint32_t peerAddr = 0;
-        const net::Socket client = net::Accept(m_hListenSocket, &peerAddr);
+        std::uint16_t peerPort = 0;
+        const net::Socket client = net::Accept(m_hListenSocket, &peerAddr, &peerPort);
         if (client == net::kInvalidSocket) {
             const int error = net::LastError();
             if (first) {
@@ -65,13 +73,15 @@ bool RelayEngine::AcceptPending() {
             // tells whether someone is, and the next accept reports the error.
             return !m_bStopRequested.load() && !net::IsClosedListenerError(error);
         }
-        if (!IsAdmitted(peerAddr)) {
+        const PeerAddress peer{net::IpAddress::FromV4NetworkOrder(peerAddr), peerPort};
+        if (!IsAdmitted(peer.address)) {
             m_nDeniedCount.fetch_add(1);
             net::Close(client);
+            m_events.ClientRefused(peer, RefusalReason::NotAllowed);
         } else if (AdmittedShares() < m_nConnectionLimit.load()) {
-            AdmitClient(client);
+            AdmitClient(client, peer);
         } else {
-            RefuseClient(client);
+            RefuseClient(client, peer);
         }
     }
     return false;
@@ -84,13 +94,14 @@ bool RelayEngine::ReportAcceptError(int error) {
         return false;
     }
     if (!net::IsTransientAcceptError(error)) {
-        m_display.ShowMessage(AcceptErrorText(error));
+        m_events.AcceptFailed(std::error_code(error, std::system_category()));
+        platform::WaitUntil([this] { return m_bStopRequested.load(); }, kAcceptRetryMs);
     }
     return true;
 }
 
-bool RelayEngine::IsAdmitted(std::uint32_t peerAddr) const {
-    return net::IsAllowed(m_allowFrom, net::IpAddress::FromV4NetworkOrder(peerAddr));
+bool RelayEngine::IsAdmitted(const net::IpAddress& peer) const {
+    return net::IsAllowed(m_allowFrom, peer);
 }
 
 // The count rises only as the pump threads start; the client's two places are
@@ -103,12 +114,13 @@ int RelayEngine::AdmittedShares() const {
     return reserved + m_nConnectionCount.load();
 }
 
-void RelayEngine::AdmitClient(net::Socket client) {
+void RelayEngine::AdmitClient(net::Socket client, const PeerAddress& peer) {
     m_nReservedShares.fetch_add(2);
     auto* record = new (std::nothrow) RelayConnection;
+    const ConnectionReport connection{m_nLastConnectionId.load() + 1, peer, {}};
     if (record != nullptr) {
         try {
-            record->pSockets = std::make_shared<ConnectionSockets>(client);
+            record->pSockets = std::make_shared<ConnectionSockets>(client, *this, connection);
         } catch (const std::bad_alloc&) {
             delete record;
             record = nullptr;
@@ -119,16 +131,23 @@ void RelayEngine::AdmitClient(net::Socket client) {
         net::Close(client);
         return;
     }
+    // Only the accept thread numbers connections.
+    m_nLastConnectionId.store(connection.id);
+    m_nLiveConnections.fetch_add(1);
+    m_events.ConnectionAccepted(connection);
     record->pOwner = this;
     record->nChunkSize = m_nChunkSize.load();
     record->nEncodeMode = m_nEncodeMode.load(std::memory_order_relaxed);
     if (!BeginWorker(gClientThread, record)) {
         m_nReservedShares.fetch_sub(2);
-        delete record;  // closes the client socket
+        record->pSockets->ending.Failed(CloseReason::Reset);
+        delete record;  // closes the client socket and reports the end
     }
 }
 
-void RelayEngine::RefuseClient(net::Socket client) {
+void RelayEngine::RefuseClient(net::Socket client, const PeerAddress& peer) {
+    m_nRefusedCount.fetch_add(1);
+    m_events.ClientRefused(peer, RefusalReason::LimitReached);
     const std::string refusal = RefusalBytes(m_nEncodeMode.load(std::memory_order_relaxed));
     SendAll(client, refusal.data(), static_cast<int>(refusal.size()));
     net::Shutdown(client, net::ShutdownHow::Both);
@@ -142,8 +161,6 @@ void RelayEngine::EndAcceptRun() {
     m_bStopRequested.store(true);
     net::Close(m_hListenSocket);
     m_hListenSocket = net::kInvalidSocket;
-    m_display.SetStatusText(kListeningStoppedText);
-    m_display.EnableCommand(RelayCommand::Stop, false);
-    m_display.EnableCommand(RelayCommand::Start, true);
+    m_events.RunStateChanged(RunState::Idle);
     m_bListening.store(false);
 }

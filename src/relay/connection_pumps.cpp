@@ -14,7 +14,23 @@ namespace {
 // The window's chunk fits on the stack; a larger one takes a heap buffer.
 constexpr std::size_t kStackChunk = kClassicChunkSize;
 
+std::error_code LastSocketError() {
+    return {net::LastError(), std::system_category()};
+}
+
 }  // namespace
+
+ConnectionSockets::~ConnectionSockets() {
+    if (hServerSocket != net::kInvalidSocket) {
+        net::Close(hServerSocket);
+    }
+    net::Close(hClientSocket);
+    try {
+        m_owner.ReportConnectionClosed(ending.End());
+    } catch (...) {
+        // The sockets are closed; only the report failed.
+    }
+}
 
 // One pump thread's share of the connection count, given back however the
 // pump ends. It takes the place the accept thread reserved for it.
@@ -70,6 +86,7 @@ unsigned RelayEngine::ClientPump(RelayConnection& record) {
         net::Shutdown(record.pSockets->hClientSocket, net::ShutdownHow::Both);
     } else if (!BeginServerPump(record)) {
         m_nReservedShares.fetch_sub(1);
+        record.pSockets->ending.Failed(CloseReason::Reset);
         // Never leave one direction running alone.
         record.pSockets->ShutdownBoth();
     } else {
@@ -87,17 +104,21 @@ unsigned RelayEngine::ServerPump(RelayConnection& record) {
 }
 
 bool RelayEngine::ConnectTarget(RelayConnection& record) {
+    ConnectionEnding& ending = record.pSockets->ending;
     // Read once: a later Start's target applies only to later clients.
     const std::uint32_t addr = m_dwTargetAddr.load(std::memory_order_relaxed);
     const auto port = static_cast<std::uint16_t>(m_nTargetPort.load(std::memory_order_relaxed));
     if (addr == 0) {
+        ending.Failed(CloseReason::LookupFailed);
         return false;
     }
     const net::Socket server = net::CreateTcpSocket();
     if (server == net::kInvalidSocket) {
+        ending.Failed(CloseReason::ConnectFailed, LastSocketError());
         return false;
     }
     if (!net::Connect(server, addr, port)) {
+        ending.Failed(CloseReason::ConnectFailed, LastSocketError());
         net::Close(server);
         return false;
     }
@@ -106,6 +127,8 @@ bool RelayEngine::ConnectTarget(RelayConnection& record) {
     net::SetNoDelay(server);
     net::SetNoDelay(record.pSockets->hClientSocket);
     record.pSockets->hServerSocket = server;
+    ending.connection.target = {net::IpAddress::FromV4NetworkOrder(addr), port};
+    m_events.ConnectionOpened(ending.connection);
     return true;
 }
 
@@ -123,7 +146,7 @@ bool RelayEngine::BeginServerPump(const RelayConnection& record) {
 
 void RelayEngine::PumpChunks(RelayConnection& record, TrafficDirection direction) {
     const bool fromClient = direction == TrafficDirection::ClientToServer;
-    const ConnectionSockets& sockets = *record.pSockets;
+    ConnectionSockets& sockets = *record.pSockets;
     const net::Socket source = fromClient ? sockets.hClientSocket : sockets.hServerSocket;
     const net::Socket destination = fromClient ? sockets.hServerSocket : sockets.hClientSocket;
 
@@ -143,22 +166,31 @@ void RelayEngine::PumpChunks(RelayConnection& record, TrafficDirection direction
         const int received = net::Recv(source, buffer, static_cast<int>(chunkSize));
         if (received == 0) {
             // Pass the orderly end on and let the other direction finish.
+            sockets.ending.EndedInOrder(direction);
             net::Shutdown(destination, net::ShutdownHow::Send);
             return;
         }
         if (received < 0) {
+            sockets.ending.Failed(CloseReason::Reset, LastSocketError());
             sockets.ShutdownBoth();
             return;
         }
         MapChunk(record.nEncodeMode, fromClient, buffer, received);
         const int sent = SendAll(destination, buffer, received);
         m_traffic.AddTrafficBytes(direction, received);
+        sockets.ending.AddBytes(direction, received);
         if (sent < received) {
             // The destination is gone: nothing more can be delivered either way.
+            sockets.ending.Failed(CloseReason::Reset, LastSocketError());
             sockets.ShutdownBoth();
             return;
         }
     }
+}
+
+void RelayEngine::ReportConnectionClosed(const ConnectionEnd& end) {
+    m_events.ConnectionClosed(end);
+    m_nLiveConnections.fetch_sub(1);
 }
 
 void RelayEngine::AdjustConnectionCount(bool up) {

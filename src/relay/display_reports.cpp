@@ -4,17 +4,27 @@
 
 void DisplayReports::Listening(const ListenStarted& started) {
     m_display.SetStatusText(ListeningStatusText(started.bound.port));
-    m_display.EnableCommand(RelayCommand::Start, false);
-    m_display.EnableCommand(RelayCommand::Stop, true);
 }
 
 void DisplayReports::StartFailed(const StartFailure& failure) {
     if (failure.refusal) {
         m_display.ShowMessage(StartRefusalMessage(*failure.refusal));
-    } else if (failure.step == ListenStep::Socket) {
-        m_display.ShowMessage(kCreateSocketFailedText);
-    } else {
-        m_display.ShowMessage(kListenFailedText);
+        return;
+    }
+    switch (failure.step) {
+        case ListenStep::Socket:
+            m_display.ShowMessage(kCreateSocketFailedText);
+            break;
+        case ListenStep::Bind:
+        case ListenStep::Listen:
+            m_display.ShowMessage(kListenFailedText);
+            break;
+        case ListenStep::Thread:
+            // The run was shown as listening: the commands go back, the
+            // status line stays as it was.
+            m_display.ShowRunState(RunState::Idle);
+            m_display.ShowMessage(kCreateThreadFailedText);
+            break;
     }
 }
 
@@ -24,18 +34,11 @@ void DisplayReports::TargetUnresolved(const std::string& host, std::error_code /
 }
 
 void DisplayReports::RunStateChanged(RunState state) {
-    switch (state) {
-        case RunState::Listening:
-            break;  // shown with the port by Listening
-        case RunState::Stopping:
-            m_display.EnableCommand(RelayCommand::Stop, false);
-            break;
-        case RunState::Idle:
-            m_display.SetStatusText(kListeningStoppedText);
-            m_display.EnableCommand(RelayCommand::Stop, false);
-            m_display.EnableCommand(RelayCommand::Start, true);
-            break;
+    // The start of a run is shown with its port by Listening, before this.
+    if (state == RunState::Idle) {
+        m_display.SetStatusText(kListeningStoppedText);
     }
+    m_display.ShowRunState(state);
 }
 
 void DisplayReports::AcceptFailed(std::error_code error) {

@@ -1,7 +1,7 @@
-// The event engine's reports worded as the window words the threaded
-// engine's run: its status texts, its buttons and its messages. Tests hold
-// both engines to the same display; the headless relay words the reports as
-// log lines instead.
+// An engine's reports worded as the window words a run: its status texts, its
+// run state (which the Start and Stop commands follow) and its messages. The
+// only wording of a run for the window; the headless relay words the reports
+// as log lines instead.
 #pragma once
 
 #include "relay/relay_display.h"

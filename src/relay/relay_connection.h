@@ -6,22 +6,19 @@
 
 #include "platform/net.h"
 #include "relay/byte_map.h"
+#include "relay/connection_ending.h"
 #include "relay/start_request.h"
 
 class RelayEngine;
 
-// The two sockets of a connection. Both pumps' records point to it, and the
-// pump that lets go last closes both: each socket is closed exactly once, and
-// never while the other pump may still use it (a closed handle number may
-// already belong to a new connection).
+// The two sockets of a connection and its account. Both pumps' records point
+// to it, and the pump that lets go last closes both and reports the end: each
+// socket is closed exactly once, and never while the other pump may still use
+// it (a closed handle number may already belong to a new connection).
 struct ConnectionSockets {
-    explicit ConnectionSockets(net::Socket client) : hClientSocket(client) {}
-    ~ConnectionSockets() {
-        if (hServerSocket != net::kInvalidSocket) {
-            net::Close(hServerSocket);
-        }
-        net::Close(hClientSocket);
-    }
+    ConnectionSockets(net::Socket client, RelayEngine& owner, const ConnectionReport& connection)
+        : hClientSocket(client), ending(connection), m_owner(owner) {}
+    ~ConnectionSockets();
     ConnectionSockets(const ConnectionSockets&) = delete;
     ConnectionSockets& operator=(const ConnectionSockets&) = delete;
 
@@ -35,6 +32,10 @@ struct ConnectionSockets {
 
     const net::Socket hClientSocket;                  // the accepted client
     net::Socket hServerSocket = net::kInvalidSocket;  // the target, once connected
+    ConnectionEnding ending;
+
+  private:
+    RelayEngine& m_owner;
 };
 
 // The record a pump thread is begun with. The accept thread allocates the

@@ -2,18 +2,29 @@
 // front end.
 #include "relay/relay_engine.h"
 
-#include <algorithm>
-#include <cstdio>
-
 #include "platform/net.h"
 #include "platform/wait_until.h"
-#include "relay/run_texts.h"
+#include "relay/display_reports.h"
 #include "relay/start_checks.h"
 #include "relay/target_resolution.h"
 
 unsigned gAcceptThread(void* argument);
 
-RelayEngine::RelayEngine(RelayDisplay& display) : m_display(display), m_traffic(display) {}
+namespace {
+
+// A stopped run ends as soon as the accept thread wakes.
+constexpr int kRunEndWaitMs = 5000;
+
+}  // namespace
+
+RelayEngine::RelayEngine(RelayDisplay& display)
+    : m_display(display),
+      m_ownReports(std::make_unique<DisplayReports>(display)),
+      m_events(*m_ownReports),
+      m_traffic(display) {}
+
+RelayEngine::RelayEngine(RelayDisplay& display, RelayEvents& events)
+    : m_display(display), m_events(events), m_traffic(display) {}
 
 RelayEngine::~RelayEngine() = default;
 
@@ -32,11 +43,13 @@ bool RelayEngine::StartListening(const StartRequest& request) {
     // The ports are checked before the look-up, which may block, for a start
     // refused anyway.
     if (const auto refusal = CheckStartRequest(request)) {
-        m_display.ShowMessage(StartRefusalMessage(*refusal));
+        StartFailure failure;
+        failure.refusal = refusal;
+        m_events.StartFailed(failure);
         return false;
     }
-    m_dwTargetAddr.store(ResolveTarget(TrimmedTarget(request.targetText)),
-                         std::memory_order_relaxed);
+    const std::string target = TrimmedTarget(request.targetText);
+    m_dwTargetAddr.store(ResolveTarget(target), std::memory_order_relaxed);
 
     if (!OpenListener(request)) {
         return false;
@@ -47,21 +60,24 @@ bool RelayEngine::StartListening(const StartRequest& request) {
     m_nListeningPort.store(net::LocalPort(m_hListenSocket));
 
     m_traffic.ResetTrafficCounters();
-    m_display.SetStatusText(ListeningStatusText(m_nListeningPort.load()));
-    m_display.EnableCommand(RelayCommand::Start, false);
-    m_display.EnableCommand(RelayCommand::Stop, true);
-    BeginAcceptThread();
-    return m_bListening.load();
+    const auto boundPort = static_cast<std::uint16_t>(m_nListeningPort.load());
+    m_events.Listening(ListenStarted{{request.bindAddress, boundPort},
+                                     target,
+                                     request.targetPort,
+                                     m_nEncodeMode.load(std::memory_order_relaxed),
+                                     request.connectionLimit});
+    m_events.RunStateChanged(RunState::Listening);
+    return BeginAcceptThread();
 }
 
 bool RelayEngine::OpenListener(const StartRequest& request) {
     if (!m_wake.Open()) {
-        m_display.ShowMessage(kCreateSocketFailedText);
+        ReportListenFailed(ListenStep::Socket, {net::LastError(), std::system_category()});
         return false;
     }
     const net::Socket listener = net::CreateTcpSocket();
     if (listener == net::kInvalidSocket) {
-        m_display.ShowMessage(kCreateSocketFailedText);
+        ReportListenFailed(ListenStep::Socket, {net::LastError(), std::system_category()});
         return false;
     }
     net::AllowPortReuse(listener);
@@ -69,38 +85,63 @@ bool RelayEngine::OpenListener(const StartRequest& request) {
     // would succeed on a port of the system's choosing.
     const auto port = static_cast<std::uint16_t>(request.localPort);
     // This engine listens on IPv4 alone.
-    if (!request.bindAddress.IsV4() ||
-        !net::Bind(listener, request.bindAddress.V4NetworkOrder(), port) ||
-        !net::Listen(listener, request.backlog) || !net::SetBlocking(listener, false)) {
-        net::Close(listener);
-        m_display.ShowMessage(kListenFailedText);
-        return false;
+    const bool v4 = request.bindAddress.IsV4();
+    ListenStep step = ListenStep::Bind;
+    if (v4 && net::Bind(listener, request.bindAddress.V4NetworkOrder(), port)) {
+        step = ListenStep::Listen;
+        if (net::Listen(listener, request.backlog) && net::SetBlocking(listener, false)) {
+            m_hListenSocket = listener;
+            return true;
+        }
     }
-    m_hListenSocket = listener;
-    return true;
+    const std::error_code error =
+        v4 ? std::error_code(net::LastError(), std::system_category())
+           : std::make_error_code(std::errc::address_family_not_supported);
+    net::Close(listener);
+    ReportListenFailed(step, error);
+    return false;
 }
 
-void RelayEngine::BeginAcceptThread() {
+void RelayEngine::ReportListenFailed(ListenStep step, std::error_code error) {
+    StartFailure failure;
+    failure.step = step;
+    failure.error = error;
+    m_events.StartFailed(failure);
+}
+
+bool RelayEngine::BeginAcceptThread() {
     m_wake.Drain();
     m_bStopRequested.store(false);
     m_bListening.store(true);
     if (BeginWorker(gAcceptThread, this)) {
-        return;
+        return true;
     }
     net::Close(m_hListenSocket);
     m_hListenSocket = net::kInvalidSocket;
     m_bListening.store(false);
-    m_display.EnableCommand(RelayCommand::Stop, false);
-    m_display.EnableCommand(RelayCommand::Start, true);
-    m_display.ShowMessage("Create thread failed!");
+    ReportListenFailed(ListenStep::Thread, {});
+    return false;
 }
 
 void RelayEngine::StopListening() {
-    m_display.EnableCommand(RelayCommand::Stop, false);
     if (m_bListening.load()) {
+        m_events.RunStateChanged(RunState::Stopping);
         m_bStopRequested.store(true);
         m_wake.Signal();
     }
+}
+
+bool RelayEngine::Reconfigure(const StartRequest& request) {
+    StopListening();
+    platform::WaitUntil([this] { return !m_bListening.load(); }, kRunEndWaitMs);
+    return StartListening(request);
+}
+
+bool RelayEngine::Drain(std::chrono::milliseconds grace) {
+    StopListening();
+    // The end of the run is reported before the drain's outcome, even with no grace.
+    platform::WaitUntil([this] { return !m_bListening.load(); }, kRunEndWaitMs);
+    return WaitForWorkers(static_cast<int>(grace.count()));
 }
 
 SpeedSample RelayEngine::TickSpeeds() {
@@ -123,6 +164,10 @@ int RelayEngine::ConnectionCount() const {
     return m_nConnectionCount.load();
 }
 
+int RelayEngine::LiveConnections() const {
+    return m_nLiveConnections.load();
+}
+
 std::int64_t RelayEngine::BytesUp() const {
     return m_traffic.BytesUp();
 }
@@ -141,6 +186,10 @@ bool RelayEngine::IsListening() const {
 
 std::int64_t RelayEngine::DeniedCount() const {
     return m_nDeniedCount.load();
+}
+
+std::int64_t RelayEngine::RefusedCount() const {
+    return m_nRefusedCount.load();
 }
 
 bool RelayEngine::BeginWorker(platform::ThreadEntry entry, void* argument) {

@@ -1,6 +1,7 @@
 // The relay engine: one listening run at a time, two pump threads per
-// connection, the connection count and the byte totals. It knows no window;
-// it shows everything through a RelayDisplay.
+// connection, the connection count and the byte totals. It knows no window:
+// it draws the count and the totals on a RelayDisplay and reports its run and
+// its clients as RelayEvents.
 //
 // PUBLIC INTERFACE (fixed; the dialog and the headless relay build on it).
 // The private part is the engine's own and may change.
@@ -9,6 +10,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <system_error>
 #include <vector>
 
 #include "platform/critical_section.h"
@@ -18,6 +21,7 @@
 #include "relay/byte_map.h"
 #include "relay/relay_control.h"
 #include "relay/relay_display.h"
+#include "relay/relay_events.h"
 #include "relay/start_request.h"
 #include "stats/traffic_counters.h"
 
@@ -25,17 +29,27 @@ struct RelayConnection;
 
 class RelayEngine final : public RelayControl {
   public:
+    // Reports worded on the display as the window words a run.
     explicit RelayEngine(RelayDisplay& display);
+    // The display gets the count and the totals; the reports go to `events`.
+    RelayEngine(RelayDisplay& display, RelayEvents& events);
     // Only valid once no worker thread is left (see WaitForWorkers).
     ~RelayEngine() override;
     RelayEngine(const RelayEngine&) = delete;
     RelayEngine& operator=(const RelayEngine&) = delete;
 
-    // Start command (UI thread). On a refusal the reason has been shown with
-    // ShowMessage and false is returned; true once the accept thread runs.
+    // Start command (UI thread). On a refusal the reason has been reported
+    // and false is returned; true once the accept thread runs.
     bool StartListening(const StartRequest& request) override;
     // Stop command (UI thread): ends the listening run, not its connections.
     void StopListening() override;
+    // A new run with the request's settings; the old run's connections keep theirs.
+    bool Reconfigure(const StartRequest& request) override;
+    bool KeepsListenerOnReconfigure() const override { return false; }
+    // Stops listening and waits for the connections; it never cuts them.
+    bool Drain(std::chrono::milliseconds grace) override;
+    // Its threads are never joined or stopped.
+    bool ThreadsMayOutliveIt() const override { return true; }
 
     // Speed tick (UI thread, once a second): growth of both totals since the
     // previous tick; the samples move on whether or not the display is hidden.
@@ -48,6 +62,7 @@ class RelayEngine final : public RelayControl {
     void SetHidden(bool hidden) override;
 
     int ConnectionCount() const override;
+    int LiveConnections() const override;
     std::int64_t BytesUp() const override;
     std::int64_t BytesDown() const override;
     // Local port of the current or last run as the system bound it (a run on port 0 gets one).
@@ -55,6 +70,7 @@ class RelayEngine final : public RelayControl {
     bool IsListening() const override;  // an accept thread exists
     // Clients closed at once because no allowFrom range holds their address.
     std::int64_t DeniedCount() const override;
+    std::int64_t RefusedCount() const override;
 
     // Waits until no accept or pump thread is left, at most timeoutMs. For
     // tests and for a clean exit of the headless relay.
@@ -65,21 +81,23 @@ class RelayEngine final : public RelayControl {
     friend unsigned gClientThread(void* argument);
     friend unsigned gServerThread(void* argument);
     friend class ConnectionCountShare;
+    friend struct ConnectionSockets;
     template <unsigned (RelayEngine::*Pump)(RelayConnection&)>
     friend unsigned RunPumpThread(void* argument);
 
-    // Creates, binds and listens into m_hListenSocket; shows why on failure.
+    // Creates, binds and listens into m_hListenSocket; reports why on failure.
     bool OpenListener(const StartRequest& request);
-    void BeginAcceptThread();
+    void ReportListenFailed(ListenStep step, std::error_code error);
+    bool BeginAcceptThread();
 
     unsigned AcceptLoop();
     void AcceptUntilStopped();
     bool AcceptPending();
     bool ReportAcceptError(int error);
-    bool IsAdmitted(std::uint32_t peerAddr) const;
+    bool IsAdmitted(const net::IpAddress& peer) const;
     int AdmittedShares() const;
-    void AdmitClient(net::Socket client);
-    void RefuseClient(net::Socket client);
+    void AdmitClient(net::Socket client, const PeerAddress& peer);
+    void RefuseClient(net::Socket client, const PeerAddress& peer);
     void EndAcceptRun();
 
     unsigned ClientPump(RelayConnection& record);
@@ -88,6 +106,8 @@ class RelayEngine final : public RelayControl {
     bool BeginServerPump(const RelayConnection& record);
     void PumpChunks(RelayConnection& record, TrafficDirection direction);
     void AdjustConnectionCount(bool up);
+    // By the last pump to let go of a connection, once its sockets are closed.
+    void ReportConnectionClosed(const ConnectionEnd& end);
 
     // Every worker thread is begun through here and calls WorkerFinished as
     // its last act, so WaitForWorkers knows when the engine is unused.
@@ -95,6 +115,8 @@ class RelayEngine final : public RelayControl {
     void WorkerFinished();
 
     RelayDisplay& m_display;
+    std::unique_ptr<RelayEvents> m_ownReports;  // when the display words the reports
+    RelayEvents& m_events;
     TrafficCounters m_traffic;  // m_nBytesUp/Down, their samples, m_csTraffic, m_bHidden
 
     // Run settings: written by Start, read by workers without a lock.
@@ -119,5 +141,8 @@ class RelayEngine final : public RelayControl {
     std::atomic<int> m_nListeningPort{0};
 
     std::atomic<std::int64_t> m_nDeniedCount{0};
+    std::atomic<std::int64_t> m_nRefusedCount{0};
+    std::atomic<std::uint64_t> m_nLastConnectionId{0};
+    std::atomic<int> m_nLiveConnections{0};  // accepted, not yet reported closed
     std::atomic<int> m_nLiveWorkers{0};
 };

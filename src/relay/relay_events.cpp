@@ -44,6 +44,8 @@ const char* ListenStepName(ListenStep step) {
             return "bind";
         case ListenStep::Listen:
             return "listen";
+        case ListenStep::Thread:
+            return "thread";
     }
     return "unknown";
 }

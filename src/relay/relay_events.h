@@ -1,7 +1,7 @@
-// What the event engine reports about its run and its clients, typed: the
-// front end decides the wording (the window's texts, log lines, metrics).
-// Calls come from the engine's worker threads, several at once; each must
-// return quickly and must not call back into the engine.
+// What an engine reports about its run and its clients, typed: the front end
+// decides the wording (the window's texts, log lines, metrics). Calls come
+// from the engine's threads, several at once; each must not call back into
+// the engine, and all but the window's must return quickly.
 #pragma once
 
 #include <chrono>
@@ -12,13 +12,8 @@
 
 #include "platform/ip_address.h"
 #include "relay/byte_map.h"
+#include "relay/run_state.h"
 #include "relay/start_checks.h"
-
-enum class RunState {
-    Idle,       // not accepting
-    Listening,  // accepting clients
-    Stopping,   // no longer accepting; live connections are given time to finish
-};
 
 enum class CloseReason {
     ClientClosed,      // both directions ended, the client's last
@@ -52,8 +47,9 @@ struct ListenStarted {
     int limit = 0;
 };
 
-// The system call a listener's start failed in.
-enum class ListenStep { Socket, Bind, Listen };
+// The step a listener's start failed in. Thread: the run was announced
+// (Listening) but its accept thread could not begin; the run is over.
+enum class ListenStep { Socket, Bind, Listen, Thread };
 
 // A Start that did not begin listening: either refused before anything was
 // opened, or a system call that failed.
@@ -101,4 +97,4 @@ class RelayEvents {
 // Lower-case names, as log lines and metric labels spell them.
 const char* CloseReasonName(CloseReason reason);
 const char* RefusalReasonName(RefusalReason reason);
-const char* ListenStepName(ListenStep step);  // "socket", "bind", "listen"
+const char* ListenStepName(ListenStep step);  // "socket", "bind", "listen", "thread"

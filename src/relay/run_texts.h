@@ -1,5 +1,5 @@
-// The texts the window shows for a run, shared by the threaded engine and
-// the wording of the event engine's reports.
+// The texts the window shows for a run, worded by DisplayReports; the
+// headless relay's log quotes some of them.
 #pragma once
 
 #include <string>
@@ -8,6 +8,7 @@ inline constexpr char kListeningStoppedText[] = "listening stopped!";
 inline constexpr char kListenFailedText[] =
     "Listen failed, Maybe the local port you specified is taken, please try another port!";
 inline constexpr char kCreateSocketFailedText[] = "Create socket failed!";
+inline constexpr char kCreateThreadFailedText[] = "Create thread failed!";
 
 // "Listening on port 1987..."
 std::string ListeningStatusText(int port);

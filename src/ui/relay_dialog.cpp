@@ -50,7 +50,7 @@ BOOL CRelayDlg::OnInitDialog() {
     CreateToolBar();
     CreateStatusBar();
     CreateTrayIcon();
-    EnableCommand(RelayCommand::Stop, false);
+    ShowRunState(RunState::Idle);
 
     PersistSettings(window, PersistDirection::Load);
     if (IsItemChecked(window, IDC_AUTO_START)) {

@@ -32,7 +32,7 @@ class CRelayDlg : public CModalDialog, public RelayDisplay {
     // RelayDisplay, callable from any thread.
     void SetStatusText(const std::string& text) override;
     void ShowConnectionCount(int count) override;
-    void EnableCommand(RelayCommand command, bool enabled) override;
+    void ShowRunState(RunState state) override;
     void ShowMessage(const std::string& text) override;
     void ShowTrafficTotal(TrafficDirection direction, std::int64_t total) override;
 

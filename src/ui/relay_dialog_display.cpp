@@ -17,12 +17,18 @@ void CRelayDlg::ShowConnectionCount(int count) {
     SetDlgItemInt(GetSafeHwnd(), IDC_CONNECTION_COUNT, static_cast<UINT>(count), TRUE);
 }
 
-// Start/Stop states:  built: both enabled;  initialised: Stop disabled;
-// a Start succeeds: Start off, Stop on;  Stop: Stop off;  the run has ended,
-// whatever ended it: Stop off, Start on;  a refused Start: unchanged. The
-// engine makes the calls.
-void CRelayDlg::EnableCommand(RelayCommand command, bool enabled) {
-    m_toolBar.EnableButton(command == RelayCommand::Start ? ID_START : ID_STOP, enabled);
+// The toolbar's Start and Stop follow the run: Idle (also once initialised):
+// Start on, Stop off; Listening: Start off, Stop on; Stopping: both off. A
+// refused Start changes nothing. The button that goes off goes first, so the
+// two are never both enabled and no second run can begin between the updates.
+void CRelayDlg::ShowRunState(RunState state) {
+    if (state == RunState::Listening) {
+        m_toolBar.EnableButton(ID_START, false);
+        m_toolBar.EnableButton(ID_STOP, true);
+    } else {
+        m_toolBar.EnableButton(ID_STOP, false);
+        m_toolBar.EnableButton(ID_START, state == RunState::Idle);
+    }
 }
 
 void CRelayDlg::ShowMessage(const std::string& text) {

@@ -45,12 +45,8 @@ TEST_P(RelayListener, StartOnPortZeroShowsTheBoundPortAndSwapsTheCommands) {
     Start(RequestTo(echo.Port()));  // local port 0: the system picks one
     EXPECT_EQ(display.StatusTexts().back(),
               "Listening on port " + std::to_string(engine->ListeningPort()) + "...");
-    const std::vector<RecordingDisplay::Enable> enables = display.Enables();
-    ASSERT_EQ(enables.size(), 2u);
-    EXPECT_EQ(enables[0].command, RelayCommand::Start);
-    EXPECT_FALSE(enables[0].enabled);
-    EXPECT_EQ(enables[1].command, RelayCommand::Stop);
-    EXPECT_TRUE(enables[1].enabled);
+    // Listening: the window turns Start off and Stop on.
+    EXPECT_EQ(display.RunStates(), std::vector<RunState>{RunState::Listening});
     EXPECT_TRUE(display.Messages().empty());
     TestSocket client = Connect();
     ExpectEcho(client, "on the bound port");
@@ -88,7 +84,7 @@ TEST_P(RelayListener, RefusedStartShowsWhyAndOpensNothing) {
         EXPECT_FALSE(refused.StartListening(request));
         EXPECT_EQ(refusedDisplay.Messages(), std::vector<std::string>{c.message});
         EXPECT_FALSE(refused.IsListening());
-        EXPECT_TRUE(refusedDisplay.Enables().empty());
+        EXPECT_TRUE(refusedDisplay.RunStates().empty());
         EXPECT_TRUE(refusedDisplay.StatusTexts().empty());
         refused.StopListening();  // so a wrongly started run ends before the engine does
         ASSERT_TRUE(refused.WaitForWorkers(kPatienceMs));
@@ -104,7 +100,7 @@ TEST_P(RelayListener, PortInUseIsReportedAndStartStaysAvailable) {
               std::vector<std::string>{"Listen failed, Maybe the local port you specified is "
                                        "taken, please try another port!"});
     EXPECT_FALSE(engine->IsListening());
-    EXPECT_TRUE(display.Enables().empty());
+    EXPECT_TRUE(display.RunStates().empty());
 }
 
 // Listeners that share a port must not share it with another relay either.
@@ -203,8 +199,7 @@ TEST_P(RelayListener, StopEndsTheRunButNotItsConnections) {
     engine->StopListening();
     ASSERT_TRUE(WaitUntil([&] { return !engine->IsListening(); }));
     EXPECT_EQ(display.StatusTexts().back(), "listening stopped!");
-    EXPECT_TRUE(display.CommandEnabled(RelayCommand::Start));
-    EXPECT_FALSE(display.CommandEnabled(RelayCommand::Stop));
+    EXPECT_EQ(display.LastRunState(), RunState::Idle);  // Start on, Stop off
     EXPECT_TRUE(display.Messages().empty());
     EXPECT_FALSE(testing_support::Connect(port).valid());
 
@@ -285,8 +280,7 @@ TEST_P(RelayListener, ListenerFailingUnderTheRunLeavesTheCommandsIdle) {
 
     ASSERT_TRUE(WaitUntil([&] { return !engine->IsListening(); }));
     EXPECT_EQ(display.StatusTexts().back(), "listening stopped!");
-    EXPECT_TRUE(display.CommandEnabled(RelayCommand::Start));
-    EXPECT_FALSE(display.CommandEnabled(RelayCommand::Stop));
+    EXPECT_EQ(display.LastRunState(), RunState::Idle);  // Start on, Stop off
     EXPECT_TRUE(display.Messages().empty());
 
     Start(RequestTo(echo.Port()));

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
-"""vorlane-relay --metrics end to end: the endpoint answers while the relay
-listens, a relayed connection shows in the counters scraped after it, a
-second relay on the same metrics port exits 1, and a stop request ends the
-relay with 0.
+"""vorlane-relay --metrics end to end, on each engine: the endpoint answers
+while the relay listens, a relayed connection shows in the counters scraped
+after it, a second relay on the same metrics port exits 1, and a stop request
+ends the relay with 0.
 Usage: relay_metrics_e2e.py [--wine WINE_RUN STATE_DIR] RELAY_EXE
 With --wine the Windows relay runs under Wine, which turns SIGINT into the
 console's Ctrl+C and ends a program outright on SIGTERM."""
@@ -77,8 +77,8 @@ def expect_metrics_port_taken(run_relay, metrics_port, patience):
         sys.exit(f"a second relay on the metrics port: exit {taken.returncode}, {taken.stderr!r}")
 
 
-def main():
-    run_relay, under_wine = command_line()
+def check_engine(engine, run_relay, under_wine):
+    run_relay = run_relay + ["--engine", engine]
     # A Wine start takes seconds; its stop request is Ctrl+C.
     start_patience = 60 if under_wine else PATIENCE
     stop_signal = signal.SIGINT if under_wine else signal.SIGTERM
@@ -130,6 +130,13 @@ def main():
             echo.close()
             log.seek(0)
             sys.stdout.write(log.read().decode("utf-8", "replace"))
+
+
+def main():
+    run_relay, under_wine = command_line()
+    for engine in ("events", "threads"):
+        print(f"{engine} engine:")
+        check_engine(engine, run_relay, under_wine)
     print("metrics scraped before and after a relayed connection; a taken metrics port exits 1")
 
 

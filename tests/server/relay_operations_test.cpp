@@ -179,6 +179,8 @@ int EchoedOnceThenQuiet(int relayPort) {
 
 struct LogCase {
     const char* name;
+    // The time-outs are the event engine's alone; the rest is logged alike by both.
+    std::vector<std::string> engines;
     std::vector<std::string> arguments;
     Target target;
     int (*client)(int relayPort);
@@ -187,8 +189,14 @@ struct LogCase {
     std::vector<std::vector<std::string>> lines;
 };
 
-void PrintTo(const LogCase& c, std::ostream* out) {
-    *out << c.name;
+// One case on one engine.
+struct LogRun {
+    LogCase c;
+    std::string engine;
+};
+
+void PrintTo(const LogRun& run, std::ostream* out) {
+    *out << run.c.name << " on " << run.engine;
 }
 
 std::string Filled(std::string phrase, int clientPort, int targetPort) {
@@ -201,15 +209,15 @@ std::string Filled(std::string phrase, int clientPort, int targetPort) {
     return phrase;
 }
 
-class RelayLogLineTest : public testing::TestWithParam<LogCase> {};
+class RelayLogLineTest : public testing::TestWithParam<LogRun> {};
 
 TEST_P(RelayLogLineTest, EachEventIsOneLineWithItsWords) {
-    const LogCase& c = GetParam();
+    const LogCase& c = GetParam().c;
     const CaseTarget target(c.target);
     std::vector<std::string> arguments = {"--target-port", std::to_string(target.Port())};
     arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
     int port = 0;
-    auto relay = StartRelay(OnEngine("events", arguments), &port);
+    auto relay = StartRelay(OnEngine(GetParam().engine, arguments), &port);
     ASSERT_NE(relay, nullptr);
 
     const int clientPort = c.client(port);
@@ -225,59 +233,79 @@ TEST_P(RelayLogLineTest, EachEventIsOneLineWithItsWords) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, RelayLogLineTest,
-    testing::Values(
-        LogCase{"TargetEndsLast",
-                {},
-                Target::Echo,
-                &SendsEchoedThenEnds,
-                {{"level=info event=open id=1 client={client} target={target}\n"},
-                 {"level=info event=close id=1 client={client} target={target} "
-                  "reason=target_closed up=5000 down=5000 duration_ms="}}},
-        LogCase{"ClientEndsLast",
-                {},
-                Target::SendsThenEnds,
-                &SendsThenReadsToEnd,
-                {{"level=info event=close id=1 client={client} target={target} "
-                  "reason=client_closed up=3000 down=5000 duration_ms="}}},
-        LogCase{"LimitReached",
-                {"--limit", "2"},
-                Target::Echo,
-                &RefusedBesideOneHeld,
-                {{"level=warn event=refused client={client} reason=limit\n"}}},
-        LogCase{"NotAllowed",
-                {"--allow", "10.0.0.0/8"},
-                Target::Echo,
-                &SendsHelloUntilEnd,
-                {{"level=warn event=refused client={client} reason=not_allowed\n"}}},
-        LogCase{"TargetResets",
-                {},
-                Target::ResetsAfterFiveBytes,
-                &SendsHelloUntilEnd,
-                {{"level=info event=close id=1 client={client} target={target} reason=reset "
-                  "up=5 down=0 duration_ms=",
-                  " error=\"Connection reset by peer\"\n"}}},
-        LogCase{"ConnectTimeOut",
-                {"--connect-timeout", "1"},
-                Target::NeverAnswers,
-                &SendsHelloUntilEnd,
-                {{"level=info event=close id=1 client={client} reason=connect_timeout up=0 "
-                  "down=0 duration_ms="}}},
-        LogCase{"TargetRefuses",
-                {},
-                Target::NotListening,
-                &SendsHelloUntilEnd,
-                {{"level=info event=close id=1 client={client} reason=connect_failed up=0 "
-                  "down=0 duration_ms=",
-                  " error=\"Connection refused\"\n"}}},
-        LogCase{"IdleTimeOut",
-                {"--idle-timeout", "1"},
-                Target::Echo,
-                &EchoedOnceThenQuiet,
-                {{"level=info event=close id=1 client={client} target={target} "
-                  "reason=idle_timeout up=4 down=4 duration_ms="}}}),
-    [](const testing::TestParamInfo<LogCase>& info) { return info.param.name; });
+const std::vector<LogCase> kLogCases = {
+    LogCase{"TargetEndsLast",
+            kEngines,
+            {},
+            Target::Echo,
+            &SendsEchoedThenEnds,
+            {{"level=info event=open id=1 client={client} target={target}\n"},
+             {"level=info event=close id=1 client={client} target={target} "
+              "reason=target_closed up=5000 down=5000 duration_ms="}}},
+    LogCase{"ClientEndsLast",
+            kEngines,
+            {},
+            Target::SendsThenEnds,
+            &SendsThenReadsToEnd,
+            {{"level=info event=close id=1 client={client} target={target} "
+              "reason=client_closed up=3000 down=5000 duration_ms="}}},
+    LogCase{"LimitReached",
+            kEngines,
+            {"--limit", "2"},
+            Target::Echo,
+            &RefusedBesideOneHeld,
+            {{"level=warn event=refused client={client} reason=limit\n"}}},
+    LogCase{"NotAllowed",
+            kEngines,
+            {"--allow", "10.0.0.0/8"},
+            Target::Echo,
+            &SendsHelloUntilEnd,
+            {{"level=warn event=refused client={client} reason=not_allowed\n"}}},
+    LogCase{"TargetResets",
+            kEngines,
+            {},
+            Target::ResetsAfterFiveBytes,
+            &SendsHelloUntilEnd,
+            {{"level=info event=close id=1 client={client} target={target} reason=reset "
+              "up=5 down=0 duration_ms=",
+              " error=\"Connection reset by peer\"\n"}}},
+    LogCase{"ConnectTimeOut",
+            {"events"},
+            {"--connect-timeout", "1"},
+            Target::NeverAnswers,
+            &SendsHelloUntilEnd,
+            {{"level=info event=close id=1 client={client} reason=connect_timeout up=0 "
+              "down=0 duration_ms="}}},
+    LogCase{"TargetRefuses",
+            kEngines,
+            {},
+            Target::NotListening,
+            &SendsHelloUntilEnd,
+            {{"level=info event=close id=1 client={client} reason=connect_failed up=0 "
+              "down=0 duration_ms=",
+              " error=\"Connection refused\"\n"}}},
+    LogCase{"IdleTimeOut",
+            {"events"},
+            {"--idle-timeout", "1"},
+            Target::Echo,
+            &EchoedOnceThenQuiet,
+            {{"level=info event=close id=1 client={client} target={target} "
+              "reason=idle_timeout up=4 down=4 duration_ms="}}}};
+
+std::vector<LogRun> LogRuns() {
+    std::vector<LogRun> runs;
+    for (const LogCase& c : kLogCases) {
+        for (const std::string& engine : c.engines) {
+            runs.push_back({c, engine});
+        }
+    }
+    return runs;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RelayLogLineTest, testing::ValuesIn(LogRuns()),
+                         [](const testing::TestParamInfo<LogRun>& info) {
+                             return info.param.c.name + Titled(info.param.engine);
+                         });
 
 struct LevelCase {
     const char* name;

@@ -22,6 +22,15 @@ inline std::unique_ptr<RelayControl> MakeEngine(EngineKind kind, RelayDisplay& d
     return std::make_unique<RelayEngine>(display);
 }
 
+// One that reports to `events` instead of wording its reports on the display.
+inline std::unique_ptr<RelayControl> MakeEngine(EngineKind kind, RelayDisplay& display,
+                                                RelayEvents& events) {
+    if (kind == EngineKind::Events) {
+        return std::make_unique<EventRelayEngine>(display, events);
+    }
+    return std::make_unique<RelayEngine>(display, events);
+}
+
 inline void PrintTo(EngineKind kind, std::ostream* out) {
     *out << (kind == EngineKind::Events ? "events" : "threads");
 }

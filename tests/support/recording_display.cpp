@@ -12,9 +12,9 @@ void RecordingDisplay::ShowConnectionCount(int count) {
     m_count = count;
 }
 
-void RecordingDisplay::EnableCommand(RelayCommand command, bool enabled) {
+void RecordingDisplay::ShowRunState(RunState state) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_enables.push_back({command, enabled});
+    m_runStates.push_back(state);
 }
 
 void RecordingDisplay::ShowMessage(const std::string& text) {
@@ -37,9 +37,9 @@ std::vector<std::string> RecordingDisplay::Messages() const {
     return m_messages;
 }
 
-std::vector<RecordingDisplay::Enable> RecordingDisplay::Enables() const {
+std::vector<RunState> RecordingDisplay::RunStates() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_enables;
+    return m_runStates;
 }
 
 std::vector<std::int64_t> RecordingDisplay::Totals(TrafficDirection direction) const {
@@ -52,15 +52,9 @@ int RecordingDisplay::LastCount() const {
     return m_count;
 }
 
-bool RecordingDisplay::CommandEnabled(RelayCommand command) const {
+RunState RecordingDisplay::LastRunState() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    bool enabled = false;
-    for (const Enable& change : m_enables) {
-        if (change.command == command) {
-            enabled = change.enabled;
-        }
-    }
-    return enabled;
+    return m_runStates.empty() ? RunState::Idle : m_runStates.back();
 }
 
 }  // namespace testing_support

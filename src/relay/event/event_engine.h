@@ -58,7 +58,7 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     void StopListening() override;
     // Stops accepting and lets live connections finish for up to `grace`,
     // then closes the rest. True when all had finished by themselves.
-    bool Drain(std::chrono::milliseconds grace);
+    bool Drain(std::chrono::milliseconds grace) override;
     // Not on a worker thread. While listening: clients accepted once it
     // returns get the request's target,
     // mode, limit, allow-list, time-outs and chunk size; live connections keep
@@ -66,7 +66,10 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     // changed. False (and reported) when the request is refused or the new
     // listener cannot open; the old settings then stay, except that a failed
     // reopen leaves the engine idle.
-    bool Reconfigure(const StartRequest& request);
+    bool Reconfigure(const StartRequest& request) override;
+    bool KeepsListenerOnReconfigure() const override { return true; }
+    // Its destructor joins every thread it began.
+    bool ThreadsMayOutliveIt() const override { return false; }
     // Closes every live connection at once.
     void CloseAll();
 
@@ -79,8 +82,8 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     int ListeningPort() const override { return m_listeningPort.load(); }
     bool IsListening() const override { return m_listening.load(); }
     std::int64_t DeniedCount() const override { return m_denied.load(); }
-    int LiveConnections() const { return m_live.load(); }  // clients
-    std::int64_t RefusedCount() const { return m_refused.load(); }
+    int LiveConnections() const override { return m_live.load(); }
+    std::int64_t RefusedCount() const override { return m_refused.load(); }
 
     // Waits until no connection is left and accepting has ended.
     bool WaitForWorkers(int timeoutMs) override;

@@ -34,9 +34,10 @@ void EventLog::StartFailed(const StartFailure& failure) {
     if (failure.refusal) {
         line.Add("message", StartRefusalMessage(*failure.refusal));
     } else {
-        line.Add("message", kListenFailedText);
-        line.Add("error",
-                 std::string(ListenStepName(failure.step)) + ": " + ErrorText(failure.error));
+        line.Add("message",
+                 failure.step == ListenStep::Thread ? kCreateThreadFailedText : kListenFailedText);
+        std::string step = ListenStepName(failure.step);
+        line.Add("error", failure.error ? step + ": " + ErrorText(failure.error) : step);
     }
     m_log.Write(line);
 }

@@ -1,4 +1,4 @@
-// The event engine's reports as log lines: the run starting and ending, and
+// The engine's reports as log lines: the run starting and ending, and
 // every client accepted, opened, closed or refused (refusals in numbers as a
 // count; see RefusalSummary).
 #pragma once

@@ -1,4 +1,4 @@
-// The relay's counters for --metrics, fed by the event engine's reports and
+// The relay's counters for --metrics, fed by the engine's reports and
 // written out in the Prometheus text format. Reports arrive on several
 // worker threads at once; one lock keeps each scrape a consistent snapshot
 // (open is always accepted minus closed), and it is held only to bump or copy.

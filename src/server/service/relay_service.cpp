@@ -6,23 +6,18 @@
 
 #include "server/service/control_loop.h"
 #include "server/service/process_signals.h"
+#include "server/service/relay_engines.h"
 #include "server/service/service_manager.h"
 
 namespace {
-
-constexpr auto kPollInterval = std::chrono::milliseconds(50);
-
-const char* EngineName(EngineChoice engine) {
-    return NameOf(engine, kEngineNames);
-}
 
 bool SameListener(const StartRequest& a, const StartRequest& b) {
     return a.bindAddress == b.bindAddress && a.localPort == b.localPort;
 }
 
-// Ends the process without running destructors: the threaded engine's open
-// connections keep their pump threads, and none of them may touch the engine
-// after it is gone. The queued lines are written first.
+// Ends the process without running destructors, for an engine whose threads
+// may outlive it (the threaded engine's pumps of open connections): none of
+// them may touch the engine after it is gone. The queued lines are written first.
 [[noreturn]] void EndNow(int code, LogWriter& log, LogWriter& statsOut) {
     statsOut.Flush();
     log.Flush();
@@ -39,16 +34,9 @@ RelayService::RelayService(const RelayOptions& options, RelayConfig config, LogW
       m_config(std::move(config)),
       m_log(log),
       m_statsOut(statsOut),
-      m_display(log),
-      m_eventLog(log, EngineName(m_config.engine)),
-      m_reports({&m_eventLog, &m_metrics}) {
-    if (m_config.engine == EngineChoice::Events) {
-        m_eventEngine = std::make_unique<EventRelayEngine>(m_display, m_reports);
-        m_engine = m_eventEngine.get();
-    } else {
-        m_threadEngine = std::make_unique<RelayEngine>(m_display);
-        m_engine = m_threadEngine.get();
-    }
+      m_eventLog(log, NameOf(m_config.engine, kEngineNames)),
+      m_reports({&m_eventLog, &m_metrics}),
+      m_engine(MakeRelayEngine(m_config.engine, m_display, m_reports)) {
     m_engine->SetHidden(true);  // nothing draws totals; the engine may skip the display
 }
 
@@ -60,7 +48,7 @@ int RelayService::Run() {
     }
     if (!StartMetrics()) {
         m_engine->StopListening();
-        if (m_threadEngine) {
+        if (m_engine->ThreadsMayOutliveIt()) {
             EndNow(1, m_log, m_statsOut);
         }
         return 1;
@@ -71,25 +59,7 @@ int RelayService::Run() {
 }
 
 bool RelayService::Start() {
-    if (!m_engine->StartListening(m_config.start)) {
-        return false;
-    }
-    if (m_threadEngine) {
-        LogThreadsListening();
-    }
-    return true;
-}
-
-void RelayService::LogThreadsListening() {
-    const StartRequest& start = m_config.start;
-    m_log.Write(LogLine(LogLevel::Info, "listening")
-                    .Add("address", start.bindAddress.ToString())
-                    .Add("port", m_engine->ListeningPort())
-                    .Add("target", start.targetText)
-                    .Add("target_port", start.targetPort)
-                    .Add("mode", EncodeModeName(start.encode))
-                    .Add("limit", start.connectionLimit)
-                    .Add("engine", EngineName(m_config.engine)));
+    return m_engine->StartListening(m_config.start);
 }
 
 bool RelayService::StartMetrics() {
@@ -141,14 +111,8 @@ void RelayService::PrintStats(std::chrono::steady_clock::time_point now) {
     snapshot.shares = m_engine->ConnectionCount();
     snapshot.bytesUp = m_engine->BytesUp();
     snapshot.bytesDown = m_engine->BytesDown();
-    if (m_eventEngine) {
-        snapshot.clients = m_eventEngine->LiveConnections();
-        snapshot.refused = m_eventEngine->RefusedCount() + m_eventEngine->DeniedCount();
-    } else {
-        // Two shares per relayed client, one while its target is reached.
-        snapshot.clients = (snapshot.shares + 1) / 2;
-        snapshot.refused = m_engine->DeniedCount();
-    }
+    snapshot.clients = m_engine->LiveConnections();
+    snapshot.refused = m_engine->RefusedCount() + m_engine->DeniedCount();
     const auto interval =
         std::chrono::duration_cast<std::chrono::milliseconds>(m_config.statsInterval);
     if (const auto line = m_stats.Next(snapshot, interval, now)) {
@@ -178,22 +142,7 @@ void RelayService::Reload() {
                         .Add("reason", "the metrics endpoint changes only with a restart"));
     }
     const bool sameListener = SameListener(next.start, m_config.start);
-    bool applied = false;
-    if (m_eventEngine) {
-        applied = m_eventEngine->Reconfigure(next.start);
-    } else {
-        // The threaded engine's run keeps its settings: a new run takes the
-        // new ones, while the old run's connections go on.
-        m_engine->StopListening();
-        for (int i = 0; i < 100 && m_engine->IsListening(); ++i) {
-            std::this_thread::sleep_for(kPollInterval);
-        }
-        applied = m_engine->StartListening(next.start);
-    }
-    if (applied && m_threadEngine) {
-        LogThreadsListening();
-    }
-    if (!applied) {
+    if (!m_engine->Reconfigure(next.start)) {
         // The refusal or failure is logged; carry on with what ran before.
         if (!m_engine->IsListening() && !m_engine->StartListening(m_config.start)) {
             m_log.Write(LogLine(LogLevel::Error, "reload_failed")
@@ -205,7 +154,9 @@ void RelayService::Reload() {
     m_log.SetLevel(next.logLevel);
     m_log.Write(LogLine(LogLevel::Info, "reload")
                     .Add("file", file)
-                    .Add("listener", sameListener && m_eventEngine ? "kept" : "reopened"));
+                    .Add("listener", sameListener && m_engine->KeepsListenerOnReconfigure()
+                                         ? "kept"
+                                         : "reopened"));
     m_config.start = next.start;
     m_config.logLevel = next.logLevel;
     m_config.drainTimeout = next.drainTimeout;
@@ -216,23 +167,18 @@ int RelayService::Stop() {
     NotifyServiceManager(kServiceStopping);
     const auto grace = m_config.drainTimeout;
     m_log.Write(LogLine(LogLevel::Info, "stopping")
-                    .Add("live", m_eventEngine ? m_eventEngine->LiveConnections()
-                                               : m_engine->ConnectionCount() / 2)
+                    .Add("live", m_engine->LiveConnections())
                     .Add("drain_timeout",
                          static_cast<std::int64_t>(
                              std::chrono::duration_cast<std::chrono::seconds>(grace).count())));
-    if (m_eventEngine) {
-        const bool finished = m_eventEngine->Drain(grace);
-        m_eventLog.WriteAllSummaries(std::chrono::steady_clock::now());
-        m_log.Write(LogLine(LogLevel::Info, "stopped")
-                        .Add("drained", finished ? "all" : "cut_at_deadline"));
-        m_metricsServer.reset();
-        m_eventEngine.reset();  // closes what is left and joins its threads
-        return 0;
-    }
-    m_engine->StopListening();
-    const bool finished = m_engine->WaitForWorkers(static_cast<int>(grace.count()));
+    const bool finished = m_engine->Drain(grace);
+    m_eventLog.WriteAllSummaries(std::chrono::steady_clock::now());
     m_log.Write(
         LogLine(LogLevel::Info, "stopped").Add("drained", finished ? "all" : "cut_at_deadline"));
-    EndNow(0, m_log, m_statsOut);
+    if (m_engine->ThreadsMayOutliveIt()) {
+        EndNow(0, m_log, m_statsOut);
+    }
+    m_metricsServer.reset();
+    m_engine.reset();  // closes what is left and joins its threads
+    return 0;
 }

@@ -5,17 +5,16 @@
 #include <chrono>
 #include <memory>
 
-#include "relay/event/event_engine.h"
-#include "relay/relay_engine.h"
+#include "relay/relay_control.h"
 #include "server/config/relay_config.h"
 #include "server/config/relay_options.h"
-#include "server/logging/console_display.h"
 #include "server/logging/event_log.h"
 #include "server/logging/log_writer.h"
 #include "server/logging/stats_line.h"
 #include "server/metrics/metrics_server.h"
 #include "server/metrics/relay_metrics.h"
 #include "server/service/events_fan_out.h"
+#include "server/service/no_display.h"
 
 class RelayService {
   public:
@@ -26,7 +25,7 @@ class RelayService {
     RelayService& operator=(const RelayService&) = delete;
 
     // Until a stop request has been carried out; the process's exit code.
-    // With the threads engine the process ends inside (see EndNow).
+    // With an engine whose threads may outlive it the process ends inside (see EndNow).
     int Run();
 
   private:
@@ -34,8 +33,6 @@ class RelayService {
     bool StartMetrics();
     void RunUntilStopped();
     void PrintStats(std::chrono::steady_clock::time_point now);
-    // The threaded engine words no events of its own: its start is logged here.
-    void LogThreadsListening();
     // Reads the config file again; a file that does not check changes nothing.
     void Reload();
     int Stop();
@@ -44,13 +41,11 @@ class RelayService {
     RelayConfig m_config;
     LogWriter& m_log;
     LogWriter& m_statsOut;
-    ConsoleDisplay m_display;
+    NoDisplay m_display;
     EventLog m_eventLog;
     RelayMetrics m_metrics;
     EventsFanOut m_reports;
     StatsReporter m_stats;
     std::unique_ptr<MetricsServer> m_metricsServer;
-    std::unique_ptr<EventRelayEngine> m_eventEngine;
-    std::unique_ptr<RelayEngine> m_threadEngine;
-    RelayControl* m_engine = nullptr;
+    std::unique_ptr<RelayControl> m_engine;
 };
