@@ -1,10 +1,7 @@
 #include "settings/profile_file.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <system_error>
 
 namespace {
 
@@ -13,11 +10,6 @@ std::string_view TrimTrailingBlanks(std::string_view text) {
         text.remove_suffix(1);
     }
     return text;
-}
-
-bool FileExists(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::exists(path, error);
 }
 
 }  // namespace
@@ -38,22 +30,6 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
     const std::optional<std::string> bytes = ReadFileBytes(path);
     const IniDocument document = IniDocument::Parse(bytes ? *bytes : std::string());
     return ProfileValue(document, section, key, defaultValue, bufferSize);
-}
-
-bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
-                        std::string_view value) {
-    std::optional<std::string> existing = ReadFileBytes(path);
-    if (!existing && FileExists(path)) {
-        return false;  // never overwrite what could not be read
-    }
-    IniDocument document = IniDocument::Parse(existing ? *existing : std::string());
-    document.Set(section, key, value);
-    const std::string text = document.Serialize();
-
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    return !out.fail();
 }
 
 std::optional<std::string> ReadFileBytes(const std::string& path) {

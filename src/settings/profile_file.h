@@ -20,10 +20,5 @@ std::string ProfileValue(const IniDocument& document, std::string_view section,
 std::string ReadProfileString(const std::string& path, std::string_view section,
                               std::string_view key, std::string_view defaultValue, int bufferSize);
 
-// Sets one key, creating the file, the section and the key as needed and
-// keeping everything else in the file. False when the file cannot be read or written.
-bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
-                        std::string_view value);
-
 // The whole file, or nothing when it cannot be opened or read.
 std::optional<std::string> ReadFileBytes(const std::string& path);
