@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "relay/run_texts.h"
+
 namespace {
 
 constexpr auto kLargestChunkSize = static_cast<std::size_t>(kLargestBuffer);
@@ -33,6 +35,9 @@ std::optional<StartRefusal> CheckStartRequest(const StartRequest& request) {
     if (!InRange(request.localPort, Setting::LocalListenPort)) {
         return StartRefusal::BadLocalPort;
     }
+    if (request.linkKeyMalformed) {
+        return StartRefusal::BadLinkKey;
+    }
     return std::nullopt;
 }
 
@@ -44,6 +49,8 @@ const char* StartRefusalMessage(StartRefusal refusal) {
             return "Please input a target port from 1 to 65535!";
         case StartRefusal::BadLocalPort:
             return "Please input a local port from 0 to 65535!";
+        case StartRefusal::BadLinkKey:
+            return kBadLinkKeyText;
     }
     return "";
 }

@@ -18,6 +18,7 @@ enum class StartRefusal {
     NoTarget,       // the target text is empty once trimmed
     BadTargetPort,  // not 1 to 65535 (it would otherwise be cut to 16 bits)
     BadLocalPort,   // not 0 to 65535
+    BadLinkKey,     // the settings' link key is malformed
 };
 std::optional<StartRefusal> CheckStartRequest(const StartRequest& request);
 // The message a front end shows for it.

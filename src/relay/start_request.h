@@ -6,12 +6,14 @@
 #include <array>
 #include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "platform/ip_address.h"
 #include "relay/byte_map.h"
+#include "seal/link_key.h"
 #include "settings/setting_keys.h"
 
 // Bytes per receive of the window's runs, and of the threaded engine's by default.
@@ -36,6 +38,12 @@ struct StartRequest {
     // yet for ever, and admits any number of clients from one address.
     std::chrono::milliseconds firstByteTimeout{0};
     int clientsPerAddress = 0;  // clients (not shares) per IPv4 address or IPv6 /64
+    // The sealed link's key, when the settings give one. Both engines take it
+    // and carry traffic unsealed for now: the seal comes with it later.
+    std::optional<seal::LinkKey> linkKey;
+    // The settings gave a key that is not one: Start refuses rather than run
+    // without the seal the key asks for.
+    bool linkKeyMalformed = false;
 };
 
 // Which key of the settings table fills which field: the headless relay reads

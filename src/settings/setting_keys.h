@@ -38,8 +38,9 @@ enum class Setting {
     Stats,
     Metrics,
     Engine,
+    LinkKey,
 };
-inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(Setting::Engine) + 1;
+inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(Setting::LinkKey) + 1;
 
 // What a value holds, and so how the headless relay checks it.
 enum class SettingKind {
@@ -51,6 +52,7 @@ enum class SettingKind {
     LogLevel,   // error, warn, info or debug
     Endpoint,   // [ADDRESS:]PORT
     Engine,     // events or threads
+    LinkKey,    // 32 bytes as base64; a secret, so no message ever quotes it
 };
 
 inline constexpr std::int64_t kLargestPort = 65535;
@@ -133,6 +135,9 @@ inline constexpr std::array<SettingRow, kSettingCount> kSettings = {{
     {Setting::Engine, "Engine", "events", SettingKind::Engine, 0, 0, true, false, "--engine", "",
      "events: a few threads for every client (default); threads: two per client, IPv4 only, as "
      "the window runs, with no per-address cap and no time-outs"},
+    // No option: a command line shows in the process list. Empty: no key.
+    // The window reads it too, but never saves it, as it has no field for it.
+    {Setting::LinkKey, "LinkKey", "", SettingKind::LinkKey, 0, 0, true, false, "", "", ""},
 }};
 
 constexpr bool TableIsKeyedBySetting() {

@@ -1,5 +1,6 @@
 #include "ui/relay_dialog.h"
 
+#include "framework/application.h"
 #include "framework/dialog_items.h"
 #include "resource.h"
 #include "ui/settings_persistence.h"
@@ -53,6 +54,7 @@ BOOL CRelayDlg::OnInitDialog() {
     ShowRunState(RunState::Idle);
 
     PersistSettings(window, PersistDirection::Load);
+    m_linkKey = LoadLinkKey(SettingsPath(), CApplication::Current().AppName());
     if (IsItemChecked(window, IDC_AUTO_START)) {
         StartListening();
     }

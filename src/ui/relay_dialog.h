@@ -17,6 +17,7 @@
 #include "framework/tooltips.h"
 #include "platform/critical_section.h"
 #include "relay/relay_engine.h"
+#include "ui/settings_persistence.h"
 #include "ui/tray_icon.h"
 
 class CRelayDlg : public CModalDialog, public RelayDisplay {
@@ -90,6 +91,8 @@ class CRelayDlg : public CModalDialog, public RelayDisplay {
     // The connection count, the byte totals, the hidden flag and their locks.
     RelayEngine m_engine;
     CTrayIcon m_trayIcon;
+    // Read once with the other settings; every Start hands it to the engine.
+    WindowLinkKey m_linkKey;
 
     const bool m_hideAtStart;
     // Set once timer 2 has hidden the window, until the user shows it: the

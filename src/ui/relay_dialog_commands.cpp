@@ -30,6 +30,8 @@ void CRelayDlg::StartListening() {
     request.localPort = ReadFieldInteger(GetItemText(window, IDC_LOCAL_PORT));
     request.backlog = kWindowBacklog;
     request.chunkSize = kClassicChunkSize;
+    request.linkKey = m_linkKey.key;
+    request.linkKeyMalformed = m_linkKey.malformed;
     // A refusal has been shown as a message box; nothing else changes.
     m_engine.StartListening(request);
 }

@@ -1,6 +1,7 @@
 #include "ui/settings_persistence.h"
 
 #include <cstring>
+#include <variant>
 #include <vector>
 
 #include "framework/application.h"
@@ -85,6 +86,22 @@ RowResult PersistRow(HWND dialog, unsigned char direction, int controlId, const 
 }
 
 }  // namespace
+
+WindowLinkKey LoadLinkKey(const std::string& path, const std::string& section) {
+    const SettingRow& row = RowOf(Setting::LinkKey);
+    std::string text = ReadValue(path, section, row.key, row.defaultValue, kSettingValueBufferSize);
+    WindowLinkKey loaded;
+    if (!text.empty()) {
+        auto parsed = seal::ParseLinkKey(text);
+        if (auto* key = std::get_if<seal::LinkKey>(&parsed)) {
+            loaded.key = *key;
+        } else {
+            loaded.malformed = true;
+        }
+    }
+    seal::Wipe(text.data(), text.size());
+    return loaded;
+}
 
 std::string SettingsPath() {
     char path[MAX_PATH] = {};

@@ -4,13 +4,27 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
+
+#include "seal/link_key.h"
 
 enum class PersistDirection : unsigned char { Load = 0, Save = 1 };
 
 // Every key of the settings table that has a control, in table order. A row that fails does not
 // stop the rows after it. False when a save could not write every key.
 bool PersistSettings(HWND dialog, PersistDirection direction);
+
+// Setting.ini's link key as the window holds it from its start.
+struct WindowLinkKey {
+    std::optional<seal::LinkKey> key;  // none when the key is missing or empty
+    bool malformed = false;            // a key is there but is not one: Start refuses
+};
+
+// LinkKey from the file at path, read through the same private-profile call
+// as the eight keys. The window only reads it: it has no field for the key,
+// and a save leaves the file's line as it is.
+WindowLinkKey LoadLinkKey(const std::string& path, const std::string& section);
 
 // Setting.ini beside the running executable, in the system's code page.
 std::string SettingsPath();

@@ -1,6 +1,7 @@
 // libFuzzer target for the relay's whole config reader on a file's bytes:
 // a file is taken or refused with one line that names the file, and what
-// --check-config prints for a taken file is itself taken and prints the same.
+// --check-config prints for a taken file is itself taken and prints the same
+// (refused instead when it hides a link key).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -23,8 +24,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "an error prints as one line without escape sequences");
         return 0;
     }
-    const std::string printed = FormatResolvedConfig(std::get<RelayConfig>(loaded));
+    const RelayConfig& config = std::get<RelayConfig>(loaded);
+    const std::string printed = FormatResolvedConfig(config);
     const auto again = ResolveRelayConfig(options, printed);
+    if (config.start.linkKey) {
+        Require(std::holds_alternative<ConfigError>(again),
+                "a print that hides the link key is refused, never run without it");
+        return 0;
+    }
     Require(std::holds_alternative<RelayConfig>(again), "what --check-config prints is taken");
     Require(FormatResolvedConfig(std::get<RelayConfig>(again)) == printed,
             "what --check-config prints resolves to the same");

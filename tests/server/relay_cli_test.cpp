@@ -349,7 +349,7 @@ const char kDefaultsPrinted[] =
     "[Vorlane]\nLocalListenPort=1987\nConnectionLimit=100\nDestAddr=127.0.0.1\nDestPort=1988\n"
     "EncodeClient=0\nEncodeServer=0\nBindAddr=\nAllowFrom=\nClientsPerAddress=40\nBuffer=262144\n"
     "ConnectTimeout=10\nIdleTimeout=0\nFirstByteTimeout=30\nDrainTimeout=10\nLogLevel=info\nStats="
-    "0\nMetrics=\nEngine=events\n";
+    "0\nMetrics=\nEngine=events\nLinkKey=\n";
 
 const char kEveryKey[] =
     "; by hand\r\n[vorlane]\r\nlocallistenport = 80\r\nConnectionLimit=7\r\n"
@@ -377,15 +377,16 @@ INSTANTIATE_TEST_SUITE_P(
                         kTargetEndingInCr,
                         {},
                         DefaultsWithTarget("DestAddr=\"host\r\"\n")},
-        CheckConfigCase{"EveryKeyFromTheFile",
-                        kEveryKey,
-                        {},
-                        "[Vorlane]\nLocalListenPort=80\nConnectionLimit=7\n"
-                        "DestAddr=\" db.example#newline#\"\nDestPort=5432\nEncodeClient=0\n"
-                        "EncodeServer=1\nBindAddr=127.0.0.2\nAllowFrom=10.0.0.0/8, fd00::/8\n"
-                        "ClientsPerAddress=3\nBuffer=2048\nConnectTimeout=3\nIdleTimeout=60\n"
-                        "FirstByteTimeout=7\nDrainTimeout=0\n"
-                        "LogLevel=debug\nStats=5\nMetrics=127.0.0.1:9100\nEngine=threads\n"},
+        CheckConfigCase{
+            "EveryKeyFromTheFile",
+            kEveryKey,
+            {},
+            "[Vorlane]\nLocalListenPort=80\nConnectionLimit=7\n"
+            "DestAddr=\" db.example#newline#\"\nDestPort=5432\nEncodeClient=0\n"
+            "EncodeServer=1\nBindAddr=127.0.0.2\nAllowFrom=10.0.0.0/8, fd00::/8\n"
+            "ClientsPerAddress=3\nBuffer=2048\nConnectTimeout=3\nIdleTimeout=60\n"
+            "FirstByteTimeout=7\nDrainTimeout=0\n"
+            "LogLevel=debug\nStats=5\nMetrics=127.0.0.1:9100\nEngine=threads\nLinkKey=\n"},
         // A bare --stats followed by another option is one second.
         CheckConfigCase{"CommandLineOverTheFile",
                         kEveryKey,
@@ -418,7 +419,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "AllowFrom=::1/128\nClientsPerAddress=0\nBuffer=100\nConnectTimeout=3\n"
                         "IdleTimeout=60\nFirstByteTimeout=5\nDrainTimeout=30\nLogLevel="
                         "error\nStats=1\nMetrics=[::1]:1\n"
-                        "Engine=events\n"}),
+                        "Engine=events\nLinkKey=\n"}),
     [](const testing::TestParamInfo<CheckConfigCase>& info) { return info.param.name; });
 
 TEST(RelayHelpTest, PrintsUsageAndExitsZero) {

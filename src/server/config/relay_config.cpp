@@ -3,6 +3,7 @@
 #include <utility>
 #include <variant>
 
+#include "seal/link_key.h"
 #include "server/config/config_file_rules.h"
 #include "server/config/listen_backlog.h"
 #include "settings/ini_document.h"
@@ -51,10 +52,26 @@ bool MayBeEmpty(const SettingRow& row) {
     return row.defaultValue[0] == '\0';
 }
 
+// "WHERE: the link key is ...": the key's text stays out of the message,
+// which goes to a log others may read.
+std::optional<ConfigError> CheckLinkKey(std::string_view text, const std::string& where) {
+    auto parsed = seal::ParseLinkKey(text);
+    if (const auto* problem = std::get_if<std::string>(&parsed)) {
+        return ConfigError{where + ": " + *problem};
+    }
+    return std::nullopt;
+}
+
 std::optional<ConfigError> CheckFile(const ConfigSection& section, const std::string& path) {
     for (const SettingRow& row : kSettings) {
         const std::string value = section.Value(row);
         if (value.empty() && MayBeEmpty(row)) {
+            continue;
+        }
+        if (row.kind == SettingKind::LinkKey) {
+            if (auto error = CheckLinkKey(value, path + ": " + row.key)) {
+                return error;
+            }
             continue;
         }
         if (!IsValueOf(row, value)) {
@@ -140,6 +157,43 @@ std::optional<ConfigError> CheckBindFamily(const RelayOptions& options, const Re
     return BadFileValue(path, row.key, text, expected);
 }
 
+// Checked by now; empty is no key.
+std::optional<seal::LinkKey> ReadLinkKey(const std::string& text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    auto parsed = seal::ParseLinkKey(text);
+    if (auto* key = std::get_if<seal::LinkKey>(&parsed)) {
+        return *key;
+    }
+    return std::nullopt;
+}
+
+// The key file's text: the key alone, one line break after it allowed.
+std::string_view KeyFileText(std::string_view bytes) {
+    if (!bytes.empty() && bytes.back() == '\n') {
+        bytes.remove_suffix(1);
+        if (!bytes.empty() && bytes.back() == '\r') {
+            bytes.remove_suffix(1);
+        }
+    }
+    return bytes;
+}
+
+std::optional<ConfigError> ReadKeyFile(const std::string& path, RelayConfig& config) {
+    std::optional<std::string> bytes = ReadFileBytes(path);
+    if (!bytes) {
+        return ConfigError{"--key-file: cannot read '" + path + "'"};
+    }
+    auto parsed = seal::ParseLinkKey(KeyFileText(*bytes));
+    seal::Wipe(bytes->data(), bytes->size());
+    if (auto* key = std::get_if<seal::LinkKey>(&parsed)) {
+        config.start.linkKey = *key;
+        return std::nullopt;
+    }
+    return ConfigError{"--key-file '" + path + "': " + std::get<std::string>(parsed)};
+}
+
 }  // namespace
 
 std::variant<RelayConfig, ConfigError> LoadRelayConfig(const RelayOptions& options) {
@@ -151,7 +205,14 @@ std::variant<RelayConfig, ConfigError> LoadRelayConfig(const RelayOptions& optio
         }
         bytes = std::move(*read);
     }
-    return ResolveRelayConfig(options, bytes);
+    auto resolved = ResolveRelayConfig(options, bytes);
+    auto* config = std::get_if<RelayConfig>(&resolved);
+    if (config != nullptr && options.keyFilePath) {
+        if (auto error = ReadKeyFile(*options.keyFilePath, *config)) {
+            return *error;
+        }
+    }
+    return resolved;
 }
 
 std::variant<RelayConfig, ConfigError> ResolveRelayConfig(const RelayOptions& options,
@@ -173,6 +234,7 @@ std::variant<RelayConfig, ConfigError> ResolveRelayConfig(const RelayOptions& op
     config.configPath = options.configPath;
     config.engine = CheckEngine(texts.Text(Setting::Engine)).value_or(EngineChoice{});
     config.start = ReadRun(texts, config.engine);
+    config.start.linkKey = ReadLinkKey(texts.Text(Setting::LinkKey));
     if (auto error = CheckBindFamily(options, config, path)) {
         return *error;
     }

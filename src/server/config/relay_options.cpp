@@ -2,10 +2,12 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <exception>
 #include <utility>
 #include <vector>
 
 #include "relay/start_request.h"
+#include "seal/link_key.h"
 #include "server/config/relay_config.h"
 #include "server/config/setting_values.h"
 #include "server/text/printable_text.h"
@@ -17,6 +19,8 @@ namespace {
 struct RawOptions {
     std::optional<std::string> configPath;
     bool checkConfig = false;
+    std::optional<std::string> keyFilePath;
+    bool generateKey = false;
     std::array<std::optional<std::string>, kSettingCount> texts;
     std::vector<std::string> allow;
     std::optional<std::string> encode;
@@ -144,6 +148,7 @@ RelayOptions CheckValues(RawOptions raw) {
     RelayOptions options;
     options.configPath = raw.configPath;
     options.checkConfig = raw.checkConfig;
+    options.keyFilePath = raw.keyFilePath;
     options.given = std::move(raw.texts);
     for (const SettingRow& row : kSettings) {
         const auto& text = options.Given(row.setting);
@@ -154,6 +159,19 @@ RelayOptions CheckValues(RawOptions raw) {
         }
     }
     return options;
+}
+
+// One new key on stdout; 1 when libgcrypt cannot make one.
+int PrintNewLinkKey() {
+    try {
+        const std::string text = seal::FormatLinkKey(seal::GenerateLinkKey());
+        std::printf("%s\n", text.c_str());
+        std::fflush(stdout);
+        return 0;
+    } catch (const std::exception& error) {
+        PrintUsageError(std::string("--generate-key: ") + error.what());
+        return 1;
+    }
 }
 
 }  // namespace
@@ -174,6 +192,11 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
         ->option_text("FILE");
     app.add_flag("--check-config", raw.checkConfig,
                  "print the settings as resolved, as a config file, and exit without listening");
+    app.add_option("--key-file", raw.keyFilePath,
+                   "file holding the link key (LinkKey; sealed link), which wins over the "
+                   "config file's")
+        ->option_text("FILE");
+    app.add_flag("--generate-key", raw.generateKey, "print a new link key and exit");
     CLI::Option* stats = AddSettingOptions(app, raw);
     app.set_version_flag("-V,--version", "vorlane-relay " VORLANE_VERSION_TEXT,
                          "print the version and exit");
@@ -181,6 +204,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     try {
         app.parse(argc, argv);
         raw.stats = stats->count() > 0;
+        if (raw.generateKey) {
+            return {std::nullopt, PrintNewLinkKey()};
+        }
         return {CheckValues(std::move(raw)), 0};
     } catch (const CLI::CallForHelp&) {
         std::fputs(app.help().c_str(), stdout);

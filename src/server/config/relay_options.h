@@ -13,6 +13,8 @@
 struct RelayOptions {
     std::optional<std::string> configPath;
     bool checkConfig = false;  // print the resolved settings and exit
+    // A file holding the link key alone; it wins over the config file's LinkKey.
+    std::optional<std::string> keyFilePath;
     // Each key's text as the command line gave it, already checked: --encode
     // gives both boxes, every --allow one list, --quiet the level error and a
     // bare --stats 1 second.
@@ -23,8 +25,9 @@ struct RelayOptions {
     }
 };
 
-// Either options to run with, or an exit code: 0 after --help or --version, 2 after a
-// malformed option, whose one-line error is already on stderr.
+// Either options to run with, or an exit code: 0 after --help, --version or
+// --generate-key, 2 after a malformed option, whose one-line error is already
+// on stderr (1 when no key could be made).
 struct ParsedCommandLine {
     std::optional<RelayOptions> options;
     int exitCode = 0;

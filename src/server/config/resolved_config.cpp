@@ -8,6 +8,10 @@
 
 namespace {
 
+// Says a key is set without the key: read back, the file is refused, so a
+// printed config can never run unsealed where the key was meant.
+constexpr char kHiddenLinkKey[] = "(set, not shown)";
+
 std::string Seconds(std::chrono::milliseconds duration) {
     return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(duration).count());
 }
@@ -81,6 +85,8 @@ std::string ServiceValue(Setting setting, const RelayConfig& config) {
             return config.metrics ? EndpointText(*config.metrics) : "";
         case Setting::Engine:
             return NameOf(config.engine, kEngineNames);
+        case Setting::LinkKey:
+            return config.start.linkKey ? kHiddenLinkKey : "";
         default:
             return {};
     }

@@ -1,5 +1,7 @@
 #include "server/config/setting_values.h"
 
+#include "seal/link_key.h"
+
 #include "server/text/address_text.h"
 #include "server/text/number_text.h"
 
@@ -104,6 +106,8 @@ bool IsValueOf(const SettingRow& row, std::string_view text) {
             return CheckEndpoint(text).has_value();
         case SettingKind::Engine:
             return CheckEngine(text).has_value();
+        case SettingKind::LinkKey:
+            return std::holds_alternative<seal::LinkKey>(seal::ParseLinkKey(text));
     }
     return false;
 }
@@ -127,6 +131,8 @@ std::string ExpectedValue(const SettingRow& row) {
             return "[ADDRESS:]PORT with " + PortRange();
         case SettingKind::Engine:
             return OneOfNames(kEngineNames);
+        case SettingKind::LinkKey:
+            return "a link key";
     }
     return "valid";
 }

@@ -94,6 +94,16 @@ TEST_F(SettingsSaveTest, SaveKeepsUserEditsAndOtherKeys) {
               "; mine\n[Vorlane]\nBindAddr=127.0.0.1\nDestPort=6\nAutoStart=1\n");
 }
 
+// The window only reads the link key: a save leaves its line as it was.
+TEST_F(SettingsSaveTest, SaveLeavesTheLinkKeyAlone) {
+    WriteFile("[Vorlane]\r\nLinkKey=q83vASNFZ4mrze8BI0VniavN7wEjRWeJq83vASNFZ4k=\r\n");
+    ASSERT_TRUE(PersistSettings(m_parent, PersistDirection::Save));
+    EXPECT_EQ(WithoutCarriageReturns(ReadFileBytes(m_path).value_or("<no file>")),
+              "[Vorlane]\nLinkKey=q83vASNFZ4mrze8BI0VniavN7wEjRWeJq83vASNFZ4k=\n"
+              "LocalListenPort=1987\nConnectionLimit=100\nDestAddr=127.0.0.1\nDestPort=1988\n"
+              "EncodeClient=0\nEncodeServer=0\nAutoStart=0\nMinHideToTray=0\n");
+}
+
 TEST_F(SettingsSaveTest, UnwritableFileFailsTheSaveQuietly) {
     // A directory where the file should be: the save fails, and nothing throws.
     std::filesystem::create_directory(m_path);
