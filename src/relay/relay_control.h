@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 
 #include "relay/start_request.h"
 #include "stats/traffic_counters.h"
@@ -24,8 +25,11 @@ class RelayControl {
     // stay the same (otherwise it always opens it again).
     virtual bool KeepsListenerOnReconfigure() const = 0;
     // Stops accepting and lets live connections finish for up to `grace`.
-    // True when all had finished by then.
-    virtual bool Drain(std::chrono::milliseconds grace) = 0;
+    // `stoppedAccepting` runs once no further client can be admitted (or after
+    // a few seconds, should the listener not close). True when all
+    // connections had finished by the deadline.
+    virtual bool Drain(std::chrono::milliseconds grace,
+                       const std::function<void()>& stoppedAccepting) = 0;
     // Whether threads the engine began may outlive it: the process must then
     // end without destroying it (or anything they use).
     virtual bool ThreadsMayOutliveIt() const = 0;

@@ -137,10 +137,12 @@ bool RelayEngine::Reconfigure(const StartRequest& request) {
     return StartListening(request);
 }
 
-bool RelayEngine::Drain(std::chrono::milliseconds grace) {
+bool RelayEngine::Drain(std::chrono::milliseconds grace,
+                        const std::function<void()>& stoppedAccepting) {
     StopListening();
     // The end of the run is reported before the drain's outcome, even with no grace.
     platform::WaitUntil([this] { return !m_bListening.load(); }, kRunEndWaitMs);
+    stoppedAccepting();
     return WaitForWorkers(static_cast<int>(grace.count()));
 }
 

@@ -47,7 +47,8 @@ class RelayEngine final : public RelayControl {
     bool Reconfigure(const StartRequest& request) override;
     bool KeepsListenerOnReconfigure() const override { return false; }
     // Stops listening and waits for the connections; it never cuts them.
-    bool Drain(std::chrono::milliseconds grace) override;
+    bool Drain(std::chrono::milliseconds grace,
+               const std::function<void()>& stoppedAccepting) override;
     // Its threads are never joined or stopped.
     bool ThreadsMayOutliveIt() const override { return true; }
 

@@ -12,6 +12,9 @@
 
 namespace {
 
+// How long a drain waits for the listeners to close on their workers.
+constexpr auto kListenerCloseWait = std::chrono::seconds(5);
+
 using tcp = asio::ip::tcp;
 
 int WorkerThreads(int asked) {
@@ -246,10 +249,16 @@ void EventRelayEngine::CloseAll() {
     }
 }
 
-bool EventRelayEngine::Drain(std::chrono::milliseconds grace) {
+bool EventRelayEngine::Drain(std::chrono::milliseconds grace,
+                             const std::function<void()>& stoppedAccepting) {
     m_draining.store(true);
     StopListening();
     std::unique_lock<std::mutex> lock(m_endLock);
+    // The listeners close on their workers; until then a client could still be admitted.
+    m_ended.wait_for(lock, kListenerCloseWait, [this] { return !m_listening.load(); });
+    lock.unlock();
+    stoppedAccepting();
+    lock.lock();
     const bool finished =
         m_ended.wait_for(lock, grace, [this] { return m_live.load() == 0 && !m_listening.load(); });
     lock.unlock();

@@ -58,7 +58,8 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     void StopListening() override;
     // Stops accepting and lets live connections finish for up to `grace`,
     // then closes the rest. True when all had finished by themselves.
-    bool Drain(std::chrono::milliseconds grace) override;
+    bool Drain(std::chrono::milliseconds grace,
+               const std::function<void()>& stoppedAccepting) override;
     // Not on a worker thread. While listening: clients accepted once it
     // returns get the request's target,
     // mode, limit, allow-list, time-outs and chunk size; live connections keep

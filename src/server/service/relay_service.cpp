@@ -166,12 +166,14 @@ void RelayService::Reload() {
 int RelayService::Stop() {
     NotifyServiceManager(kServiceStopping);
     const auto grace = m_config.drainTimeout;
-    m_log.Write(LogLine(LogLevel::Info, "stopping")
-                    .Add("live", m_engine->LiveConnections())
-                    .Add("drain_timeout",
-                         static_cast<std::int64_t>(
-                             std::chrono::duration_cast<std::chrono::seconds>(grace).count())));
-    const bool finished = m_engine->Drain(grace);
+    // Written once no new client can be admitted, so "stopping" means it.
+    const bool finished = m_engine->Drain(grace, [&] {
+        m_log.Write(LogLine(LogLevel::Info, "stopping")
+                        .Add("live", m_engine->LiveConnections())
+                        .Add("drain_timeout",
+                             static_cast<std::int64_t>(
+                                 std::chrono::duration_cast<std::chrono::seconds>(grace).count())));
+    });
     m_eventLog.WriteAllSummaries(std::chrono::steady_clock::now());
     m_log.Write(
         LogLine(LogLevel::Info, "stopped").Add("drained", finished ? "all" : "cut_at_deadline"));
