@@ -19,6 +19,7 @@ class ConnectionEnding {
     ConnectionEnding(const ConnectionEnding&) = delete;
     ConnectionEnding& operator=(const ConnectionEnding&) = delete;
 
+    // Once per pump, with all it moved.
     void AddBytes(TrafficDirection direction, std::int64_t bytes);
     // The direction's source ended its stream in order.
     void EndedInOrder(TrafficDirection direction);

@@ -162,6 +162,15 @@ void RelayEngine::PumpChunks(RelayConnection& record, TrafficDirection direction
         chunkSize = heapBuffer ? chunkSize : kStackChunk;
     }
 
+    // Counted here and handed over once, as the pump ends: the connection's
+    // report needs only the total, so no chunk pays for a shared counter.
+    struct MovedBytes {
+        ConnectionEnding& ending;
+        TrafficDirection direction;
+        std::int64_t count = 0;
+        ~MovedBytes() { ending.AddBytes(direction, count); }
+    } moved{sockets.ending, direction};
+
     for (;;) {
         const int received = net::Recv(source, buffer, static_cast<int>(chunkSize));
         if (received == 0) {
@@ -178,7 +187,7 @@ void RelayEngine::PumpChunks(RelayConnection& record, TrafficDirection direction
         MapChunk(record.nEncodeMode, fromClient, buffer, received);
         const int sent = SendAll(destination, buffer, received);
         m_traffic.AddTrafficBytes(direction, received);
-        sockets.ending.AddBytes(direction, received);
+        moved.count += received;
         if (sent < received) {
             // The destination is gone: nothing more can be delivered either way.
             sockets.ending.Failed(CloseReason::Reset, LastSocketError());
