@@ -20,6 +20,10 @@ const char* CloseReasonName(CloseReason reason) {
             return "stopped";
         case CloseReason::FirstByteTimeout:
             return "first_byte_timeout";
+        case CloseReason::HandshakeFailed:
+            return "handshake_failed";
+        case CloseReason::BadMessage:
+            return "bad_message";
     }
     return "unknown";
 }

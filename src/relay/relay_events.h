@@ -25,6 +25,8 @@ enum class CloseReason {
     LookupFailed,      // the target name did not resolve
     Stopped,           // the engine closed it
     FirstByteTimeout,  // no byte either way since it was accepted, for the first-byte time-out
+    HandshakeFailed,   // the sealed link's handshake failed or did not end in time
+    BadMessage,        // a sealed message did not authenticate
 };
 
 // Why a client was closed at once, without reaching the target.

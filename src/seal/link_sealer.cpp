@@ -151,8 +151,8 @@ std::optional<LinkError> LinkSealer::Seal(Bytes plain) {
     if (state_ == State::failed) {
         return error_;
     }
-    if (state_ != State::open) {
-        throw std::logic_error("plain bytes sealed before the link is open");
+    if (!CanSeal()) {
+        throw std::logic_error("plain bytes sealed before the handshake");
     }
     for (std::size_t done = 0; done < plain.size;) {
         const std::size_t chunk = std::min(kMaxPayloadSize, plain.size - done);

@@ -50,9 +50,16 @@ class LinkSealer {
     // opens the link: it holds them until its target connection is up.
     std::optional<LinkError> Receive(Bytes received, std::vector<std::uint8_t>& plain);
 
+    // Whether Seal may be called: while Open, and for the responder from the
+    // moment its handshake reply is queued (it may answer a refusal at once;
+    // only the initiator that made the handshake can read it).
+    bool CanSeal() const {
+        return state_ == State::open || state_ == State::awaiting_first_message;
+    }
+
     // Seals plain bytes into as many messages as they need and queues them.
-    // Only while Open (calling it earlier is a bug and throws); no bytes, no
-    // message.
+    // Only while CanSeal (calling it earlier is a bug and throws); no bytes,
+    // no message.
     std::optional<LinkError> Seal(Bytes plain);
 
     // The peer ended its stream. A clean end falls between messages after

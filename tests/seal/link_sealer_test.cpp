@@ -267,9 +267,28 @@ TEST(LinkSealer, AFailureIsFinal) {
     EXPECT_TRUE(link.responder.TakeOutput().empty());
 }
 
-TEST(LinkSealer, SealingBeforeTheLinkIsOpenIsABug) {
+TEST(LinkSealer, SealingBeforeTheHandshakeIsABug) {
     LinkSealer responder(Role::responder, seal::GenerateLinkKey());
+    EXPECT_FALSE(responder.CanSeal());
     EXPECT_THROW(responder.Seal(View(Blob{1})), std::logic_error);
+}
+
+// A responder that must refuse (its limit is reached) answers the handshake
+// and seals its refusal at once, without waiting to be confirmed: only the
+// initiator that made the handshake reads it.
+TEST(LinkSealer, TheResponderCanSealARefusalRightAfterItsReply) {
+    const auto key = seal::GenerateLinkKey();
+    LinkSealer initiator(Role::initiator, key);
+    LinkSealer responder(Role::responder, key);
+    ASSERT_FALSE(Deliver(responder, initiator.TakeOutput()).error);
+    ASSERT_TRUE(responder.CanSeal());
+    EXPECT_FALSE(responder.Open());
+    const Blob refusal = {'b', 'u', 's', 'y'};
+    ASSERT_FALSE(responder.Seal(View(refusal)));
+    const auto read = Deliver(initiator, responder.TakeOutput());
+    EXPECT_FALSE(read.error);
+    EXPECT_EQ(read.plain, refusal);
+    EXPECT_TRUE(initiator.Open());
 }
 
 TEST(CipherState, TheLastNonceIsNeverUsed) {

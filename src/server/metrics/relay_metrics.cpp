@@ -7,16 +7,17 @@
 namespace {
 
 constexpr std::array<CloseReason, kCloseReasonCount> kCloseReasons = {
-    CloseReason::ClientClosed, CloseReason::TargetClosed,   CloseReason::Reset,
-    CloseReason::IdleTimeout,  CloseReason::ConnectTimeout, CloseReason::ConnectFailed,
-    CloseReason::LookupFailed, CloseReason::Stopped,        CloseReason::FirstByteTimeout,
+    CloseReason::ClientClosed,    CloseReason::TargetClosed,   CloseReason::Reset,
+    CloseReason::IdleTimeout,     CloseReason::ConnectTimeout, CloseReason::ConnectFailed,
+    CloseReason::LookupFailed,    CloseReason::Stopped,        CloseReason::FirstByteTimeout,
+    CloseReason::HandshakeFailed, CloseReason::BadMessage,
 };
 constexpr std::array<RefusalReason, kRefusalReasonCount> kRefusalReasons = {
     RefusalReason::LimitReached,
     RefusalReason::NotAllowed,
     RefusalReason::AddressLimit,
 };
-static_assert(static_cast<std::size_t>(CloseReason::FirstByteTimeout) + 1 == kCloseReasonCount,
+static_assert(static_cast<std::size_t>(CloseReason::BadMessage) + 1 == kCloseReasonCount,
               "a new CloseReason needs its place in kCloseReasons");
 static_assert(static_cast<std::size_t>(RefusalReason::AddressLimit) + 1 == kRefusalReasonCount,
               "a new RefusalReason needs its place in kRefusalReasons");

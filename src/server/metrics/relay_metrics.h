@@ -20,7 +20,7 @@ struct TrafficTotals {
     std::int64_t logLinesDropped = 0;  // by a full log queue
 };
 
-inline constexpr std::size_t kCloseReasonCount = 9;
+inline constexpr std::size_t kCloseReasonCount = 11;
 inline constexpr std::size_t kRefusalReasonCount = 3;
 
 struct MetricsCounts {
