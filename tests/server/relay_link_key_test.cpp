@@ -70,7 +70,7 @@ TEST_P(RelayKeyTest, CheckConfigShowsTheKeyAsSetWithoutIt) {
     const KeyCase& c = GetParam();
     const ScratchDirectory directory;
     std::vector<std::string> arguments = KeyArguments(directory, c.config, c.keyFile);
-    arguments.push_back("--check-config");
+    arguments.insert(arguments.end(), {"--encode", "server", "--check-config"});
     RelayProcess relay(arguments);
     EXPECT_EQ(relay.WaitForExit(kPatienceMs), 0);
     EXPECT_EQ(relay.Stderr(), "");
@@ -97,7 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
 // refused rather than taken as a run without the key.
 TEST(RelayKeyPrintTest, APrintWithAHiddenKeyIsRefusedWhenReadBack) {
     const ScratchDirectory directory;
-    RelayProcess relay({"--check-config", "--key-file", directory.WriteFile("k", kKey)});
+    RelayProcess relay(
+        {"--check-config", "--encode", "client", "--key-file", directory.WriteFile("k", kKey)});
     ASSERT_EQ(relay.WaitForExit(kPatienceMs), 0);
     const std::string printed = directory.WriteFile("printed.ini", relay.Stdout());
     RelayProcess again({"--check-config", "--config", printed});
@@ -111,7 +112,8 @@ TEST(RelayKeyPrintTest, APrintWithAHiddenKeyIsRefusedWhenReadBack) {
 TEST(RelayKeyLoadTest, TheKeyFilesKeyWinsOverTheConfigs) {
     const ScratchDirectory directory;
     RelayOptions options;
-    options.configPath = directory.WriteFile("a.ini", "[Vorlane]\nLinkKey=" + kOtherKey + "\n");
+    options.configPath =
+        directory.WriteFile("a.ini", "[Vorlane]\nEncodeServer=1\nLinkKey=" + kOtherKey + "\n");
     auto fromConfig = LoadRelayConfig(options);
     ASSERT_TRUE(std::holds_alternative<RelayConfig>(fromConfig));
     const auto& configKey = std::get<RelayConfig>(fromConfig).start.linkKey;
@@ -175,21 +177,26 @@ const std::string kAlmostKey = "q83vASNFZ4mrze8BI0Vni!vN7wEjRWeJq83vASNFZ4k=";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RelayBadKeyTest,
-    testing::Values(BadKeyCase{"NotBase64InTheConfig", "LinkKey=" + kAlmostKey + "\n", "",
-                               "a.ini: LinkKey: the link key is not base64", "q83vASNFZ4mrze8"},
-                    BadKeyCase{"ShortKeyInTheConfig", "LinkKey=c2VjcmV0LXNlY3JldC1zZWNyZXQ=\n", "",
-                               "a.ini: LinkKey: the link key is 20 bytes; it must be exactly 32",
-                               "c2VjcmV0"},
-                    // Every key of the file is checked, even one the key file overrides.
-                    BadKeyCase{"BadKeyInTheConfigUnderAGoodKeyFile", "LinkKey=" + kAlmostKey + "\n",
-                               kKey, "a.ini: LinkKey:", "q83vASNFZ4mrze8"},
-                    BadKeyCase{"NotBase64InTheKeyFile", "", kAlmostKey + "\n", "--key-file '",
-                               "q83vASNFZ4mrze8"},
-                    BadKeyCase{"TwoLinesInTheKeyFile", "", kKey + "\n" + kKey + "\n",
-                               "link.key': the link key is not base64", "q83vASNFZ4mrze8"},
-                    BadKeyCase{"LongKeyInTheKeyFile", "", kKey.substr(0, 40) + kKey,
-                               "link.key': the link key is", "q83vASNFZ4mrze8"},
-                    BadKeyCase{"MissingKeyFile", "", "{missing}", "--key-file: cannot read '", ""}),
+    testing::Values(
+        BadKeyCase{"NotBase64InTheConfig", "LinkKey=" + kAlmostKey + "\n", "",
+                   "a.ini: LinkKey: the link key is not base64", "q83vASNFZ4mrze8"},
+        BadKeyCase{"ShortKeyInTheConfig", "LinkKey=c2VjcmV0LXNlY3JldC1zZWNyZXQ=\n", "",
+                   "a.ini: LinkKey: the link key is 20 bytes; it must be exactly 32", "c2VjcmV0"},
+        // Every key of the file is checked, even one the key file overrides.
+        BadKeyCase{"BadKeyInTheConfigUnderAGoodKeyFile", "LinkKey=" + kAlmostKey + "\n", kKey,
+                   "a.ini: LinkKey:", "q83vASNFZ4mrze8"},
+        BadKeyCase{"NotBase64InTheKeyFile", "", kAlmostKey + "\n", "--key-file '",
+                   "q83vASNFZ4mrze8"},
+        BadKeyCase{"TwoLinesInTheKeyFile", "", kKey + "\n" + kKey + "\n",
+                   "link.key': the link key is not base64", "q83vASNFZ4mrze8"},
+        BadKeyCase{"LongKeyInTheKeyFile", "", kKey.substr(0, 40) + kKey,
+                   "link.key': the link key is", "q83vASNFZ4mrze8"},
+        BadKeyCase{"MissingKeyFile", "", "{missing}", "--key-file: cannot read '", ""},
+        // A good key with neither mode would leave the link plain.
+        BadKeyCase{"KeyWithoutAModeInTheConfig", "LinkKey=" + kKey + "\n", "",
+                   "a.ini: LinkKey: a link key needs client or server mode", kKey.substr(0, 16)},
+        BadKeyCase{"KeyFileWithoutAMode", "EncodeClient=0\n", kKey,
+                   "link.key': a link key needs client or server mode", kKey.substr(0, 16)}),
     [](const testing::TestParamInfo<BadKeyCase>& info) { return info.param.name; });
 
 }  // namespace

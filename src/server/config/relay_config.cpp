@@ -207,10 +207,23 @@ std::variant<RelayConfig, ConfigError> LoadRelayConfig(const RelayOptions& optio
     }
     auto resolved = ResolveRelayConfig(options, bytes);
     auto* config = std::get_if<RelayConfig>(&resolved);
-    if (config != nullptr && options.keyFilePath) {
+    if (config == nullptr) {
+        return resolved;
+    }
+    if (options.keyFilePath) {
         if (auto error = ReadKeyFile(*options.keyFilePath, *config)) {
             return *error;
         }
+    }
+    // A key says the link is meant to be sealed; with neither mode it would
+    // carry plain bytes while the operator believes it sealed.
+    if (config->start.linkKey && config->start.encode == EncodeMode::None) {
+        const std::string where = options.keyFilePath
+                                      ? "--key-file '" + *options.keyFilePath + "'"
+                                      : options.configPath.value_or("") + ": LinkKey";
+        return ConfigError{where +
+                           ": a link key needs client or server mode (EncodeClient=1, "
+                           "EncodeServer=1 or --encode); without one the link would be plain"};
     }
     return resolved;
 }
