@@ -25,9 +25,8 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/Setting.ini
 # binary copy must pass on) and a notice naming each library, its version and
 # its source, all as the Debian packages that the build takes them from say.
 function(vorlane_debian_package_facts package prefix)
-    execute_process(COMMAND dpkg-query -W
-            "-f=\${Package}\t\${Version}\t\${source:Package}\t\${source:Version}\t\${source:Upstream-Version}"
-            ${package}
+    set(fields "\${Package}\t\${Version}\t\${source:Package}\t\${source:Version}")
+    execute_process(COMMAND dpkg-query -W "-f=${fields}\t\${source:Upstream-Version}" ${package}
         OUTPUT_VARIABLE facts RESULT_VARIABLE failed ERROR_QUIET)
     if(failed)
         message(FATAL_ERROR "${package} is not installed: run scripts/bootstrap.sh")

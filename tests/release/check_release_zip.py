@@ -4,8 +4,9 @@ fresh folder, it holds exactly the two stripped programs of the build's
 processor with their version resources, the libgcrypt and libgpg-error DLLs
 they load with the LGPL, the libraries' copyright files and a notice, every
 text file in CR LF; every program and DLL in it imports nothing but the
-system's DLLs and the DLLs beside it. Unpacked, vorlane-relay.exe prints the version and Vorlane.exe opens its
-window from its Setting.ini (a copy with free ports and AutoStart) and relays.
+system's DLLs and the DLLs beside it. Unpacked, vorlane-relay.exe prints the
+version and Vorlane.exe opens its window from its Setting.ini (a copy with
+free ports and AutoStart) and relays.
 
 Usage: check_release_zip.py CPACK CPACK_CONFIG VERSION ARCH WINE_RUN STATE_DIR PROBE_EXE
 PROBE_EXE reads the window's status line and posts commands to it from the
