@@ -15,6 +15,7 @@ no descriptor to show a box, and the second starvation is a plain one.
 Usage: accept_error_box.py STATE_DIR VORLANE_EXE PROBE_EXE
 STATE_DIR keeps a private Wine prefix (made on first use), so a starved
 wineserver never touches the prefix of the other tests."""
+import glob
 import os
 import re
 import resource
@@ -195,6 +196,9 @@ def run(state, vorlane_exe, probe_exe, work):
         folder = os.path.join(work, "app")
         os.mkdir(folder)
         shutil.copy(vorlane_exe, os.path.join(folder, "Vorlane.exe"))
+        # The DLLs it loads lie beside it in the build tree, as in the zip.
+        for dll in glob.glob(os.path.join(os.path.dirname(vorlane_exe), "*.dll")):
+            shutil.copy(dll, folder)
         with open(os.path.join(folder, "Setting.ini"), "wb") as ini:
             ini.write(("[Vorlane]\r\nLocalListenPort=%d\r\nConnectionLimit=100\r\n"
                        "DestAddr=127.0.0.1\r\nDestPort=%d\r\nEncodeClient=0\r\n"

@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """The release zip of a Windows build as a user gets it: CPack packs it into a
 fresh folder, it holds exactly the two stripped programs of the build's
-processor with their version resources and the two CR LF text files, and,
-unpacked, vorlane-relay.exe prints the version and Vorlane.exe opens its
-window from its Setting.ini (a copy with free ports and AutoStart) and relays.
+processor with their version resources, the libgcrypt and libgpg-error DLLs
+they load with the LGPL, the libraries' copyright files and a notice, every
+text file in CR LF; every program and DLL in it imports nothing but the
+system's DLLs and the DLLs beside it. Unpacked, vorlane-relay.exe prints the
+version and Vorlane.exe opens its window from its Setting.ini (a copy with
+free ports and AutoStart) and relays.
 
 Usage: check_release_zip.py CPACK CPACK_CONFIG VERSION ARCH WINE_RUN STATE_DIR PROBE_EXE
 PROBE_EXE reads the window's status line and posts commands to it from the
@@ -24,7 +27,14 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from loopback import EchoServer, free_port  # noqa: E402
 
 PROGRAMS = ("Vorlane.exe", "vorlane-relay.exe")
-TEXTS = ("README.txt", "Setting.ini")
+# The LGPL libraries, loaded from beside the programs so a user can swap them.
+LIBRARIES = ("libgcrypt-20.dll", "libgpg-error-0.dll")
+LICENCES = ("licences/LGPL-2.1.txt", "licences/libgcrypt.txt", "licences/libgpg-error.txt")
+TEXTS = ("README.txt", "Setting.ini", "NOTICE.txt") + LICENCES
+# What every Windows has; a MinGW runtime DLL (libwinpthread, libgcc,
+# libstdc++) is none of them and would stop the programs on a clean machine.
+SYSTEM_DLLS = {"advapi32.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll",
+               "mswsock.dll", "shell32.dll", "user32.dll", "ws2_32.dll"}
 EXIT_COMMAND = 32775
 PATIENCE = 60
 
@@ -53,7 +63,7 @@ def check_contents(path, version, arch):
     check(os.path.basename(path) == top + ".zip", f"the zip is named {os.path.basename(path)}")
     with zipfile.ZipFile(path) as archive:
         names = sorted(name for name in archive.namelist() if not name.endswith("/"))
-    expected = sorted(f"{top}/{name}" for name in PROGRAMS + TEXTS)
+    expected = sorted(f"{top}/{name}" for name in PROGRAMS + LIBRARIES + TEXTS)
     check(names == expected, f"the zip holds {names}, not {expected}")
     return top
 
@@ -64,6 +74,32 @@ def check_texts(folder):
             text = file.read()
         check(text.count(b"\n") > 0 and text.count(b"\n") == text.count(b"\r\n"),
               f"{name} does not end every line in CR LF")
+
+
+def check_imports(folder, arch):
+    """Each program loads libgcrypt from beside it, and nothing in the folder
+    needs a DLL that is neither a system DLL nor shipped."""
+    shipped = {name.lower() for name in LIBRARIES}
+    for name in PROGRAMS + LIBRARIES:
+        image = PeFile(os.path.join(folder, name))
+        check(image.arch == arch, f"{name} is built for {image.arch}, not {arch}")
+        imports = {dll.lower() for dll in image.imports()}
+        missing = sorted(imports - SYSTEM_DLLS - shipped)
+        check(not missing, f"{name} imports {missing}, which the zip does not hold")
+        if name in PROGRAMS:
+            check("libgcrypt-20.dll" in imports, f"{name} does not load libgcrypt-20.dll: "
+                  f"{sorted(imports)}")
+
+
+def check_notices(folder):
+    with open(os.path.join(folder, "licences", "LGPL-2.1.txt")) as file:
+        check("GNU LESSER GENERAL PUBLIC LICENSE" in file.read(),
+              "licences/LGPL-2.1.txt is not the LGPL")
+    with open(os.path.join(folder, "NOTICE.txt")) as file:
+        notice = file.read()
+    for needed in LIBRARIES + ("LGPL-2.1-or-later", "apt-get source libgcrypt20=",
+                               "apt-get source libgpg-error=") + LICENCES:
+        check(needed in notice, f"NOTICE.txt does not name {needed}")
 
 
 def check_programs(folder, version, arch):
@@ -164,6 +200,8 @@ def main():
             archive.extractall(os.path.join(work, "unpacked"))
         unpacked = os.path.join(work, "unpacked", top)
         check_texts(unpacked)
+        check_imports(unpacked, arch)
+        check_notices(unpacked)
         check_programs(unpacked, version, arch)
         check_version_option(wine_run, state, unpacked, version)
         check_window(wine_run, state, probe, unpacked, work)

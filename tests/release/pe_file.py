@@ -1,6 +1,6 @@
 """What a Windows program file says of itself, read straight from the PE
-format: its processor, whether its symbol table was stripped, and its version
-resource (binutils' windres cannot decompile every program's resources)."""
+format: its processor, whether its symbol table was stripped, the DLLs it
+imports and its version resource (binutils' windres cannot decompile every program's resources)."""
 import struct
 
 MACHINES = {0x14C: "win32", 0x8664: "win64"}
@@ -21,7 +21,8 @@ class PeFile:
         optional = header + 24
         magic = struct.unpack_from("<H", self.data, optional)[0]
         directories = optional + (96 if magic == 0x10B else 112)
-        # Data directory 2 is the resource table.
+        # Data directory 1 is the import table, 2 the resource table.
+        self.import_rva = struct.unpack_from("<I", self.data, directories + 1 * 8)[0]
         self.resource_rva = struct.unpack_from("<I", self.data, directories + 2 * 8)[0]
         first_section = optional + optional_size
         # Virtual size, virtual address, raw size, raw offset of each section.
@@ -33,6 +34,20 @@ class PeFile:
             if address <= rva < address + max(virtual_size, raw_size):
                 return raw_offset + rva - address
         raise ValueError(f"address {rva:#x} lies in no section")
+
+    def imports(self):
+        """The names of the DLLs the file imports from, as written in it. The
+        import table is a run of 20-byte descriptors ended by one of zeros;
+        the fourth field of each is the address of the DLL's name."""
+        names = []
+        if self.import_rva == 0:
+            return names
+        at = self.offset(self.import_rva)
+        while any(struct.unpack_from("<5I", self.data, at)):
+            name_at = self.offset(struct.unpack_from("<I", self.data, at + 12)[0])
+            names.append(self.data[name_at:self.data.index(b"\0", name_at)].decode("ascii"))
+            at += 20
+        return names
 
     def resource(self, type_id):
         """The bytes of the first resource of a type, or None. The table has

@@ -7,6 +7,8 @@ mode=$1 client=$2 wine_run=$3 state=$4 exe=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$exe" "$work/Vorlane.exe"
+# The DLLs it loads lie beside it in the build tree, as in the zip.
+cp "$(dirname "$exe")"/*.dll "$work"/
 switch=()
 [ "$mode" = hidden ] && switch=(-background)
 # Each chunk shown in the window costs a round trip to its thread, so the

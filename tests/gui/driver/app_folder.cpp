@@ -6,6 +6,7 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 namespace vorlane::gui {
 namespace {
@@ -30,6 +31,20 @@ std::string NewTempFolder() {
     throw std::runtime_error("cannot create a temp folder");
 }
 
+void CopyOrThrow(const std::string& source, const std::string& target) {
+    if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) {
+        throw std::runtime_error("cannot copy " + source + " (error " +
+                                 std::to_string(GetLastError()) + ")");
+    }
+}
+
+// The program may have just ended; its images can stay locked for a moment.
+void DeleteWhenUnlocked(const std::string& path) {
+    for (int attempt = 0; attempt < 20 && !DeleteFileA(path.c_str()); ++attempt) {
+        Sleep(50);
+    }
+}
+
 }  // namespace
 
 std::string ToWindowsPath(const std::string& path) {
@@ -47,16 +62,28 @@ std::string ToWindowsPath(const std::string& path) {
 
 AppFolder::AppFolder(const std::string& builtExe) : dir_(NewTempFolder()) {
     const std::string source = ToWindowsPath(builtExe);
-    if (!CopyFileA(source.c_str(), ExePath().c_str(), FALSE)) {
-        throw std::runtime_error("cannot copy " + source + " (error " +
-                                 std::to_string(GetLastError()) + ")");
+    CopyOrThrow(source, ExePath());
+    // The DLLs the program loads lie beside it in the build tree, as in the zip.
+    const std::string sourceDir = source.substr(0, source.find_last_of('\\') + 1);
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found = {};
+    HANDLE search = FindFirstFileA((sourceDir + "*.dll").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            names.emplace_back(found.cFileName);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    for (const std::string& name : names) {
+        libraries_.push_back(dir_ + '\\' + name);
+        CopyOrThrow(sourceDir + name, libraries_.back());
     }
 }
 
 AppFolder::~AppFolder() {
-    // The program may have just ended; its image can stay locked for a moment.
-    for (int attempt = 0; attempt < 20 && !DeleteFileA(ExePath().c_str()); ++attempt) {
-        Sleep(50);
+    DeleteWhenUnlocked(ExePath());
+    for (const std::string& library : libraries_) {
+        DeleteWhenUnlocked(library);
     }
     RemoveIni();
     RemoveDirectoryA(dir_.c_str());

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vorlane::gui {
 
@@ -35,6 +36,7 @@ class AppFolder {
 
   private:
     std::string dir_;
+    std::vector<std::string> libraries_;  // the DLLs copied beside the program
 };
 
 // "/a/b" -> "Z:\a\b"; a path that is already a Windows path comes back unchanged.
