@@ -22,8 +22,8 @@ struct PeerSpec {
     // The far end of a pair, started first: it listens on {link_port} and
     // reaches {target_port}, and command reaches it at {link_port}. Its
     // config text goes to the file {far_config}.
-    std::string far_command;
-    std::string far_config;
+    std::string far_command{};
+    std::string far_config{};
     // Or the far end is a private sshd (tests/support's) on {link_port},
     // which command logs in to as {ssh_user} with the key file {ssh_key}.
     bool far_sshd = false;

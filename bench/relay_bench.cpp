@@ -122,7 +122,8 @@ void Measure(const Options& options, uint16_t port, bool byte_map, PeerResult& r
 }
 
 // A relay started in front of a target port, listening, with the far end of
-// its pair when it has one; or why not. The near end goes first.
+// its pair when it has one; or why not. Declared in the order they start, so
+// the near end stops first.
 struct StartedRelay {
     std::unique_ptr<testing_support::SshServer> sshd;
     std::unique_ptr<MeasuredRelay> far;

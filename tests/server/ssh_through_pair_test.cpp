@@ -123,7 +123,7 @@ TEST_F(SshThroughPairTest, RunsACommandThroughThePair) {
 }
 
 TEST_F(SshThroughPairTest, CopiesAFileThereAndBackIntact) {
-    const std::string original = RandomBytes(5 * 1000 * 1000);
+    const std::string original = RandomBytes(std::size_t{5} * 1000 * 1000);
     const std::string local = m_files.WriteFile("original", original);
     // sshd runs on this machine, so "there" is a path in the same directory.
     const std::string there = m_files.Path() + "/there";

@@ -15,7 +15,7 @@ namespace {
 // sshd is often outside an ordinary user's PATH. It must be run by its
 // absolute path, since it execs itself again for every connection.
 std::string SshdPath() {
-    const std::string found = FindExecutable("sshd");
+    std::string found = FindExecutable("sshd");
     if (!found.empty()) {
         return found;
     }
