@@ -347,12 +347,16 @@ std::string Report(const Options& options, const std::vector<PeerResult>& result
 int Run(int argc, char** argv) {
     Options options;
     CLI::App app("Throughput, latency and connection rate through TCP relays, side by side");
+    // run.sh passes its defaults first and the caller's arguments after: the last one wins.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_option("--relay-path", options.relay_path, "vorlane-relay to measure");
     app.add_option("--floor-path", options.floor_path, "floor_relay, the yardstick relay");
     app.add_option("--only", options.only, "measure only these relays, in this order")
-        ->delimiter(',');
+        ->delimiter(',')
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--peer", options.extra_peers,
-                   "another relay: NAME=COMMAND with {listen} and {target_port}");
+                   "another relay: NAME=COMMAND with {listen} and {target_port}")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--bytes", options.bytes, "bytes per bulk transfer")->check(CLI::PositiveNumber);
     app.add_option("--connections", options.connections, "connections in the aggregate test")
         ->check(CLI::Range(2, 1000));
