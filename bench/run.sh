@@ -46,7 +46,7 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
     echo "Load average before: $load_before; after: $load_after."
     echo "Versions: $(socat -V 2>/dev/null | sed -n 's/^socat version \([^ ]*\).*/socat \1/p')," \
         "$(rinetd -v 2>/dev/null | head -1), $(haproxy -v 2>/dev/null | head -1 | cut -d' ' -f1-3)," \
-        "$(spiped -v 2>/dev/null | head -1), $(ssh -V 2>&1 | cut -d, -f1)."
+        "$(spiped -v 2>&1 | head -1), $(ssh -V 2>&1 | cut -d, -f1)."
     echo "Command: bench/run.sh $*${priority[*]:+ (run at ${priority[*]})}"
     echo
     cat "$build/table.md"
