@@ -25,11 +25,11 @@ double IdleHold::KiBPerConnection() const {
     return (static_cast<double>(after.pss_kib) - static_cast<double>(before.pss_kib)) / connections;
 }
 
-IdleHold MeasureIdle(uint16_t port, int connections, bool byte_map, pid_t relay_group,
-                     std::chrono::seconds budget) {
+IdleHold MeasureIdle(uint16_t port, int connections, bool byte_map,
+                     const std::vector<pid_t>& relay_groups, std::chrono::seconds budget) {
     IdleHold hold;
     Settle();
-    hold.before = ReadGroupUsage(relay_group);
+    hold.before = ReadGroupUsage(relay_groups);
     const auto deadline = std::chrono::steady_clock::now() + budget;
     std::vector<Socket> open;
     open.reserve(static_cast<size_t>(connections));
@@ -49,7 +49,7 @@ IdleHold MeasureIdle(uint16_t port, int connections, bool byte_map, pid_t relay_
         hold.shortfall = "time budget spent";
     }
     Settle();
-    hold.after = ReadGroupUsage(relay_group);
+    hold.after = ReadGroupUsage(relay_groups);
     return hold;
 }
 

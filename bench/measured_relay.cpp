@@ -1,12 +1,32 @@
 #include "measured_relay.h"
 
+#include <signal.h>
+
 #include <atomic>
 #include <stdexcept>
 
 namespace bench {
 namespace {
 
-std::atomic<pid_t> gCurrentGroup{-1};
+// The relays alive at once: a pair's two ends and the idle test's target.
+constexpr int kMostAlive = 4;
+std::atomic<pid_t> gAliveGroups[kMostAlive];
+
+void Remember(pid_t group) {
+    for (std::atomic<pid_t>& slot : gAliveGroups) {
+        pid_t empty = 0;
+        if (slot.compare_exchange_strong(empty, group)) {
+            return;
+        }
+    }
+}
+
+void Forget(pid_t group) {
+    for (std::atomic<pid_t>& slot : gAliveGroups) {
+        pid_t expected = group;
+        slot.compare_exchange_strong(expected, 0);
+    }
+}
 
 testing_support::ChildOptions RelayOptions(const std::vector<std::string>& argv,
                                            const std::string& log_path) {
@@ -27,16 +47,21 @@ MeasuredRelay::MeasuredRelay(const std::vector<std::string>& argv, const std::st
     if (!child_.Started()) {
         throw std::runtime_error("cannot start " + argv.front() + " (log " + log_path + ")");
     }
-    gCurrentGroup = child_.Pid();
+    Remember(child_.Pid());
 }
 
 MeasuredRelay::~MeasuredRelay() {
     child_.Stop();
-    gCurrentGroup = -1;
+    Forget(child_.Pid());
 }
 
-pid_t CurrentRelayGroup() {
-    return gCurrentGroup;
+void KillMeasuredRelays() {
+    for (const std::atomic<pid_t>& slot : gAliveGroups) {
+        const pid_t group = slot.load();
+        if (group > 0) {
+            kill(-group, SIGKILL);
+        }
+    }
 }
 
 }  // namespace bench

@@ -31,7 +31,8 @@ class MeasuredRelay {
     testing_support::ChildProcess child_;
 };
 
-// The process being measured, for the bench's own interrupt handler.
-pid_t CurrentRelayGroup();
+// Kills the process groups of every MeasuredRelay alive (both ends of a
+// pair); async-signal-safe, for the bench's own interrupt handler.
+void KillMeasuredRelays();
 
 }  // namespace bench

@@ -31,6 +31,7 @@ PeerResult MedianOfRounds(const std::vector<PeerResult>& rounds) {
     }
     combined.name = rounds.front().name;
     combined.command = rounds.front().command;
+    combined.far_command = rounds.front().far_command;
     combined.skipped = rounds.front().skipped;
     for (const PeerResult& round : rounds) {
         if (!round.note.empty()) {

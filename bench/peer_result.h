@@ -11,7 +11,8 @@ namespace bench {
 
 struct PeerResult {
     std::string name;
-    std::string command;  // as configured, placeholders unfilled
+    std::string command;      // as configured, placeholders unfilled
+    std::string far_command;  // the far end of a pair, the same way
     bool skipped = false;
     std::string note;  // why skipped, or the first measurement that failed and how
     // Bytes per second.

@@ -29,6 +29,27 @@ std::vector<PeerSpec> StandardPeers(const std::string& relay_path, const std::st
         " --limit 100000 --clients-per-address 0 --first-byte-timeout 0";
     const std::string threads = vorlane + " --engine threads";
     const std::string events = vorlane + " --engine events";
+    // A pair: a Client-mode relay maps (or, with a key, seals) the link
+    // toward a Server-mode one, which hands plain bytes to the target.
+    const std::string pair_end = relay_path +
+                                 " --listen {listen} --target 127.0.0.1 --target-port {link_port}"
+                                 " --limit 100000 --clients-per-address 0 --first-byte-timeout 0"
+                                 " --engine events --config {config}";
+    const std::string pair_far_end =
+        relay_path +
+        " --listen {link_port} --target 127.0.0.1 --target-port {target_port}"
+        " --limit 100000 --clients-per-address 0 --first-byte-timeout 0"
+        " --engine events --config {far_config}";
+    const std::string sealed = "LinkKey={link_key}\n";
+    // spiped allows 100 connections by default; the connection-rate test
+    // leaves more than that closing at once.
+    const std::string spiped = "spiped -F -n 20000 -k {key_file}";
+    // Every forwarded connection is a channel of one ssh connection.
+    const std::string ssh_forward =
+        "ssh -N -F /dev/null -i {ssh_key} -o IdentitiesOnly=yes -o BatchMode=yes"
+        " -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null -o ExitOnForwardFailure=yes"
+        " -o Ciphers=chacha20-poly1305@openssh.com -L {listen}:127.0.0.1:{target_port}"
+        " -p {link_port} {ssh_user}@127.0.0.1";
     // socat forks a process per connection: a thousand is as many as the
     // idle test asks of it.
     constexpr int kForkingIdleAtMost = 1000;
@@ -51,6 +72,13 @@ std::vector<PeerSpec> StandardPeers(const std::string& relay_path, const std::st
         {"vorlane-events-16k", events + " --buffer 16384", ""},
         {"vorlane-events-256k", events + " --buffer 262144", ""},
         {"vorlane-events-1m", events + " --buffer 1048576", ""},
+        {"vorlane-pair-map", pair_end, "[Vorlane]\nEncodeClient=1\n", false, -1, pair_far_end,
+         "[Vorlane]\nEncodeServer=1\n"},
+        {"vorlane-pair-sealed", pair_end, "[Vorlane]\n" + sealed + "EncodeClient=1\n", false, -1,
+         pair_far_end, "[Vorlane]\n" + sealed + "EncodeServer=1\n"},
+        {"spiped", spiped + " -e -s [127.0.0.1]:{listen} -t [127.0.0.1]:{link_port}", "", false, -1,
+         spiped + " -d -s [127.0.0.1]:{link_port} -t [127.0.0.1]:{target_port}", ""},
+        {"ssh-chacha20", ssh_forward, "", false, -1, "", "", true},
     };
 }
 

@@ -9,8 +9,9 @@ namespace bench {
 
 struct PeerSpec {
     std::string name;
-    // Words of the command, with {listen}, {target_port} and {config} filled in
-    // at start. Empty: no relay, the client talks to the target directly.
+    // Words of the command, with {listen}, {target_port}, {config} and the
+    // far end's and the run's values (below) filled in at start. Empty: no
+    // relay, the client talks to the target directly.
     std::string command;
     // Text written to a private file whose path replaces {config}.
     std::string config;
@@ -18,12 +19,26 @@ struct PeerSpec {
     bool byte_map = false;
     // The most idle connections to hold through it; -1: as many as asked.
     int idle_at_most = -1;
+    // The far end of a pair, started first: it listens on {link_port} and
+    // reaches {target_port}, and command reaches it at {link_port}. Its
+    // config text goes to the file {far_config}.
+    std::string far_command{};
+    std::string far_config{};
+    // Or the far end is a private sshd (tests/support's) on {link_port},
+    // which command logs in to as {ssh_user} with the key file {ssh_key}.
+    bool far_sshd = false;
 };
+
+// Placeholders the run fills the same for every peer: {link_key}, a new
+// vorlane-relay link key; {key_file}, a file of 32 random bytes for spiped.
 
 // direct, socat, rinetd, haproxy, and vorlane-relay on both engines: threads
 // at 2 KiB and 64 KiB chunks, events at its default buffer, with the byte
 // map, and at other buffer sizes (relay_path: the vorlane-relay to run); and
 // epoll-floor, the least a relay can do (floor_path: floor_relay), as a yardstick.
+// Then the pairs, whose link between two processes is mapped or sealed:
+// vorlane-relay's (mapped, and sealed with a link key), spiped's, and an
+// ssh -L forward through a private sshd.
 std::vector<PeerSpec> StandardPeers(const std::string& relay_path, const std::string& floor_path);
 
 // "NAME=COMMAND", for a relay the standard list does not know.

@@ -1,9 +1,10 @@
 // What a relay holds, read from /proc: resident memory and thread count of
-// the relay process and every process it forked (they share its group).
+// the relay's processes (a pair has two) and every process they forked.
 #pragma once
 
 #include <sys/types.h>
 #include <cstdint>
+#include <vector>
 
 namespace bench {
 
@@ -16,7 +17,9 @@ struct ProcessUsage {
     int processes = 0;
 };
 
-// Sums over the processes whose process group is group; zero when none runs.
-ProcessUsage ReadGroupUsage(pid_t group);
+// Sums over the processes of these process groups and their descendants,
+// even those that left the group (sshd's per-connection processes start
+// sessions of their own); zero when none runs.
+ProcessUsage ReadGroupUsage(const std::vector<pid_t>& groups);
 
 }  // namespace bench

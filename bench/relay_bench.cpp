@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 #include <CLI/CLI.hpp>
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -26,7 +27,9 @@
 #include "measured_relay.h"
 #include "peers.h"
 #include "report.h"
+#include "seal/link_key.h"
 #include "socket_util.h"
+#include "ssh_server.h"
 #include "target_server.h"
 
 namespace bench {
@@ -57,6 +60,8 @@ struct Options {
 };
 
 constexpr std::chrono::seconds kStartBudget(10);
+
+using Placeholders = std::vector<std::pair<std::string, std::string>>;
 
 // Lets a relay finish closing the previous test's connections (a forking
 // socat reaps its children) before the next test is timed.
@@ -116,44 +121,88 @@ void Measure(const Options& options, uint16_t port, bool byte_map, PeerResult& r
     }
 }
 
-// A relay started in front of a target port, listening; or why not.
+// A relay started in front of a target port, listening, with the far end of
+// its pair when it has one; or why not. Declared in the order they start, so
+// the near end stops first.
 struct StartedRelay {
+    std::unique_ptr<testing_support::SshServer> sshd;
+    std::unique_ptr<MeasuredRelay> far;
     std::unique_ptr<MeasuredRelay> process;
     uint16_t port = 0;
     std::string failure;
+
+    bool Running() const { return process && process->Running() && (!far || far->Running()); }
+    std::vector<pid_t> Groups() const {
+        std::vector<pid_t> groups = {process->group()};
+        if (far) {
+            groups.push_back(far->group());
+        }
+        if (sshd) {
+            groups.push_back(sshd->Pid());
+        }
+        return groups;
+    }
 };
 
-StartedRelay StartRelay(const PeerSpec& peer, const std::vector<std::string>& words,
-                        uint16_t target_port, const std::string& work_dir) {
-    StartedRelay started;
-    started.port = PickFreePort();
-    const std::string config_path = work_dir + "/" + peer.name + ".conf";
-    const std::string log_path = work_dir + "/" + peer.name + ".log";
-    const std::vector<std::pair<std::string, std::string>> values = {
-        {"listen", std::to_string(started.port)},
-        {"target_port", std::to_string(target_port)},
-        {"config", config_path},
-    };
-    if (!peer.config.empty()) {
-        std::ofstream(config_path) << FillPlaceholders(peer.config, values);
+// Starts one command with its config file and waits until it listens on port.
+std::unique_ptr<MeasuredRelay> Launch(const std::string& command, const std::string& config,
+                                      const std::string& config_path, const std::string& log_path,
+                                      const Placeholders& values, uint16_t port,
+                                      std::string* failure) {
+    if (!config.empty()) {
+        std::ofstream(config_path) << FillPlaceholders(config, values);
     }
     std::vector<std::string> argv;
-    argv.reserve(words.size());
-    for (const std::string& word : words) {
+    for (const std::string& word : SplitWords(command)) {
         argv.push_back(FillPlaceholders(word, values));
     }
-    started.process = std::make_unique<MeasuredRelay>(argv, log_path);
-    if (!WaitUntilAccepting(started.port, kStartBudget) || !started.process->Running()) {
-        started.failure = "did not start listening: " + Tail(log_path);
-        started.process.reset();
+    auto process = std::make_unique<MeasuredRelay>(argv, log_path);
+    if (!WaitUntilAccepting(port, kStartBudget) || !process->Running()) {
+        *failure = argv.front() + " did not start listening: " + Tail(log_path);
+        return nullptr;
     }
+    return process;
+}
+
+StartedRelay StartRelay(const PeerSpec& peer, uint16_t target_port, const std::string& work_dir,
+                        const Placeholders& run_values) {
+    StartedRelay started;
+    started.port = PickFreePort();
+    const std::string base = work_dir + "/" + peer.name;
+    Placeholders values = run_values;
+    values.insert(values.end(), {
+                                    {"listen", std::to_string(started.port)},
+                                    {"target_port", std::to_string(target_port)},
+                                    {"config", base + ".conf"},
+                                    {"far_config", base + "-far.conf"},
+                                });
+    if (peer.far_sshd) {
+        started.sshd = std::make_unique<testing_support::SshServer>();
+        if (!started.sshd->Listening()) {
+            started.failure = started.sshd->Failure();
+            return started;
+        }
+        values.insert(values.end(), {{"link_port", std::to_string(started.sshd->Port())},
+                                     {"ssh_user", started.sshd->User()},
+                                     {"ssh_key", started.sshd->ClientKey()}});
+    } else if (!peer.far_command.empty()) {
+        const uint16_t link_port = PickFreePort();
+        values.push_back({"link_port", std::to_string(link_port)});
+        started.far = Launch(peer.far_command, peer.far_config, base + "-far.conf",
+                             base + "-far.log", values, link_port, &started.failure);
+        if (!started.far) {
+            return started;
+        }
+    }
+    started.process = Launch(peer.command, peer.config, base + ".conf", base + ".log", values,
+                             started.port, &started.failure);
     return started;
 }
 
 // The idle test, on a relay process of its own in front of a target process
 // of its own: the clients alone fill much of this process's descriptors.
 void MeasureIdleConnections(const Options& options, const PeerSpec& peer,
-                            const std::vector<std::string>& words, const std::string& work_dir,
+                            const std::string& work_dir, const Placeholders& run_values,
                             PeerResult& result) {
     const int wanted = peer.idle_at_most < 0
                            ? options.idle_connections
@@ -170,11 +219,11 @@ void MeasureIdleConnections(const Options& options, const PeerSpec& peer,
         if (!WaitUntilAccepting(target_port, kStartBudget)) {
             throw std::runtime_error("the target process did not start");
         }
-        const StartedRelay relay = StartRelay(peer, words, target_port, work_dir);
+        const StartedRelay relay = StartRelay(peer, target_port, work_dir, run_values);
         if (!relay.process) {
             throw std::runtime_error(relay.failure);
         }
-        const IdleHold hold = MeasureIdle(relay.port, wanted, peer.byte_map, relay.process->group(),
+        const IdleHold hold = MeasureIdle(relay.port, wanted, peer.byte_map, relay.Groups(),
                                           std::chrono::seconds(options.idle_seconds));
         result.idle_connections = hold.connections;
         result.idle_kib_per_connection = hold.KiBPerConnection();
@@ -193,37 +242,63 @@ void MeasureIdleConnections(const Options& options, const PeerSpec& peer,
     }
 }
 
-PeerResult RunPeer(const Options& options, const PeerSpec& peer, const std::string& work_dir) {
+// The programs a peer needs that are not installed, or empty.
+std::string MissingPrograms(const PeerSpec& peer) {
+    std::string missing;
+    for (const std::string& command : {peer.command, peer.far_command}) {
+        const std::vector<std::string> words = SplitWords(command);
+        if (!words.empty() && FindExecutable(words[0]).empty()) {
+            missing += (missing.empty() ? "" : ", ") + words[0];
+        }
+    }
+    if (peer.far_sshd) {
+        const std::string ssh = testing_support::SshServer::MissingPrograms();
+        missing += (missing.empty() || ssh.empty() ? "" : ", ") + ssh;
+    }
+    return missing;
+}
+
+PeerResult RunPeer(const Options& options, const PeerSpec& peer, const std::string& work_dir,
+                   const Placeholders& run_values) {
     PeerResult result;
     result.name = peer.name;
     result.command = peer.command;
+    result.far_command = peer.far_sshd ? "sshd -D -e -f {its own config}" : peer.far_command;
     std::cerr << peer.name << "\n";
 
-    const std::vector<std::string> words = SplitWords(peer.command);
-    if (!words.empty() && FindExecutable(words[0]).empty()) {
+    const std::string missing = MissingPrograms(peer);
+    if (!missing.empty()) {
         result.skipped = true;
-        result.note = words[0] + " not found";
+        result.note = missing + " not found";
         std::cerr << "  skipped: " << result.note << "\n";
         return result;
     }
 
     {
         TargetServer target;  // a fresh one per relay: no TIME_WAIT left over from the last
-        if (words.empty()) {
+        if (peer.command.empty()) {
             Measure(options, target.port(), peer.byte_map, result, [] { return true; });
             return result;
         }
-        const StartedRelay relay = StartRelay(peer, words, target.port(), work_dir);
+        const StartedRelay relay = StartRelay(peer, target.port(), work_dir, run_values);
         if (!relay.process) {
             result.note = relay.failure;
             std::cerr << "  " << result.note << "\n";
             return result;
         }
-        Measure(options, relay.port, peer.byte_map, result,
-                [&relay] { return relay.process->Running(); });
+        Measure(options, relay.port, peer.byte_map, result, [&relay] { return relay.Running(); });
     }
-    MeasureIdleConnections(options, peer, words, work_dir, result);
+    MeasureIdleConnections(options, peer, work_dir, run_values, result);
     return result;
+}
+
+// The values every peer's placeholders share in this run (see peers.h).
+Placeholders RunValues(const std::string& work_dir) {
+    const std::string key_file = work_dir + "/spiped.key";
+    std::array<char, 32> random_bytes{};
+    std::ifstream("/dev/urandom", std::ios::binary).read(random_bytes.data(), random_bytes.size());
+    std::ofstream(key_file, std::ios::binary).write(random_bytes.data(), random_bytes.size());
+    return {{"link_key", seal::FormatLinkKey(seal::GenerateLinkKey())}, {"key_file", key_file}};
 }
 
 std::vector<PeerSpec> ChosenPeers(const Options& options) {
@@ -252,10 +327,7 @@ std::vector<PeerSpec> ChosenPeers(const Options& options) {
 
 // Ctrl+C: stop the relay being measured before leaving.
 void OnInterrupt(int) {
-    const pid_t group = CurrentRelayGroup();
-    if (group > 0) {
-        kill(-group, SIGKILL);
-    }
+    KillMeasuredRelays();
     _exit(130);
 }
 
@@ -275,12 +347,16 @@ std::string Report(const Options& options, const std::vector<PeerResult>& result
 int Run(int argc, char** argv) {
     Options options;
     CLI::App app("Throughput, latency and connection rate through TCP relays, side by side");
+    // run.sh passes its defaults first and the caller's arguments after: the last one wins.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_option("--relay-path", options.relay_path, "vorlane-relay to measure");
     app.add_option("--floor-path", options.floor_path, "floor_relay, the yardstick relay");
     app.add_option("--only", options.only, "measure only these relays, in this order")
-        ->delimiter(',');
+        ->delimiter(',')
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--peer", options.extra_peers,
-                   "another relay: NAME=COMMAND with {listen} and {target_port}");
+                   "another relay: NAME=COMMAND with {listen} and {target_port}")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--bytes", options.bytes, "bytes per bulk transfer")->check(CLI::PositiveNumber);
     app.add_option("--connections", options.connections, "connections in the aggregate test")
         ->check(CLI::Range(2, 1000));
@@ -331,12 +407,13 @@ int Run(int argc, char** argv) {
     // Rounds go through every relay in turn, so a slow spell on the shared
     // machine falls on all of them rather than on one.
     const std::vector<PeerSpec> peers = ChosenPeers(options);
+    const Placeholders run_values = RunValues(work_dir);
     std::vector<std::vector<PeerResult>> rounds(peers.size());
     for (int round = 1; round <= options.rounds; ++round) {
         std::cerr << "round " << round << " of " << options.rounds << "\n";
         for (size_t i = 0; i < peers.size(); ++i) {
             if (round == 1 || !rounds[i].front().skipped) {
-                rounds[i].push_back(RunPeer(options, peers[i], work_dir));
+                rounds[i].push_back(RunPeer(options, peers[i], work_dir, run_values));
                 WriteResultRow(std::cerr, rounds[i].back());
             }
         }

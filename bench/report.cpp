@@ -101,8 +101,8 @@ void CheckRatio(std::ostream& out, const std::vector<PeerResult>& results, const
     const PeerResult* mine = Find(results, relay);
     const std::optional<double> value = mine ? metric.pick(*mine) : std::nullopt;
     out << "| " << relay << " " << metric.label << (metric.lower_is_better ? " ≤ " : " ≥ ")
-        << Format("%g", factor) << " × " << (peers.size() > 1 ? "best of " : "")
-        << JoinNames(peers) << " | ";
+        << Format("%g", factor) << " × " << (peers.size() > 1 ? "best of " : "") << JoinNames(peers)
+        << " | ";
     if (!best || !value || *best <= 0) {
         out << " | not measured |\n";
         return;
@@ -160,7 +160,7 @@ void WriteCommands(std::ostream& out, const std::vector<PeerResult>& results) {
     for (const PeerResult& r : results) {
         out << "- " << r.name << ": "
             << (r.command.empty() ? "no relay, straight to the target" : "`" + r.command + "`")
-            << "\n";
+            << (r.far_command.empty() ? "" : " → `" + r.far_command + "`") << "\n";
     }
 }
 

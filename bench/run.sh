@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Builds relay_bench and vorlane-relay (Release, in build/bench), measures both
-# of its engines beside direct, socat, rinetd and haproxy on loopback, and
-# writes the Markdown report to build/bench/results.md (and stdout).
+# of its engines beside direct, socat, rinetd and haproxy on loopback, and its
+# relay pairs beside spiped and an ssh -L forward, and writes the Markdown
+# report to build/bench/results.md (and stdout).
 #
 #   bench/run.sh                      # the full comparison, three rounds
 #   bench/run.sh --rounds 1 --only direct,vorlane-events
+#   bench/run.sh --rounds 2 --idle-connections 0 \
+#       --only vorlane-pair-sealed,spiped,ssh-chacha20,vorlane-pair-map
 #
 # Arguments are passed to relay_bench after the defaults, so they win.
 set -euo pipefail
@@ -42,7 +45,8 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
         "$(lscpu 2>/dev/null | sed -n 's/^Model name: *//p' | head -1)."
     echo "Load average before: $load_before; after: $load_after."
     echo "Versions: $(socat -V 2>/dev/null | sed -n 's/^socat version \([^ ]*\).*/socat \1/p')," \
-        "$(rinetd -v 2>/dev/null | head -1), $(haproxy -v 2>/dev/null | head -1 | cut -d' ' -f1-3)."
+        "$(rinetd -v 2>/dev/null | head -1), $(haproxy -v 2>/dev/null | head -1 | cut -d' ' -f1-3)," \
+        "$(spiped -v 2>&1 | head -1), $(ssh -V 2>&1 | cut -d, -f1)."
     echo "Command: bench/run.sh $*${priority[*]:+ (run at ${priority[*]})}"
     echo
     cat "$build/table.md"

@@ -9,13 +9,14 @@ relay_packages=(
   cmake ninja-build g++ libcli11-dev libasio-dev googletest libgtest-dev python3
   dpkg-dev lintian man-db systemd curl python3-prometheus-client
   libgcrypt20-dev python3-dissononce golang-github-flynn-noise-dev
+  openssh-client openssh-server
 )
 other_packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
   wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils imagemagick
-  socat rinetd haproxy linux-perf strace
+  socat rinetd haproxy linux-perf strace spiped
 )
 
 case "${1:-}" in
@@ -40,6 +41,15 @@ for p in "${packages[@]}"; do
 done
 
 if [ "${#missing[@]}" -gt 0 ]; then
+  # The tests and the benchmark run a private sshd by its PID; installing
+  # openssh-server must not start the system's. A policy that forbids service
+  # starts is put in place for the install unless the machine has one already.
+  policy=/usr/sbin/policy-rc.d
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
+    $SUDO chmod 755 "$policy"
+    trap '$SUDO rm -f "$policy"' EXIT
+  fi
   log=$(mktemp)
   if ! { $SUDO apt-get update -qq && \
          DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
