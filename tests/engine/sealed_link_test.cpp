@@ -371,6 +371,7 @@ TEST_P(SealedLink, RefusalsInProgressAreBoundedAndTheRestClosedAtOnce) {
     ASSERT_TRUE(WaitUntil([&] { return farEngine->ConnectionCount() == 2; }));
     const int descriptorsBefore = OpenDescriptorCount();
     std::vector<TestSocket> stalled;
+    stalled.reserve(kMaxSealedRefusals);
     for (int i = 0; i < kMaxSealedRefusals; ++i) {
         stalled.push_back(testing_support::Connect(farEngine->ListeningPort()));
     }
