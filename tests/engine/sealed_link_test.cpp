@@ -344,6 +344,28 @@ TEST_P(SealedLink, EveryClientWithoutTheKeyIsClosedBeforeTheTargetGetsAByte) {
     target.Stop();
 }
 
+// A Client-mode relay whose target answers without the key (an impostor, or
+// a far relay with another key) closes before reading a byte of its client.
+TEST_P(SealedLink, ClientModeRelayGivesNothingToATargetWithoutTheKey) {
+    std::atomic<std::size_t> targetGot{0};
+    LoopbackServer impostor([&](TestSocket& connection, int) {
+        targetGot += connection.Read(50).size();
+        // A reply of the right length that no holder of the key made.
+        connection.Send(std::string("\x00\x30", 2) + RandomBytes(48, 4));
+        targetGot += ReceiveUntilEnd(connection.fd(), 1 << 20).size();
+    });
+    StartSealedClient(impostor.Port());
+    TestSocket client = Connect();
+    ASSERT_TRUE(client.Send("PLAIN-MARKER"));
+    bool sawEnd = false;
+    EXPECT_EQ(client.ReadToEnd(&sawEnd), "");
+    ASSERT_TRUE(WaitUntil([&] { return events.Closed().size() == 1; }));
+    EXPECT_EQ(events.Closed().front().reason, CloseReason::HandshakeFailed);
+    EXPECT_EQ(events.Closed().front().bytesUp, 0);
+    impostor.Stop();
+    EXPECT_EQ(targetGot.load(), 50u);  // the first handshake message alone
+}
+
 // Past its limit a sealed Server-mode relay answers the handshake and seals
 // its refusal; the Client-mode relay in front hands it on in plain.
 TEST_P(SealedLink, RefusalOfASealedServerReachesTheClientInPlain) {
