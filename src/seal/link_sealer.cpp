@@ -33,6 +33,11 @@ std::vector<std::uint8_t> LinkSealer::TakeOutput() {
     return taken;
 }
 
+void LinkSealer::TakeOutput(std::vector<std::uint8_t>& into) {
+    into.clear();
+    into.swap(output_);
+}
+
 std::optional<LinkError> LinkSealer::Fail(LinkError error) {
     state_ = State::failed;
     error_ = error;

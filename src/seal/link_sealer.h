@@ -43,6 +43,10 @@ class LinkSealer {
 
     // Bytes queued for the peer since the last call, framed and sealed.
     std::vector<std::uint8_t> TakeOutput();
+    // The same into `into`, whose old contents go and whose storage the
+    // sealer keeps: a relay that alternates two vectors allocates nothing
+    // per chunk.
+    void TakeOutput(std::vector<std::uint8_t>& into);
 
     // Takes bytes as they came from the peer, any split. Appends to plain
     // the payload of every message that authenticated; a message that fails

@@ -6,6 +6,7 @@
 
 #include "platform/net.h"
 #include "relay/event/asio_address.h"
+#include "relay/link_close_reason.h"
 
 namespace {
 
@@ -52,7 +53,15 @@ void EventConnection::Start() {
     m_worker.live.insert(shared_from_this());
     // Non-blocking from now on: the watch below peeks without waiting.
     TuneRelaySocket(m_client, net::kAcceptedSocketsKeepTuning);
+    if (m_run->settings.linkKey && m_run->settings.encode == EncodeMode::Server) {
+        StartHandshake(seal::Role::responder);  // reaches the target once the link is open
+        return;
+    }
     ArmQuietTimer();
+    ReachTarget();
+}
+
+void EventConnection::ReachTarget() {
     if (m_run->target.literal) {
         const asio::ip::address literal = ToAsioAddress(*m_run->target.literal);
         // 0.0.0.0 or :: names no target (a connect to it would reach this
@@ -62,10 +71,14 @@ void EventConnection::Start() {
             Close(CloseReason::LookupFailed);
             return;
         }
+    }
+    // A client whose bytes are already held has spoken: nothing to watch.
+    if (!m_clientSpoke) {
         WatchClientLeaving();
-        ConnectTo(tcp::endpoint(literal, TargetPort()));
+    }
+    if (m_run->target.literal) {
+        ConnectTo(tcp::endpoint(ToAsioAddress(*m_run->target.literal), TargetPort()));
     } else {
-        WatchClientLeaving();
         LookUpTarget();
     }
 }
@@ -80,6 +93,15 @@ void EventConnection::Connected() {
     TuneRelaySocket(m_target, false);
     m_host.ConnectionOpened(m_report);
     m_lastActivity = Clock::now();
+    if (m_sealer) {
+        ArmQuietTimer();
+        StartSealedPumps();
+        return;
+    }
+    if (m_run->settings.linkKey && m_run->settings.encode == EncodeMode::Client) {
+        StartHandshake(seal::Role::initiator);
+        return;
+    }
     ArmQuietTimer();
     // The target may speak first: both directions start at once. Most clients
     // speak first, and by now their first bytes have mostly arrived: those are
@@ -91,11 +113,15 @@ void EventConnection::Connected() {
 // One timer for both quiet time-outs, moved on only when it fires: a chunk
 // just notes the time, which costs far less than re-arming a timer for every
 // chunk. It runs to the nearer of the first-byte deadline, while nothing has
-// moved since the accept, and the idle one, once the target answered.
+// moved since the accept, the idle one, once the target answered, and a
+// sealed link's handshake deadline.
 void EventConnection::ArmQuietTimer() {
     auto deadline = Clock::time_point::max();
     if (NothingMoved() && m_run->settings.firstByteTimeout.count() > 0) {
         deadline = m_started + m_run->settings.firstByteTimeout;
+    }
+    if (Handshaking()) {
+        deadline = std::min(deadline, m_handshakeStarted + kHandshakeDeadline);
     }
     if (m_connected && m_run->settings.idleTimeout.count() > 0) {
         deadline = std::min(deadline, m_lastActivity + m_run->settings.idleTimeout);
@@ -119,6 +145,10 @@ void EventConnection::OnQuietTimer() {
     if (NothingMoved() && m_run->settings.firstByteTimeout.count() > 0 &&
         now - m_started >= m_run->settings.firstByteTimeout) {
         Close(CloseReason::FirstByteTimeout);
+        return;
+    }
+    if (Handshaking() && now - m_handshakeStarted >= kHandshakeDeadline) {
+        Close(CloseReason::HandshakeFailed);
         return;
     }
     if (m_connected && m_run->settings.idleTimeout.count() > 0 &&
@@ -158,12 +188,20 @@ void EventConnection::ReceiveChunk(Direction& direction) {
     }
     if (ec == asio::error::eof) {
         ReturnBuffer(direction);
-        EndOfStream(direction);
+        if (m_sealer) {
+            SealedEndOfStream(direction);
+        } else {
+            EndOfStream(direction);
+        }
         return;
     }
     if (ec) {
         ReturnBuffer(direction);
         Close(CloseReason::Reset, ec);
+        return;
+    }
+    if (m_sealer) {
+        SealedChunk(direction, received);
         return;
     }
     direction.lastChunkFull = received == size;

@@ -10,6 +10,14 @@
 // once. The end of one direction's stream is passed on as a half-close and the
 // other direction goes on; the connection ends when both have ended, on an
 // error, on the first-byte or idle time-out, or when the engine closes it.
+//
+// With a link key the side toward the other relay is sealed (the target in
+// Client mode, the client in Server mode) instead of byte-mapped. In Client
+// mode the handshake runs once the target answers, and the client is read
+// only when the link is open. In Server mode the client's handshake comes
+// first and the target is reached only once the link is open, so a replayed
+// handshake never reaches it. Counts are of plain bytes, the same at both
+// relays of a pair.
 #pragma once
 
 #include <asio/ip/tcp.hpp>
@@ -18,6 +26,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -29,6 +38,7 @@
 #include "relay/event/event_worker.h"
 #include "relay/event/lookup_pool.h"
 #include "relay/relay_events.h"
+#include "seal/link_sealer.h"
 #include "stats/traffic_display.h"
 
 class EventConnection : public std::enable_shared_from_this<EventConnection> {
@@ -69,6 +79,10 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
         bool lastChunkFull = false;  // the last receive filled the buffer
         std::int64_t bytes = 0;
         BufferPool::Buffer buffer;  // only while a chunk is in flight
+        // A sealed link's: whether `from` is the sealed side, and the bytes
+        // this direction writes next (kept for reuse).
+        bool opens = false;
+        std::vector<std::uint8_t> out;
     };
 
     void LookUpTarget();
@@ -89,6 +103,20 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     void EndOfStream(Direction& direction);
     void ReturnBuffer(Direction& direction);
 
+    // The sealed link (event_connection_seal.cpp).
+    bool Handshaking() const { return m_sealer && !m_sealer->Open(); }
+    void StartHandshake(seal::Role role);
+    void SealedChunk(Direction& direction, std::size_t received);
+    void OpenChunk(Direction& direction, std::size_t received);
+    void HandshakeStep(Direction& direction);
+    void LinkOpened();
+    void StartSealedPumps();
+    void SealedEndOfStream(Direction& direction);
+    void WriteOut(Direction& direction, tcp::socket& to);
+    void LinkFailed(seal::LinkError error);
+    // Looks the target up, or connects to its address.
+    void ReachTarget();
+
     EventConnectionHost& m_host;
     EventWorker& m_worker;
     std::shared_ptr<const EventRun> m_run;
@@ -96,9 +124,11 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     tcp::socket m_target;
     LookupPool::Pending m_lookup;  // while the target name is looked up
     asio::steady_timer m_connectTimer;
-    asio::steady_timer m_quietTimer;  // the first-byte and the idle time-outs
-    Direction m_up;                   // client to target
-    Direction m_down;                 // target to client
+    asio::steady_timer m_quietTimer;           // the first-byte and the idle time-outs
+    Direction m_up;                            // client to target
+    Direction m_down;                          // target to client
+    std::optional<seal::LinkSealer> m_sealer;  // with a link key, in Client or Server mode
+    std::chrono::steady_clock::time_point m_handshakeStarted;
 
     ConnectionReport m_report;  // its id, the client, and the target address that answered
     std::chrono::steady_clock::time_point m_started;

@@ -7,6 +7,7 @@
 
 #include "relay/event/asio_address.h"
 #include "relay/event/event_connection.h"
+#include "relay/link_close_reason.h"
 
 // While the target has not answered, a client that leaves is noticed at once:
 // its look-up or connect is cancelled and its place and descriptors freed
@@ -37,7 +38,9 @@ void EventConnection::OnClientReadableWhileConnecting() {
     if (ec == asio::error::would_block || ec == asio::error::try_again) {
         WatchClientLeaving();
     } else if (ec == asio::error::eof) {
-        Close(CloseReason::ClientClosed);
+        // A sealed client may end inside a message its opening chunk began.
+        const auto sealError = m_sealer ? m_sealer->PeerClosed() : std::nullopt;
+        Close(sealError ? CloseReasonFor(*sealError) : CloseReason::ClientClosed);
     } else if (ec) {
         Close(CloseReason::Reset, ec);
     } else {

@@ -114,7 +114,7 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     void RetryAcceptAfterError(EventListener& listener, std::error_code error);
     // Takes both of the client's shares unless the limit is reached.
     bool Admit();
-    void Refuse(asio::ip::tcp::socket client, const PeerAddress& peer, EncodeMode mode,
+    void Refuse(asio::ip::tcp::socket client, const PeerAddress& peer, const StartRequest& settings,
                 RefusalReason reason);
     // Ends the run numbered `run`, once, from any thread.
     void EndRun(unsigned run);
@@ -152,6 +152,8 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     AddressTally m_clientsByAddress;  // every open connection, by its client's address
     std::atomic<std::int64_t> m_denied{0};
     std::atomic<std::int64_t> m_refused{0};
+    // Sealed refusals under way; shared with them, since one may end after the engine.
+    std::shared_ptr<std::atomic<int>> m_sealedRefusals = std::make_shared<std::atomic<int>>(0);
 
     std::mutex m_endLock;  // with m_ended: a connection or a run has ended
     std::condition_variable m_ended;

@@ -11,6 +11,7 @@
 #include "relay/event/asio_address.h"
 #include "relay/event/event_connection.h"
 #include "relay/event/event_engine.h"
+#include "relay/event/sealed_refusal.h"
 
 namespace {
 
@@ -91,10 +92,10 @@ void EventRelayEngine::OnAccepted(std::error_code error, tcp::socket client,
         client.close(ec);
         m_events.ClientRefused(from, RefusalReason::NotAllowed);
     } else if (!m_clientsByAddress.TryAdd(from.address, listener.run->settings.clientsPerAddress)) {
-        Refuse(std::move(client), from, listener.run->settings.encode, RefusalReason::AddressLimit);
+        Refuse(std::move(client), from, listener.run->settings, RefusalReason::AddressLimit);
     } else if (!Admit()) {
         m_clientsByAddress.Remove(from.address);
-        Refuse(std::move(client), from, listener.run->settings.encode, RefusalReason::LimitReached);
+        Refuse(std::move(client), from, listener.run->settings, RefusalReason::LimitReached);
     } else {
         m_live.fetch_add(1);
         const std::uint64_t id = m_lastId.fetch_add(1) + 1;
@@ -151,12 +152,18 @@ bool EventRelayEngine::Admit() {
     return true;
 }
 
-// The refusal text, mapped in Server mode where the client is the far relay,
-// then the end of the stream.
-void EventRelayEngine::Refuse(tcp::socket client, const PeerAddress& peer, EncodeMode mode,
-                              RefusalReason reason) {
+// The refusal text, mapped in Server mode where the client is the far relay
+// (sealed, with a link key), then the end of the stream.
+void EventRelayEngine::Refuse(tcp::socket client, const PeerAddress& peer,
+                              const StartRequest& settings, RefusalReason reason) {
     m_refused.fetch_add(1);
     m_events.ClientRefused(peer, reason);
+    if (settings.encode == EncodeMode::Server && settings.linkKey) {
+        RefuseSealed(std::move(client), *settings.linkKey, RefusalBytes(EncodeMode::None),
+                     m_sealedRefusals);
+        return;
+    }
+    const EncodeMode mode = settings.encode;
     struct Refusal {
         tcp::socket socket;
         std::string text;

@@ -1,0 +1,415 @@
+// The sealed link through the event engine: a Client-mode relay and a
+// Server-mode relay with one key carry plain bytes between their ends, and
+// nothing plain between them; whatever does not hold the key is closed with
+// the right reason before a byte of it reaches the target.
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "recording_events.h"
+#include "relay/event/sealed_refusal.h"
+#include "relay/link_close_reason.h"
+#include "relay/start_checks.h"
+#include "relay_fixture.h"
+#include "seal/link_sealer.h"
+
+namespace testing_support {
+namespace {
+
+using Blob = std::vector<std::uint8_t>;
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(random() & 0xFF);
+    }
+    return bytes;
+}
+
+seal::LinkKey KeyOf(std::uint8_t fill) {
+    seal::LinkKey key;
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        key.bytes[i] = static_cast<std::uint8_t>(fill + i);
+    }
+    return key;
+}
+
+// A target that counts every byte it is sent and never answers.
+class CountingTarget {
+  public:
+    CountingTarget()
+        : m_server([this](TestSocket& connection, int) {
+              m_bytes += ReceiveUntilEnd(connection.fd(), 1 << 20).size();
+          }) {}
+    std::uint16_t Port() const { return m_server.Port(); }
+    std::size_t Bytes() const { return m_bytes.load(); }
+    void Stop() { m_server.Stop(); }
+
+  private:
+    std::atomic<std::size_t> m_bytes{0};
+    LoopbackServer m_server;
+};
+
+// Passes bytes between a client and `to` both ways, keeping what went toward it.
+class Tap {
+  public:
+    explicit Tap(std::uint16_t to)
+        : m_server([this, to](TestSocket& from, int) {
+              TestSocket onward = Connect(to);
+              std::thread back([&] { Pass(onward, from, m_seenBack); });
+              Pass(from, onward, m_seen);
+              back.join();
+          }) {}
+    std::uint16_t Port() const { return m_server.Port(); }
+    // Both ways.
+    std::string Seen() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_seen + m_seenBack;
+    }
+    void Stop() { m_server.Stop(); }
+
+  private:
+    void Pass(TestSocket& from, TestSocket& to, std::string& seen) {
+        char chunk[4096];
+        for (;;) {
+            const int n = net::Recv(from.fd(), chunk, static_cast<int>(sizeof chunk));
+            if (n <= 0) {
+                break;
+            }
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                seen.append(chunk, static_cast<std::size_t>(n));
+            }
+            SendAll(to.fd(), chunk, static_cast<std::size_t>(n));
+        }
+        to.ShutdownSend();
+    }
+
+    mutable std::mutex m_mutex;
+    std::string m_seen;
+    std::string m_seenBack;
+    LoopbackServer m_server;
+};
+
+// One end of the link driven by the test itself: the initiator's handshake
+// over a socket, so a case can break it at any step.
+class TestInitiator {
+  public:
+    explicit TestInitiator(const seal::LinkKey& key) : sealer(seal::Role::initiator, key) {}
+
+    Blob FirstMessage() { return sealer.TakeOutput(); }
+
+    // Sends the first message, reads the reply, and returns what opens the link.
+    bool Handshake(TestSocket& socket, Blob& opening) {
+        const Blob first = FirstMessage();
+        if (!SendAll(socket.fd(), first.data(), first.size())) {
+            return false;
+        }
+        const std::string reply = socket.Read(2 + 48);
+        Blob plain;
+        if (sealer.Receive({reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size()},
+                           plain) ||
+            !sealer.Open()) {
+            return false;
+        }
+        opening = sealer.TakeOutput();
+        return true;
+    }
+
+    Blob Sealed(const std::string& text) {
+        sealer.Seal({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+        return sealer.TakeOutput();
+    }
+
+    seal::LinkSealer sealer;
+};
+
+class SealedLink : public RelayFixture {
+  protected:
+    // Server mode with the key: the relay the far end runs.
+    void StartSealedServer(std::uint16_t targetPort, int limit = 100) {
+        StartRequest request = RequestTo(targetPort);
+        request.encode = EncodeMode::Server;
+        request.linkKey = key;
+        request.connectionLimit = limit;
+        farEngine = MakeEngine(GetParam(), farDisplay, farEvents);
+        ASSERT_TRUE(farEngine->StartListening(request));
+    }
+
+    // Client mode with the key toward `targetPort`: the near relay.
+    void StartSealedClient(std::uint16_t targetPort, std::size_t chunkSize = kClassicChunkSize) {
+        StartRequest request = RequestTo(targetPort);
+        request.encode = EncodeMode::Client;
+        request.linkKey = key;
+        request.chunkSize = chunkSize;
+        engine = MakeEngine(GetParam(), display, events);
+        Start(request);
+    }
+
+    CloseReason FarReasonFor(int clientPort) const {
+        for (const ConnectionEnd& end : farEvents.Closed()) {
+            if (end.connection.client.port == clientPort) {
+                return end.reason;
+            }
+        }
+        return CloseReason::Stopped;
+    }
+
+    const seal::LinkKey key = KeyOf(1);
+    RecordingEvents events;
+    RecordingEvents farEvents;
+};
+
+// The threaded engine is sealed apart; these run against the event engine.
+INSTANTIATE_TEST_SUITE_P(EventEngine, SealedLink, testing::Values(EngineKind::Events), EngineName);
+
+// The target answers only once it has the client's end: the half-close
+// crosses both relays one way and the answer comes back the other. Each
+// relay counts the plain bytes, so both show the same totals.
+TEST_P(SealedLink, PairCarriesBothWaysThroughAHalfCloseAndCountsPlainBytes) {
+    LoopbackServer answerer(AnswerAfterEndHandler());
+    StartSealedServer(answerer.Port());
+    StartSealedClient(farEngine->ListeningPort(), 65536);
+    const std::string request = RandomBytes(3 << 20, 5);
+    {
+        TestSocket client = Connect();
+        std::thread sender([&] {
+            client.Send(request);
+            client.ShutdownSend();
+        });
+        bool sawEnd = false;
+        const std::string answer = client.ReadToEnd(&sawEnd, 30000);
+        sender.join();
+        EXPECT_TRUE(sawEnd);
+        ASSERT_EQ(answer.size(), request.size());
+        EXPECT_TRUE(answer == request);
+    }
+    EXPECT_TRUE(CountReaches(0));
+    ASSERT_TRUE(WaitUntil([&] { return farEvents.Closed().size() == 1; }));
+    const auto size = static_cast<std::int64_t>(request.size());
+    for (RelayControl* relay : {engine.get(), farEngine.get()}) {
+        EXPECT_EQ(relay->BytesUp(), size);
+        EXPECT_EQ(relay->BytesDown(), size);
+    }
+    const ConnectionEnd far = farEvents.Closed().front();
+    EXPECT_EQ(far.bytesUp, size);
+    EXPECT_EQ(far.bytesDown, size);
+    ASSERT_TRUE(WaitUntil([&] { return events.Closed().size() == 1; }));
+    EXPECT_EQ(events.Closed().front().bytesUp, size);
+}
+
+// A target that speaks first reaches a client that never says a word: the
+// initiator's empty first message opens the link without one.
+TEST_P(SealedLink, GreetingOfATargetThatSpeaksFirstCrossesTheLink) {
+    LoopbackServer greeter(GreetingHandler("220 ready\r\n"));
+    StartSealedServer(greeter.Port());
+    StartSealedClient(farEngine->ListeningPort());
+    TestSocket client = Connect();
+    EXPECT_EQ(client.Read(11), "220 ready\r\n");
+}
+
+// Whatever runs between the relays sees only sealed bytes, both ways.
+TEST_P(SealedLink, TapBetweenTheRelaysNeverSeesThePlainBytes) {
+    StartSealedServer(echo.Port());
+    Tap tap(farEngine->ListeningPort());
+    StartSealedClient(tap.Port());
+    const std::string marker = "PLAIN-MARKER-" + std::string(200, 'm');
+    {
+        TestSocket client = Connect();
+        ExpectEcho(client, marker);
+        ExpectEcho(client, marker);
+    }
+    EXPECT_EQ(echo.Received(), marker + marker);
+    const std::string seen = tap.Seen();
+    EXPECT_GT(seen.size(), 2 * marker.size());
+    EXPECT_EQ(seen.find("PLAIN-MARKER"), std::string::npos);
+    EXPECT_TRUE(CountReaches(0));
+    tap.Stop();
+}
+
+// Without a mode there is no side to seal: a key alone changes nothing.
+TEST_P(SealedLink, KeyWithoutAModeRelaysPlainBytes) {
+    StartRequest request = RequestTo(echo.Port());
+    request.linkKey = key;
+    Start(request);
+    TestSocket client = Connect();
+    ExpectEcho(client, "plain");
+    EXPECT_EQ(echo.Received(), "plain");
+}
+
+struct HostileCase {
+    const char* name;
+    // Sends (and reads) what it must on a fresh connection to the sealed relay.
+    std::function<void(TestSocket&, const seal::LinkKey&)> act;
+    CloseReason reason;
+};
+
+// Every kind of client without the key, at once against one sealed Server-mode
+// relay: each is closed and reported with its reason (those that stall, at
+// the handshake deadline), and the target never gets a byte.
+TEST_P(SealedLink, EveryClientWithoutTheKeyIsClosedBeforeTheTargetGetsAByte) {
+    const auto send = [](TestSocket& socket, const Blob& bytes) {
+        ASSERT_TRUE(SendAll(socket.fd(), bytes.data(), bytes.size()));
+    };
+    const std::vector<HostileCase> cases = {
+        {"plain client",
+         [](TestSocket& s, const seal::LinkKey&) { s.Send("GET / HTTP/1.0\r\n\r\n"); },
+         CloseReason::HandshakeFailed},
+        {"random bytes", [](TestSocket& s, const seal::LinkKey&) { s.Send(RandomBytes(300, 9)); },
+         CloseReason::HandshakeFailed},
+        {"wrong key",
+         [&](TestSocket& s, const seal::LinkKey&) {
+             send(s, TestInitiator(KeyOf(2)).FirstMessage());
+         },
+         CloseReason::HandshakeFailed},
+        {"oversized frame header",
+         [](TestSocket& s, const seal::LinkKey&) { s.Send("\xff\xff" + std::string(100, 'x')); },
+         CloseReason::HandshakeFailed},
+        {"truncated handshake, then a stall",
+         [&](TestSocket& s, const seal::LinkKey& k) {
+             Blob first = TestInitiator(k).FirstMessage();
+             first.resize(20);
+             send(s, first);
+         },
+         CloseReason::HandshakeFailed},
+        {"first message, then a stall",
+         [&](TestSocket& s, const seal::LinkKey& k) {
+             send(s, TestInitiator(k).FirstMessage());
+             EXPECT_EQ(s.Read(50).size(), 50u);
+         },
+         CloseReason::HandshakeFailed},
+        {"replayed opening",
+         [&](TestSocket& s, const seal::LinkKey& k) {
+             // A link recorded elsewhere, played back: the relay's reply has a
+             // new ephemeral key, which the recorded message was not sealed to.
+             TestInitiator recorded(k);
+             seal::LinkSealer responder(seal::Role::responder, k);
+             Blob wire = recorded.FirstMessage();
+             Blob plain;
+             responder.Receive({wire.data(), wire.size()}, plain);
+             const Blob reply = responder.TakeOutput();
+             recorded.sealer.Receive({reply.data(), reply.size()}, plain);
+             const Blob opening = recorded.sealer.TakeOutput();
+             wire.insert(wire.end(), opening.begin(), opening.end());
+             send(s, wire);
+         },
+         CloseReason::HandshakeFailed},
+        {"flipped bit mid-stream",
+         [&](TestSocket& s, const seal::LinkKey& k) {
+             TestInitiator initiator(k);
+             Blob wire;
+             ASSERT_TRUE(initiator.Handshake(s, wire));
+             Blob message = initiator.Sealed("secret for the target");
+             message[message.size() / 2] ^= 0x04;
+             wire.insert(wire.end(), message.begin(), message.end());
+             send(s, wire);
+         },
+         CloseReason::BadMessage},
+        {"message cut by the end of the stream",
+         [&](TestSocket& s, const seal::LinkKey& k) {
+             TestInitiator initiator(k);
+             Blob wire;
+             ASSERT_TRUE(initiator.Handshake(s, wire));
+             Blob message = initiator.Sealed("secret for the target");
+             message.resize(message.size() - 3);
+             wire.insert(wire.end(), message.begin(), message.end());
+             send(s, wire);
+             s.ShutdownSend();
+         },
+         CloseReason::BadMessage},
+    };
+    CountingTarget target;
+    StartSealedServer(target.Port());
+    std::vector<TestSocket> clients;
+    std::map<int, const HostileCase*> byPort;
+    for (const HostileCase& c : cases) {
+        clients.push_back(testing_support::Connect(farEngine->ListeningPort()));
+        c.act(clients.back(), key);
+        byPort[net::LocalPort(clients.back().fd())] = &c;
+    }
+    // The stalled ones last until the handshake deadline.
+    ASSERT_TRUE(WaitUntil([&] { return farEvents.Closed().size() == cases.size(); },
+                          kPatience + kHandshakeDeadline));
+    for (const auto& [port, c] : byPort) {
+        EXPECT_EQ(FarReasonFor(port), c->reason) << c->name;
+    }
+    for (TestSocket& client : clients) {
+        bool sawEnd = false;
+        client.ReadToEnd(&sawEnd, 2000);  // the relay closed it
+    }
+    EXPECT_EQ(target.Bytes(), 0u);
+    target.Stop();
+}
+
+// A Client-mode relay whose target answers without the key (an impostor, or
+// a far relay with another key) closes before reading a byte of its client.
+TEST_P(SealedLink, ClientModeRelayGivesNothingToATargetWithoutTheKey) {
+    std::atomic<std::size_t> targetGot{0};
+    LoopbackServer impostor([&](TestSocket& connection, int) {
+        targetGot += connection.Read(50).size();
+        // A reply of the right length that no holder of the key made.
+        connection.Send(std::string("\x00\x30", 2) + RandomBytes(48, 4));
+        targetGot += ReceiveUntilEnd(connection.fd(), 1 << 20).size();
+    });
+    StartSealedClient(impostor.Port());
+    TestSocket client = Connect();
+    ASSERT_TRUE(client.Send("PLAIN-MARKER"));
+    bool sawEnd = false;
+    EXPECT_EQ(client.ReadToEnd(&sawEnd), "");
+    ASSERT_TRUE(WaitUntil([&] { return events.Closed().size() == 1; }));
+    EXPECT_EQ(events.Closed().front().reason, CloseReason::HandshakeFailed);
+    EXPECT_EQ(events.Closed().front().bytesUp, 0);
+    impostor.Stop();
+    EXPECT_EQ(targetGot.load(), 50u);  // the first handshake message alone
+}
+
+// Past its limit a sealed Server-mode relay answers the handshake and seals
+// its refusal; the Client-mode relay in front hands it on in plain.
+TEST_P(SealedLink, RefusalOfASealedServerReachesTheClientInPlain) {
+    StartSealedServer(echo.Port(), 2);
+    StartSealedClient(farEngine->ListeningPort());
+    TestSocket first = Connect();
+    ExpectEcho(first, "held");
+    TestSocket second = Connect();
+    bool sawEnd = false;
+    EXPECT_EQ(second.ReadToEnd(&sawEnd), RefusalBytes(EncodeMode::None));
+    EXPECT_TRUE(sawEnd);
+    EXPECT_EQ(farEngine->RefusedCount(), 1);
+    EXPECT_EQ(echo.Received(), "held");
+}
+
+// A flood past the limit cannot make the relay run a handshake for each:
+// beyond a bound of refusals in progress, a client is just closed.
+TEST_P(SealedLink, RefusalsInProgressAreBoundedAndTheRestClosedAtOnce) {
+    StartSealedServer(echo.Port(), 2);
+    TestSocket holder = testing_support::Connect(farEngine->ListeningPort());
+    Blob opening;
+    TestInitiator initiator(key);
+    ASSERT_TRUE(initiator.Handshake(holder, opening));
+    ASSERT_TRUE(SendAll(holder.fd(), opening.data(), opening.size()));
+    ASSERT_TRUE(WaitUntil([&] { return farEngine->ConnectionCount() == 2; }));
+    const int descriptorsBefore = OpenDescriptorCount();
+    std::vector<TestSocket> stalled;
+    stalled.reserve(kMaxSealedRefusals);
+    for (int i = 0; i < kMaxSealedRefusals; ++i) {
+        stalled.push_back(testing_support::Connect(farEngine->ListeningPort()));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return farEngine->RefusedCount() == kMaxSealedRefusals; }));
+    TestSocket beyond = testing_support::Connect(farEngine->ListeningPort());
+    bool sawEnd = false;
+    const auto sent = std::chrono::steady_clock::now();
+    EXPECT_EQ(beyond.ReadToEnd(&sawEnd, 4000), "");
+    // Well before a refusal in progress would give up on its handshake.
+    EXPECT_LT(std::chrono::steady_clock::now() - sent,
+              kSealedRefusalDeadline - std::chrono::seconds(1));
+    stalled.clear();
+    holder.Close();
+    beyond.Close();
+    EXPECT_TRUE(WaitUntil([&] { return OpenDescriptorCount() <= descriptorsBefore; }));
+}
+
+}  // namespace
+}  // namespace testing_support

@@ -1,0 +1,127 @@
+// Two vorlane-relay processes sealing the link between them with the key
+// from their config files: what their clients and the target see, and the
+// log line each relay writes for a peer without the key.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "loopback_server.h"
+#include "relay_process.h"
+#include "scratch_directory.h"
+#include "seal/link_sealer.h"
+#include "test_socket.h"
+#include "wait.h"
+
+namespace {
+
+using testing_support::Connect;
+using testing_support::EchoServer;
+using testing_support::kPatienceMs;
+using testing_support::RelayProcess;
+using testing_support::ScratchDirectory;
+using testing_support::StartRelay;
+using testing_support::TestSocket;
+using testing_support::WaitUntil;
+
+const std::string kKey = "q83vASNFZ4mrze8BI0VniavN7wEjRWeJq83vASNFZ4k=";
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(random() & 0xFF);
+    }
+    return bytes;
+}
+
+class SealedRelays : public testing::Test {
+  protected:
+    // A relay in `mode` with the key in its config file, toward `targetPort`.
+    std::unique_ptr<RelayProcess> StartSealed(const std::string& mode, int targetPort, int* port) {
+        const std::string config = directory.WriteFile(
+            mode + ".ini", "[Vorlane]\nLinkKey=" + kKey + "\nFirstByteTimeout=0\n");
+        return StartRelay(
+            {"--config", config, "--encode", mode, "--target-port", std::to_string(targetPort)},
+            port);
+    }
+
+    void StartPair(int targetPort) {
+        far = StartSealed("server", targetPort, &farPort);
+        ASSERT_NE(far, nullptr);
+        near = StartSealed("client", farPort, &nearPort);
+        ASSERT_NE(near, nullptr);
+    }
+
+    ScratchDirectory directory;
+    EchoServer echo;
+    std::unique_ptr<RelayProcess> far;
+    std::unique_ptr<RelayProcess> near;
+    int farPort = 0;
+    int nearPort = 0;
+};
+
+// 50 MB each way at once, the client's half-close passed through both relays
+// to the echo, whose end comes back the same way; both relays log the plain
+// totals.
+TEST_F(SealedRelays, PairCarriesFiftyMegabytesEachWayThroughAHalfClose) {
+    StartPair(echo.Port());
+    const std::string payload = RandomBytes(50u << 20, 3);
+    {
+        TestSocket client = Connect(static_cast<std::uint16_t>(nearPort));
+        ASSERT_TRUE(client.valid());
+        std::thread sender([&] {
+            client.Send(payload);
+            client.ShutdownSend();
+        });
+        bool sawEnd = false;
+        const std::string back = client.ReadToEnd(&sawEnd, 120000);
+        sender.join();
+        EXPECT_TRUE(sawEnd);
+        ASSERT_EQ(back.size(), payload.size());
+        EXPECT_TRUE(back == payload);
+    }
+    EXPECT_TRUE(echo.Received() == payload);  // plain at the target
+    const std::string totals = "up=52428800 down=52428800 ";
+    for (RelayProcess* relay : {near.get(), far.get()}) {
+        EXPECT_TRUE(WaitUntil([&] { return relay->Stderr().find(totals) != std::string::npos; }))
+            << relay->Stderr();
+    }
+}
+
+// The far relay's line for a client without the key, and for one whose
+// message was altered after the handshake.
+TEST_F(SealedRelays, PeersWithoutTheKeyAreLoggedWithTheirReason) {
+    StartPair(echo.Port());
+    {
+        TestSocket plain = Connect(static_cast<std::uint16_t>(farPort));
+        plain.Send("GET / HTTP/1.0\r\n\r\n");
+        EXPECT_TRUE(far->WaitForStderr("reason=handshake_failed up=0 down=0 ", kPatienceMs))
+            << far->Stderr();
+    }
+    {
+        seal::LinkKey key = std::get<seal::LinkKey>(seal::ParseLinkKey(kKey));
+        seal::LinkSealer initiator(seal::Role::initiator, key);
+        TestSocket client = Connect(static_cast<std::uint16_t>(farPort));
+        const auto first = initiator.TakeOutput();
+        ASSERT_TRUE(testing_support::SendAll(client.fd(), first.data(), first.size()));
+        const std::string reply = client.Read(50);
+        std::vector<std::uint8_t> plain;
+        initiator.Receive({reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size()},
+                          plain);
+        ASSERT_TRUE(initiator.Open());
+        const std::string text = "for the target";
+        initiator.Seal({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+        auto wire = initiator.TakeOutput();
+        wire.back() ^= 0x01;
+        ASSERT_TRUE(testing_support::SendAll(client.fd(), wire.data(), wire.size()));
+        EXPECT_TRUE(far->WaitForStderr("reason=bad_message up=0 down=0 ", kPatienceMs))
+            << far->Stderr();
+    }
+    EXPECT_EQ(echo.Received(), "");
+}
+
+}  // namespace
