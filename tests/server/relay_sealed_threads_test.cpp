@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "loopback_server.h"
+#include "process_probe.h"
 #include "relay_process.h"
 #include "relay_test_helpers.h"
 #include "scratch_directory.h"
@@ -186,6 +187,38 @@ struct TestInitiator {
         return connection.Send(Text(link.TakeOutput()));
     }
 };
+
+// Refused clients that stall their handshake each hold a refusal thread
+// until the deadline; past a few, more are closed at once, so a flood at the
+// limit cannot pile up threads.
+TEST(SealedThreadsTest, StallingRefusedClientsHoldOnlyAFewThreads) {
+    EchoServer target;
+    ScratchDirectory directory;
+    auto relay = SealedRelay(directory, kKey, "server", target.Port(), {"--limit", "2"});
+    TestInitiator right(kKey);
+    TestSocket held = Connect(relay->Port());
+    ASSERT_TRUE(right.ShakeHands(held));
+    const int threadsBefore = ReadProcess(relay->Process().Pid()).threads;
+
+    constexpr int kStallers = 24;
+    std::vector<TestSocket> stallers;
+    for (int i = 0; i < kStallers; ++i) {
+        stallers.push_back(Connect(relay->Port()));
+        ASSERT_TRUE(stallers.back().valid());
+    }
+    // Those past the cap are closed at once (readable at their end); the
+    // others wait for the deadline, seconds away.
+    const auto closed = [&] {
+        int count = 0;
+        for (TestSocket& staller : stallers) {
+            count += net::WaitReadable(staller.fd(), 0) ? 1 : 0;
+        }
+        return count;
+    };
+    EXPECT_TRUE(WaitUntil([&] { return closed() >= kStallers - 8; }, 5s));
+    EXPECT_EQ(closed(), kStallers - 8);
+    EXPECT_LE(ReadProcess(relay->Process().Pid()).threads, threadsBefore + 8);
+}
 
 struct HostileCase {
     const char* name;
