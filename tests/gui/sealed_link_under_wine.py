@@ -7,39 +7,16 @@ key. Bytes must come back intact; the native relay must see no failed
 handshake. Exits 77 (skipped) when the native relay has not been built.
 Usage: sealed_link_under_wine.py NATIVE_RELAY WINE_RUN STATE_DIR GUI_TEST RELAY_EXE"""
 import os
-import re
-import socket
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from loopback import EchoServer, free_port  # noqa: E402
+from log_wait import PATIENCE, Failure, read, wait_for  # noqa: E402
+from loopback import EchoServer, free_port, round_trip  # noqa: E402
 
-PATIENCE = 60  # seconds; a Wine start alone takes a few
 KEY = "q83vASNFZ4mrze8BI0VniavN7wEjRWeJq83vASNFZ4k="
 SKIPPED = 77
-
-
-class Failure(Exception):
-    pass
-
-
-def read(path):
-    with open(path, encoding="latin-1") as file:
-        return file.read()
-
-
-def wait_for(pattern, path, process):
-    deadline = time.monotonic() + PATIENCE
-    while time.monotonic() < deadline:
-        if match := re.search(pattern, read(path), re.M):
-            return match
-        if process.poll() is not None:
-            break
-        time.sleep(0.1)
-    raise Failure(f"no line matching {pattern!r}:\n{read(path)}")
 
 
 def start_relay(command, folder, name, mode, target_port, wine=()):
@@ -70,11 +47,7 @@ def stop(process):
 
 
 def echoed(port, payload):
-    with socket.create_connection(("127.0.0.1", port), timeout=PATIENCE) as client:
-        client.sendall(payload)
-        reply = b""
-        while len(reply) < len(payload) and (data := client.recv(65536)):
-            reply += data
+    reply = round_trip(port, payload, PATIENCE)
     if reply != payload:
         raise Failure(f"{len(reply)} bytes came back changed or cut, of {len(payload)}")
 

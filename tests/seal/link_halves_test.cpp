@@ -3,52 +3,29 @@
 // fail as the whole link would.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <stdexcept>
 #include <vector>
 
 #include "seal/link_halves.h"
 #include "seal/link_sealer.h"
 #include "seal/message_frame.h"
+#include "seal_testing.h"
 
 namespace {
 
 using seal::LinkError;
 using seal::LinkSealer;
 using seal::Role;
-using Blob = std::vector<std::uint8_t>;
-
-seal::Bytes View(const Blob& blob) {
-    return {blob.data(), blob.size()};
-}
-
-Blob RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    Blob bytes(size);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
-    return bytes;
-}
+using seal_testing::Blob;
+using seal_testing::OpenLink;
+using seal_testing::RandomBytes;
+using seal_testing::View;
 
 Blob Sealed(seal::SealingHalf& half, const Blob& plain) {
     Blob wire;
     EXPECT_FALSE(half.Seal(View(plain), wire));
     return wire;
 }
-
-// Both ends through the handshake and open.
-struct HandshakenLink {
-    seal::LinkKey key = seal::GenerateLinkKey();
-    LinkSealer initiator{Role::initiator, key};
-    LinkSealer responder{Role::responder, key};
-
-    HandshakenLink() {
-        Blob ignored;
-        EXPECT_FALSE(responder.Receive(View(initiator.TakeOutput()), ignored));
-        EXPECT_FALSE(initiator.Receive(View(responder.TakeOutput()), ignored));
-        EXPECT_FALSE(responder.Receive(View(initiator.TakeOutput()), ignored));
-        EXPECT_TRUE(initiator.Open() && responder.Open());
-    }
-};
 
 TEST(LinkHalves, EachDirectionGoesOnAcrossTheSplitAMessageCutByItIncluded) {
     // The initiator seals two messages before its own split; the responder
@@ -121,7 +98,7 @@ TEST(LinkHalves, HostileOrBrokenInputEndsTheOpeningHalfWithNoPlainBytes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        HandshakenLink link;
+        OpenLink link;
         seal::LinkHalves sender = seal::SplitOpenLink(std::move(link.initiator));
         seal::LinkHalves receiver = seal::SplitOpenLink(std::move(link.responder));
         const Blob secret = {'s', 'e', 'c', 'r', 'e', 't'};

@@ -220,6 +220,16 @@ TEST(SealedThreadsTest, StallingRefusedClientsHoldOnlyAFewThreads) {
     EXPECT_LE(ReadProcess(relay->Process().Pid()).threads, threadsBefore + 8);
 }
 
+// A genuine handshake over the connection, then the plain text sealed as
+// it would go on the wire (not yet sent).
+std::string SealedAfterHandshake(TestSocket& connection, const std::string& plain) {
+    TestInitiator right(kKey);
+    EXPECT_TRUE(right.ShakeHands(connection));
+    EXPECT_FALSE(
+        right.link.Seal({reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size()}));
+    return Text(right.link.TakeOutput());
+}
+
 struct HostileCase {
     const char* name;
     // Plays the attack on a connection to the Server-mode relay.
@@ -291,12 +301,7 @@ INSTANTIATE_TEST_SUITE_P(
         Attack(
             "FlippedBitMidStream",
             [](TestSocket& s) {
-                TestInitiator right(kKey);
-                ASSERT_TRUE(right.ShakeHands(s));
-                const std::string secret = "secret";
-                ASSERT_FALSE(right.link.Seal(
-                    {reinterpret_cast<const std::uint8_t*>(secret.data()), secret.size()}));
-                std::string wire = Text(right.link.TakeOutput());
+                std::string wire = SealedAfterHandshake(s, "secret");
                 wire[4] ^= 0x01;
                 s.Send(wire);
             },
@@ -304,12 +309,7 @@ INSTANTIATE_TEST_SUITE_P(
         Attack(
             "MessageCutShortAtTheEnd",
             [](TestSocket& s) {
-                TestInitiator right(kKey);
-                ASSERT_TRUE(right.ShakeHands(s));
-                const std::string secret = "secret";
-                ASSERT_FALSE(right.link.Seal(
-                    {reinterpret_cast<const std::uint8_t*>(secret.data()), secret.size()}));
-                const std::string wire = Text(right.link.TakeOutput());
+                const std::string wire = SealedAfterHandshake(s, "secret");
                 s.Send(wire.substr(0, wire.size() - 1));
                 s.ShutdownSend();
             },
