@@ -97,7 +97,7 @@ bool SetNoDelay(Socket socket) {
 bool SetReceiveTimeout(Socket socket, int timeoutMs) {
     timeval wait{};
     wait.tv_sec = timeoutMs / 1000;
-    wait.tv_usec = (timeoutMs % 1000) * 1000;
+    wait.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000) * 1000;
     return ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) == 0;
 }
 
