@@ -21,6 +21,7 @@
 #include "scratch_directory.h"
 #include "seal/link_key.h"
 #include "seal/link_sealer.h"
+#include "seal/message_frame.h"
 #include "test_socket.h"
 #include "wait.h"
 
@@ -186,6 +187,18 @@ struct TestInitiator {
         }
         return connection.Send(Text(link.TakeOutput()));
     }
+
+    // Seals the text, sends it and opens one message that comes back.
+    std::string RoundTrip(TestSocket& connection, const std::string& text) {
+        if (link.Seal({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}) ||
+            !connection.Send(Text(link.TakeOutput()))) {
+            return "(not sent)";
+        }
+        const std::string wire = connection.Read(2 + seal::kTagSize + text.size());
+        Blob plain;
+        link.Receive({reinterpret_cast<const std::uint8_t*>(wire.data()), wire.size()}, plain);
+        return Text(plain);
+    }
 };
 
 // Refused clients that stall their handshake each hold a refusal thread
@@ -198,6 +211,8 @@ TEST(SealedThreadsTest, StallingRefusedClientsHoldOnlyAFewThreads) {
     TestInitiator right(kKey);
     TestSocket held = Connect(relay->Port());
     ASSERT_TRUE(right.ShakeHands(held));
+    // Through the target and back: both pumps of the held client run.
+    ASSERT_EQ(right.RoundTrip(held, "x"), "x");
     const int threadsBefore = ReadProcess(relay->Process().Pid()).threads;
 
     constexpr int kStallers = 24;
