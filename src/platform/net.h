@@ -47,6 +47,10 @@ bool IsClosedListenerError(int error);
 
 bool SetBlocking(Socket socket, bool blocking);
 bool SetNoDelay(Socket socket);
+// A blocking receive on the socket fails once it has waited this long (at
+// least 1 ms); 0 lets it wait for ever again. On Windows a receive that timed
+// out leaves the connection unusable: only close it then.
+bool SetReceiveTimeout(Socket socket, int timeoutMs);
 // Keep-alive probes after a minute of silence, so a peer that vanished is
 // found within about two minutes rather than the system's two hours.
 void SetKeepAliveTimes(Socket socket);

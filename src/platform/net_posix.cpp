@@ -94,6 +94,13 @@ bool SetNoDelay(Socket socket) {
     return ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
 }
 
+bool SetReceiveTimeout(Socket socket, int timeoutMs) {
+    timeval wait{};
+    wait.tv_sec = timeoutMs / 1000;
+    wait.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000) * 1000;
+    return ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) == 0;
+}
+
 void SetKeepAliveTimes(Socket socket) {
     const int on = 1;
     ::setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);

@@ -80,6 +80,12 @@ bool SetNoDelay(Socket socket) {
                         sizeof on) == 0;
 }
 
+bool SetReceiveTimeout(Socket socket, int timeoutMs) {
+    const DWORD wait = static_cast<DWORD>(timeoutMs);
+    return ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait),
+                        sizeof wait) == 0;
+}
+
 // Windows probes ten times at the given interval before it gives up.
 void SetKeepAliveTimes(Socket socket) {
     tcp_keepalive times{};

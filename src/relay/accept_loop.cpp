@@ -1,8 +1,11 @@
 // The accept thread: admits, refuses or denies each client until Stop.
+#include <chrono>
 #include <new>
 
 #include "platform/net.h"
 #include "platform/wait_until.h"
+#include "relay/link_close_reason.h"
+#include "relay/link_handshake.h"
 #include "relay/relay_connection.h"
 #include "relay/relay_engine.h"
 #include "relay/send_all.h"
@@ -17,7 +20,53 @@ namespace {
 // once (no descriptors left) must not spin.
 constexpr int kAcceptRetryMs = 100;
 
+// Sealed refusals under way at once. Each holds a thread for at most the
+// handshake's deadline; a flood past this many is closed without a word,
+// which a refusal would only have said more politely.
+constexpr int kMaxSealedRefusals = 8;
+
+// Which socket of a new connection the run's key seals, if any.
+SealedSide SealedSideOf(EncodeMode mode, bool hasKey) {
+    if (!hasKey) {
+        return SealedSide::None;
+    }
+    switch (mode) {
+        case EncodeMode::Client:
+            return SealedSide::Target;
+        case EncodeMode::Server:
+            return SealedSide::Client;
+        case EncodeMode::None:
+            break;
+    }
+    return SealedSide::None;
+}
+
+struct SealedRefusalRecord {
+    RelayEngine* pOwner;
+    net::Socket hClient;
+    std::shared_ptr<const seal::LinkKey> pLinkKey;
+};
+
+bool CanSealRefusal(const seal::LinkSealer& link) {
+    return link.CanSeal();
+}
+
 }  // namespace
+
+unsigned gSealedRefusalThread(void* argument) {
+    auto* record = static_cast<SealedRefusalRecord*>(argument);
+    RelayEngine* owner = record->pOwner;
+    try {
+        owner->SealedRefusal(record->hClient, *record->pLinkKey);
+    } catch (...) {
+        // A refusal thread ends quietly.
+    }
+    net::Close(record->hClient);
+    delete record;
+    owner->m_nRefusalWorkers.fetch_sub(1);
+    owner->WorkerFinished();
+    return 0;
+}
 
 unsigned gAcceptThread(void* argument) {
     auto* owner = static_cast<RelayEngine*>(argument);
@@ -138,6 +187,10 @@ void RelayEngine::AdmitClient(net::Socket client, const PeerAddress& peer) {
     record->pOwner = this;
     record->nChunkSize = m_nChunkSize.load();
     record->nEncodeMode = m_nEncodeMode.load(std::memory_order_relaxed);
+    record->nSealedSide = SealedSideOf(record->nEncodeMode, m_linkKey != nullptr);
+    if (record->nSealedSide != SealedSide::None) {
+        record->pLinkKey = m_linkKey;
+    }
     if (!BeginWorker(gClientThread, record)) {
         m_nReservedShares.fetch_sub(2);
         record->pSockets->ending.Failed(CloseReason::Reset);
@@ -148,10 +201,49 @@ void RelayEngine::AdmitClient(net::Socket client, const PeerAddress& peer) {
 void RelayEngine::RefuseClient(net::Socket client, const PeerAddress& peer) {
     m_nRefusedCount.fetch_add(1);
     m_events.ClientRefused(peer, RefusalReason::LimitReached);
-    const std::string refusal = RefusalBytes(m_nEncodeMode.load(std::memory_order_relaxed));
+    const EncodeMode mode = m_nEncodeMode.load(std::memory_order_relaxed);
+    if (SealedSideOf(mode, m_linkKey != nullptr) == SealedSide::Client) {
+        RefuseSealedClient(client);
+        return;
+    }
+    const std::string refusal = RefusalBytes(mode);
     SendAll(client, refusal.data(), static_cast<int>(refusal.size()));
     net::Shutdown(client, net::ShutdownHow::Both);
     net::Close(client);
+}
+
+// The accept thread never waits for a refused client's handshake.
+void RelayEngine::RefuseSealedClient(net::Socket client) {
+    if (m_nRefusalWorkers.fetch_add(1) >= kMaxSealedRefusals) {
+        m_nRefusalWorkers.fetch_sub(1);
+        net::Close(client);
+        return;
+    }
+    auto* record = new (std::nothrow) SealedRefusalRecord{this, client, m_linkKey};
+    if (record == nullptr || !BeginWorker(gSealedRefusalThread, record)) {
+        delete record;
+        m_nRefusalWorkers.fetch_sub(1);
+        net::Close(client);
+    }
+}
+
+// Only the initiator that made the handshake can read the refusal, so it
+// goes out with the reply; the client's confirmation is then read, so the
+// close does not reset the connection under the refusal.
+void RelayEngine::SealedRefusal(net::Socket client, const seal::LinkKey& key) {
+    const auto deadline = std::chrono::steady_clock::now() + kHandshakeDeadline;
+    seal::LinkSealer link(seal::Role::responder, key);
+    std::vector<std::uint8_t> ignored;
+    if (DriveHandshake(client, link, CanSealRefusal, deadline, ignored)) {
+        return;
+    }
+    const std::string refusal = RefusalBytes(EncodeMode::None);
+    if (link.Seal({reinterpret_cast<const std::uint8_t*>(refusal.data()), refusal.size()}) ||
+        !SendLinkOutput(client, link)) {
+        return;
+    }
+    net::Shutdown(client, net::ShutdownHow::Send);
+    DrainUntil(client, deadline);
 }
 
 // However the run ended (Stop, or a listener that failed under it), the front

@@ -3,6 +3,9 @@
 #include <new>
 
 #include "platform/net.h"
+#include "relay/chunk_pass.h"
+#include "relay/link_close_reason.h"
+#include "relay/link_handshake.h"
 #include "relay/relay_connection.h"
 #include "relay/relay_engine.h"
 #include "relay/send_all.h"
@@ -81,9 +84,16 @@ unsigned gServerThread(void* argument) {
 
 unsigned RelayEngine::ClientPump(RelayConnection& record) {
     ConnectionCountShare share(*this);
-    if (!ConnectTarget(record)) {
+    // Plain bytes that came with the handshake, held until they can go on.
+    std::vector<std::uint8_t> early;
+    // A sealed client proves its key before the target hears of it.
+    const bool ready = (record.nSealedSide != SealedSide::Client || SealLink(record, early)) &&
+                       ConnectTarget(record) &&
+                       (record.nSealedSide != SealedSide::Target || SealLink(record, early)) &&
+                       PassEarlyBytes(record, early);
+    if (!ready) {
         m_nReservedShares.fetch_sub(1);  // the server pump's place
-        net::Shutdown(record.pSockets->hClientSocket, net::ShutdownHow::Both);
+        record.pSockets->ShutdownBoth();
     } else if (!BeginServerPump(record)) {
         m_nReservedShares.fetch_sub(1);
         record.pSockets->ending.Failed(CloseReason::Reset);
@@ -94,6 +104,57 @@ unsigned RelayEngine::ClientPump(RelayConnection& record) {
     }
     record.pSockets.reset();  // the last pump to let go closes both sockets
     return 0;
+}
+
+namespace {
+
+bool LinkIsOpen(const seal::LinkSealer& link) {
+    return link.Open();
+}
+
+}  // namespace
+
+bool RelayEngine::SealLink(RelayConnection& record, std::vector<std::uint8_t>& early) {
+    ConnectionSockets& sockets = *record.pSockets;
+    const bool initiator = record.nSealedSide == SealedSide::Target;
+    const net::Socket socket = initiator ? sockets.hServerSocket : sockets.hClientSocket;
+    seal::LinkSealer link(initiator ? seal::Role::initiator : seal::Role::responder,
+                          *record.pLinkKey);
+    const auto deadline = std::chrono::steady_clock::now() + kHandshakeDeadline;
+    auto failure = DriveHandshake(socket, link, LinkIsOpen, deadline, early);
+    // The initiator's confirmation, so a silent client still opens the far end.
+    if (!failure && !SendLinkOutput(socket, link)) {
+        failure = LinkFailure{CloseReason::Reset, LastSocketError()};
+    }
+    if (failure) {
+        sockets.ending.Failed(failure->reason, failure->error);
+        return false;
+    }
+    sockets.link.emplace(seal::SplitOpenLink(std::move(link)));
+    return true;
+}
+
+// What came with the handshake: from a sealed client, for the target; from
+// a sealed target, for the client. Counted like any chunk.
+bool RelayEngine::PassEarlyBytes(const RelayConnection& record,
+                                 const std::vector<std::uint8_t>& early) {
+    if (early.empty()) {
+        return true;
+    }
+    ConnectionSockets& sockets = *record.pSockets;
+    const bool toTarget = record.nSealedSide == SealedSide::Client;
+    const auto direction =
+        toTarget ? TrafficDirection::ClientToServer : TrafficDirection::ServerToClient;
+    const int size = static_cast<int>(early.size());
+    const int sent = SendAll(toTarget ? sockets.hServerSocket : sockets.hClientSocket,
+                             reinterpret_cast<const char*>(early.data()), size);
+    m_traffic.AddTrafficBytes(direction, size);
+    sockets.ending.AddBytes(direction, size);
+    if (sent < size) {
+        sockets.ending.Failed(CloseReason::Reset, LastSocketError());
+        return false;
+    }
+    return true;
 }
 
 unsigned RelayEngine::ServerPump(RelayConnection& record) {
@@ -144,6 +205,20 @@ bool RelayEngine::BeginServerPump(const RelayConnection& record) {
     return true;
 }
 
+namespace {
+
+// The pump toward the sealed side seals; the one from it opens.
+ChunkPass ChunkPassOf(RelayConnection& record, bool fromClient) {
+    if (record.nSealedSide == SealedSide::None) {
+        return {record.nEncodeMode, fromClient};
+    }
+    seal::LinkHalves& link = *record.pSockets->link;
+    const bool towardLink = (record.nSealedSide == SealedSide::Target) == fromClient;
+    return towardLink ? ChunkPass(link.sealing) : ChunkPass(link.opening);
+}
+
+}  // namespace
+
 void RelayEngine::PumpChunks(RelayConnection& record, TrafficDirection direction) {
     const bool fromClient = direction == TrafficDirection::ClientToServer;
     ConnectionSockets& sockets = *record.pSockets;
@@ -156,6 +231,7 @@ void RelayEngine::PumpChunks(RelayConnection& record, TrafficDirection direction
     std::unique_ptr<char[]> heapBuffer;
     char* buffer = stackBuffer;
     std::size_t chunkSize = record.nChunkSize;
+    ChunkPass pass = ChunkPassOf(record, fromClient);
     if (chunkSize > kStackChunk) {
         heapBuffer.reset(new (std::nothrow) char[chunkSize]);
         buffer = heapBuffer ? heapBuffer.get() : stackBuffer;
@@ -173,22 +249,33 @@ void RelayEngine::PumpChunks(RelayConnection& record, TrafficDirection direction
 
     for (;;) {
         const int received = net::Recv(source, buffer, static_cast<int>(chunkSize));
+        std::optional<seal::LinkError> linkError;
+        ChunkPass::Passed passed;
         if (received == 0) {
-            // Pass the orderly end on and let the other direction finish.
-            sockets.ending.EndedInOrder(direction);
-            net::Shutdown(destination, net::ShutdownHow::Send);
-            return;
-        }
-        if (received < 0) {
+            linkError = pass.SourceEnded();
+            if (!linkError) {
+                // Pass the orderly end on and let the other direction finish.
+                sockets.ending.EndedInOrder(direction);
+                net::Shutdown(destination, net::ShutdownHow::Send);
+                return;
+            }
+        } else if (received < 0) {
             sockets.ending.Failed(CloseReason::Reset, LastSocketError());
             sockets.ShutdownBoth();
             return;
+        } else {
+            linkError = pass.Pass(buffer, received, passed);
         }
-        MapChunk(record.nEncodeMode, fromClient, buffer, received);
-        const int sent = SendAll(destination, buffer, received);
-        m_traffic.AddTrafficBytes(direction, received);
-        moved.count += received;
-        if (sent < received) {
+        if (linkError) {
+            // Not one byte of a message that fails goes on.
+            sockets.ending.Failed(CloseReasonFor(*linkError));
+            sockets.ShutdownBoth();
+            return;
+        }
+        const int sent = SendAll(destination, passed.data, passed.length);
+        m_traffic.AddTrafficBytes(direction, passed.plainLength);
+        moved.count += passed.plainLength;
+        if (sent < passed.length) {
             // The destination is gone: nothing more can be delivered either way.
             sockets.ending.Failed(CloseReason::Reset, LastSocketError());
             sockets.ShutdownBoth();

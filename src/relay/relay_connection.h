@@ -3,11 +3,13 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 
 #include "platform/net.h"
 #include "relay/byte_map.h"
 #include "relay/connection_ending.h"
 #include "relay/start_request.h"
+#include "seal/link_halves.h"
 
 class RelayEngine;
 
@@ -33,10 +35,18 @@ struct ConnectionSockets {
     const net::Socket hClientSocket;                  // the accepted client
     net::Socket hServerSocket = net::kInvalidSocket;  // the target, once connected
     ConnectionEnding ending;
+    // A sealed link's halves, once its handshake is done: set by the client
+    // pump before the server pump begins. Each pump uses only its own half.
+    std::optional<seal::LinkHalves> link;
 
   private:
     RelayEngine& m_owner;
 };
+
+// Which of a connection's sockets carries the sealed link. A Client-mode
+// run with a key seals toward its target, as the handshake's initiator; a
+// Server-mode run is the responder to its clients.
+enum class SealedSide { None, Target, Client };
 
 // The record a pump thread is begun with. The accept thread allocates the
 // client pump's; the client pump copies it for the server pump. Each thread's
@@ -49,4 +59,6 @@ struct RelayConnection {
     // window's Stop and Start with the other box ticked) once switched the
     // map under live streams and garbled them; now it applies to new clients.
     EncodeMode nEncodeMode = EncodeMode::None;
+    SealedSide nSealedSide = SealedSide::None;
+    std::shared_ptr<const seal::LinkKey> pLinkKey;  // set when nSealedSide is not None
 };

@@ -56,6 +56,7 @@ bool RelayEngine::StartListening(const StartRequest& request) {
     }
     m_nChunkSize.store(EffectiveChunkSize(request.chunkSize));
     m_allowFrom = request.allowFrom;
+    m_linkKey = request.linkKey ? std::make_shared<const seal::LinkKey>(*request.linkKey) : nullptr;
     // Port 0 lets the system choose; the status names the port clients can use.
     m_nListeningPort.store(net::LocalPort(m_hListenSocket));
 

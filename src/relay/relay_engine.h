@@ -81,6 +81,7 @@ class RelayEngine final : public RelayControl {
     friend unsigned gAcceptThread(void* argument);
     friend unsigned gClientThread(void* argument);
     friend unsigned gServerThread(void* argument);
+    friend unsigned gSealedRefusalThread(void* argument);
     friend class ConnectionCountShare;
     friend struct ConnectionSockets;
     template <unsigned (RelayEngine::*Pump)(RelayConnection&)>
@@ -99,12 +100,20 @@ class RelayEngine final : public RelayControl {
     int AdmittedShares() const;
     void AdmitClient(net::Socket client, const PeerAddress& peer);
     void RefuseClient(net::Socket client, const PeerAddress& peer);
+    // A Server-mode run with a key answers a refused client's handshake and
+    // seals the refusal, on a short-lived thread; past the cap it just closes.
+    void RefuseSealedClient(net::Socket client);
+    void SealedRefusal(net::Socket client, const seal::LinkKey& key);
     void EndAcceptRun();
 
     unsigned ClientPump(RelayConnection& record);
     unsigned ServerPump(RelayConnection& record);
     bool ConnectTarget(RelayConnection& record);
     bool BeginServerPump(const RelayConnection& record);
+    // The sealed link's handshake on its socket; false (its end recorded)
+    // when it failed. Plain bytes that came with it go to early.
+    bool SealLink(RelayConnection& record, std::vector<std::uint8_t>& early);
+    bool PassEarlyBytes(const RelayConnection& record, const std::vector<std::uint8_t>& early);
     void PumpChunks(RelayConnection& record, TrafficDirection direction);
     void AdjustConnectionCount(bool up);
     // By the last pump to let go of a connection, once its sockets are closed.
@@ -126,6 +135,9 @@ class RelayEngine final : public RelayControl {
     std::atomic<int> m_nTargetPort{0};
     std::atomic<int> m_nConnectionLimit{0};  // compared with the pump-thread count
     std::atomic<std::size_t> m_nChunkSize{kClassicChunkSize};
+    // The run's link key, set before the accept thread begins; each admitted
+    // client keeps the one it came with.
+    std::shared_ptr<const seal::LinkKey> m_linkKey;
     std::vector<net::IpRange> m_allowFrom;  // set before the accept thread begins, read only by it
 
     CCriticalSection m_csCount;              // the count together with its display
@@ -146,4 +158,5 @@ class RelayEngine final : public RelayControl {
     std::atomic<std::uint64_t> m_nLastConnectionId{0};
     std::atomic<int> m_nLiveConnections{0};  // accepted, not yet reported closed
     std::atomic<int> m_nLiveWorkers{0};
+    std::atomic<int> m_nRefusalWorkers{0};  // sealed refusals under way
 };

@@ -43,8 +43,7 @@ std::optional<LinkError> LinkSealer::Fail(LinkError error) {
     error_ = error;
     handshake_.reset();
     ciphers_ = TransportCiphers{};  // closing the ciphers wipes their keys
-    Wipe(pending_.data(), pending_.size());
-    pending_.clear();
+    received_.Clear();
     output_.clear();
     return error_;
 }
@@ -68,23 +67,10 @@ std::optional<LinkError> LinkSealer::Receive(Bytes received, std::vector<std::ui
     if (state_ == State::failed) {
         return error_;
     }
-    pending_.insert(pending_.end(), received.data, received.data + received.size);
-    std::size_t used = 0;
-    while (pending_.size() - used >= kFrameHeaderSize) {
-        const std::size_t length = ReadFrameHeader(pending_.data() + used);
-        if (!AcceptableLength(length)) {
-            return error_;
-        }
-        if (pending_.size() - used - kFrameHeaderSize < length) {
-            break;  // the rest of this message is still on its way
-        }
-        if (!HandleMessage({pending_.data() + used + kFrameHeaderSize, length}, plain)) {
-            return error_;
-        }
-        used += kFrameHeaderSize + length;
-    }
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used));
-    return std::nullopt;
+    const bool whole = received_.Take(
+        received, [this](std::size_t length) { return AcceptableLength(length); },
+        [this, &plain](Bytes message) { return HandleMessage(message, plain); });
+    return whole ? std::nullopt : error_;
 }
 
 bool LinkSealer::HandleMessage(Bytes message, std::vector<std::uint8_t>& plain) {
@@ -176,7 +162,7 @@ std::optional<LinkError> LinkSealer::PeerClosed() {
     if (state_ != State::open) {
         return Fail(LinkError::handshake_failed);
     }
-    if (!pending_.empty()) {
+    if (!received_.Empty()) {
         return Fail(LinkError::bad_message);
     }
     return std::nullopt;

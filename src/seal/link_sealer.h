@@ -21,11 +21,17 @@
 #include <optional>
 #include <vector>
 
+#include "seal/frame_reader.h"
 #include "seal/link_error.h"
 #include "seal/link_key.h"
 #include "seal/nnpsk0_handshake.h"
 
 namespace seal {
+
+class LinkSealer;
+struct LinkHalves;
+// Declared in seal/link_halves.h.
+LinkHalves SplitOpenLink(LinkSealer&& link);
 
 class LinkSealer {
   public:
@@ -71,6 +77,8 @@ class LinkSealer {
     std::optional<LinkError> PeerClosed();
 
   private:
+    friend LinkHalves SplitOpenLink(LinkSealer&& link);
+
     enum class State { handshaking, awaiting_first_message, open, failed };
 
     // Processes one whole message; false when it failed (error_ is set).
@@ -87,7 +95,7 @@ class LinkSealer {
     std::optional<LinkError> error_;
     std::optional<NnPsk0Handshake> handshake_;
     TransportCiphers ciphers_;
-    std::vector<std::uint8_t> pending_;  // received bytes not yet a whole message
+    FrameReader received_;  // received bytes not yet a whole message
     std::vector<std::uint8_t> output_;
 };
 

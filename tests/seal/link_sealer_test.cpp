@@ -4,30 +4,24 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <random>
 #include <stdexcept>
 #include <vector>
 
 #include "seal/link_sealer.h"
 #include "seal/message_frame.h"
+#include "seal_testing.h"
 
 namespace {
 
 using seal::LinkError;
 using seal::LinkSealer;
 using seal::Role;
-using Blob = std::vector<std::uint8_t>;
-
-seal::Bytes View(const Blob& blob) {
-    return {blob.data(), blob.size()};
-}
-
-Blob RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    Blob bytes(size);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
-    return bytes;
-}
+using seal_testing::Blob;
+using seal_testing::Deliver;
+using seal_testing::OpenLink;
+using seal_testing::RandomBytes;
+using seal_testing::Received;
+using seal_testing::View;
 
 // A framed handshake message of the right size with random contents.
 Blob ForgedHandshakeMessage(unsigned seed) {
@@ -36,36 +30,6 @@ Blob ForgedHandshakeMessage(unsigned seed) {
     forged.insert(forged.end(), body.begin(), body.end());
     return forged;
 }
-
-struct Received {
-    std::optional<LinkError> error;
-    Blob plain;
-};
-
-Received Deliver(LinkSealer& to, const Blob& bytes) {
-    Received r;
-    r.error = to.Receive(View(bytes), r.plain);
-    return r;
-}
-
-// Two ends with one key, handshake done and the link open both ways.
-struct OpenLink {
-    seal::LinkKey key = seal::GenerateLinkKey();
-    LinkSealer initiator{Role::initiator, key};
-    LinkSealer responder{Role::responder, key};
-
-    OpenLink() {
-        EXPECT_FALSE(Deliver(responder, initiator.TakeOutput()).error);
-        EXPECT_FALSE(Deliver(initiator, responder.TakeOutput()).error);
-        EXPECT_FALSE(Deliver(responder, initiator.TakeOutput()).error);
-        EXPECT_TRUE(initiator.Open() && responder.Open());
-    }
-
-    Blob SealFromInitiator(const Blob& plain) {
-        EXPECT_FALSE(initiator.Seal(View(plain)));
-        return initiator.TakeOutput();
-    }
-};
 
 TEST(LinkSealer, ResponderOpensOnlyOnTheInitiatorsFirstMessageEvenFromASilentClient) {
     const auto key = seal::GenerateLinkKey();

@@ -10,7 +10,6 @@ import argparse
 import os
 import re
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -18,7 +17,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
-from loopback import EchoServer, free_port  # noqa: E402
+from loopback import EchoServer, free_port, round_trip  # noqa: E402
 from scrape_metrics import ScrapeError, key, scrape  # noqa: E402
 
 PATIENCE = 10  # seconds, after the relay has started
@@ -42,11 +41,7 @@ def wait_for_scrape(url, relay, condition, patience=PATIENCE):
 
 
 def relay_through(port, payload):
-    with socket.create_connection(("127.0.0.1", port), timeout=PATIENCE) as client:
-        client.sendall(payload)
-        reply = b""
-        while len(reply) < len(payload) and (data := client.recv(65536)):
-            reply += data
+    reply = round_trip(port, payload, PATIENCE)
     if reply != payload:
         sys.exit(f"relayed {len(reply)} of {len(payload)} bytes")
 

@@ -12,12 +12,11 @@ import socket
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from log_wait import PATIENCE, Failure, read, wait_for  # noqa: E402
 from loopback import EchoServer, free_port  # noqa: E402
 
-PATIENCE = 60  # seconds; a Wine start alone takes a few
 TAKEN = "Listen failed, Maybe the local port you specified is taken, please try another port!"
 # The line a second relay on a taken port ends with, on either engine.
 TAKEN_LINE = re.compile(r'level=error event=start_failed message="' + re.escape(TAKEN) +
@@ -25,27 +24,6 @@ TAKEN_LINE = re.compile(r'level=error event=start_failed message="' + re.escape(
 STAMP = re.compile(r"^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3})Z ", re.M)
 # Far more than a test takes; a time from a wrong conversion is off by hours or years.
 CLOCK_SLACK = datetime.timedelta(minutes=10)
-
-
-class Failure(Exception):
-    pass
-
-
-def read(path):
-    with open(path, encoding="latin-1") as file:
-        return file.read()
-
-
-def wait_for(pattern, path, process):
-    """The first match of the pattern in the file, while the process runs."""
-    deadline = time.monotonic() + PATIENCE
-    while time.monotonic() < deadline:
-        if match := re.search(pattern, read(path), re.M):
-            return match
-        if process.poll() is not None:
-            break
-        time.sleep(0.1)
-    raise Failure(f"no line matching {pattern!r}:\n{read(path)}")
 
 
 def echoed(client, payload):

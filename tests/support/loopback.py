@@ -44,3 +44,13 @@ class EchoServer:
         self.running = False
         self.thread.join(timeout=5)
         self.listener.close()
+
+
+def round_trip(port, payload, timeout=60):
+    """What comes back for the payload through 127.0.0.1:port."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as client:
+        client.sendall(payload)
+        reply = b""
+        while len(reply) < len(payload) and (data := client.recv(65536)):
+            reply += data
+    return reply
