@@ -194,9 +194,9 @@ TEST_P(SealedLink, PairCarriesBothWaysThroughAHalfCloseAndCountsPlainBytes) {
         EXPECT_EQ(relay->BytesUp(), size);
         EXPECT_EQ(relay->BytesDown(), size);
     }
-    const ConnectionEnd far = farEvents.Closed().front();
-    EXPECT_EQ(far.bytesUp, size);
-    EXPECT_EQ(far.bytesDown, size);
+    const ConnectionEnd farEnd = farEvents.Closed().front();
+    EXPECT_EQ(farEnd.bytesUp, size);
+    EXPECT_EQ(farEnd.bytesDown, size);
     ASSERT_TRUE(WaitUntil([&] { return events.Closed().size() == 1; }));
     EXPECT_EQ(events.Closed().front().bytesUp, size);
 }

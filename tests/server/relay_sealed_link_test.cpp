@@ -50,16 +50,16 @@ class SealedRelays : public testing::Test {
     }
 
     void StartPair(int targetPort) {
-        far = StartSealed("server", targetPort, &farPort);
-        ASSERT_NE(far, nullptr);
-        near = StartSealed("client", farPort, &nearPort);
-        ASSERT_NE(near, nullptr);
+        farRelay = StartSealed("server", targetPort, &farPort);
+        ASSERT_NE(farRelay, nullptr);
+        nearRelay = StartSealed("client", farPort, &nearPort);
+        ASSERT_NE(nearRelay, nullptr);
     }
 
     ScratchDirectory directory;
     EchoServer echo;
-    std::unique_ptr<RelayProcess> far;
-    std::unique_ptr<RelayProcess> near;
+    std::unique_ptr<RelayProcess> farRelay;
+    std::unique_ptr<RelayProcess> nearRelay;
     int farPort = 0;
     int nearPort = 0;
 };
@@ -86,7 +86,7 @@ TEST_F(SealedRelays, PairCarriesFiftyMegabytesEachWayThroughAHalfClose) {
     }
     EXPECT_TRUE(echo.Received() == payload);  // plain at the target
     const std::string totals = "up=52428800 down=52428800 ";
-    for (RelayProcess* relay : {near.get(), far.get()}) {
+    for (RelayProcess* relay : {nearRelay.get(), farRelay.get()}) {
         EXPECT_TRUE(WaitUntil([&] { return relay->Stderr().find(totals) != std::string::npos; }))
             << relay->Stderr();
     }
@@ -99,8 +99,8 @@ TEST_F(SealedRelays, PeersWithoutTheKeyAreLoggedWithTheirReason) {
     {
         TestSocket plain = Connect(static_cast<std::uint16_t>(farPort));
         plain.Send("GET / HTTP/1.0\r\n\r\n");
-        EXPECT_TRUE(far->WaitForStderr("reason=handshake_failed up=0 down=0 ", kPatienceMs))
-            << far->Stderr();
+        EXPECT_TRUE(farRelay->WaitForStderr("reason=handshake_failed up=0 down=0 ", kPatienceMs))
+            << farRelay->Stderr();
     }
     {
         seal::LinkKey key = std::get<seal::LinkKey>(seal::ParseLinkKey(kKey));
@@ -118,8 +118,8 @@ TEST_F(SealedRelays, PeersWithoutTheKeyAreLoggedWithTheirReason) {
         auto wire = initiator.TakeOutput();
         wire.back() ^= 0x01;
         ASSERT_TRUE(testing_support::SendAll(client.fd(), wire.data(), wire.size()));
-        EXPECT_TRUE(far->WaitForStderr("reason=bad_message up=0 down=0 ", kPatienceMs))
-            << far->Stderr();
+        EXPECT_TRUE(farRelay->WaitForStderr("reason=bad_message up=0 down=0 ", kPatienceMs))
+            << farRelay->Stderr();
     }
     EXPECT_EQ(echo.Received(), "");
 }
