@@ -38,8 +38,9 @@ struct StartRequest {
     // yet for ever, and admits any number of clients from one address.
     std::chrono::milliseconds firstByteTimeout{0};
     int clientsPerAddress = 0;  // clients (not shares) per IPv4 address or IPv6 /64
-    // The sealed link's key, when the settings give one. Both engines take it
-    // and carry traffic unsealed for now: the seal comes with it later.
+    // The sealed link's key, when the settings give one: Client mode then
+    // seals toward the target and Server mode toward the client, in place of
+    // the byte map. With mode None it is not used.
     std::optional<seal::LinkKey> linkKey;
     // The settings gave a key that is not one: Start refuses rather than run
     // without the seal the key asks for.
