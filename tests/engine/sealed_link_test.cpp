@@ -1,4 +1,4 @@
-// The sealed link through the event engine: a Client-mode relay and a
+// The sealed link through both engines: a Client-mode relay and a
 // Server-mode relay with one key carry plain bytes between their ends, and
 // nothing plain between them; whatever does not hold the key is closed with
 // the right reason before a byte of it reaches the target.
@@ -131,11 +131,15 @@ class SealedLink : public RelayFixture {
   protected:
     // Server mode with the key: the relay the far end runs.
     void StartSealedServer(std::uint16_t targetPort, int limit = 100) {
+        StartSealedServerOn(GetParam(), targetPort, limit);
+    }
+
+    void StartSealedServerOn(EngineKind kind, std::uint16_t targetPort, int limit = 100) {
         StartRequest request = RequestTo(targetPort);
         request.encode = EncodeMode::Server;
         request.linkKey = key;
         request.connectionLimit = limit;
-        farEngine = MakeEngine(GetParam(), farDisplay, farEvents);
+        farEngine = MakeEngine(kind, farDisplay, farEvents);
         ASSERT_TRUE(farEngine->StartListening(request));
     }
 
@@ -158,21 +162,26 @@ class SealedLink : public RelayFixture {
         return CloseReason::Stopped;
     }
 
+    // The target answers only once it has the client's end: the half-close
+    // crosses both relays one way and the answer comes back the other. Each
+    // relay counts the plain bytes, so both show the same totals.
+    void CarryBothWaysThroughAHalfClose(EngineKind farKind) {
+        LoopbackServer answerer(AnswerAfterEndHandler());
+        StartSealedServerOn(farKind, answerer.Port());
+        StartSealedClient(farEngine->ListeningPort(), 65536);
+        CarryThrough();
+    }
+    void CarryThrough();
+
     const seal::LinkKey key = KeyOf(1);
     RecordingEvents events;
     RecordingEvents farEvents;
 };
 
-// The threaded engine is sealed apart; these run against the event engine.
-INSTANTIATE_TEST_SUITE_P(EventEngine, SealedLink, testing::Values(EngineKind::Events), EngineName);
+INSTANTIATE_TEST_SUITE_P(BothEngines, SealedLink,
+                         testing::Values(EngineKind::Threads, EngineKind::Events), EngineName);
 
-// The target answers only once it has the client's end: the half-close
-// crosses both relays one way and the answer comes back the other. Each
-// relay counts the plain bytes, so both show the same totals.
-TEST_P(SealedLink, PairCarriesBothWaysThroughAHalfCloseAndCountsPlainBytes) {
-    LoopbackServer answerer(AnswerAfterEndHandler());
-    StartSealedServer(answerer.Port());
-    StartSealedClient(farEngine->ListeningPort(), 65536);
+void SealedLink::CarryThrough() {
     const std::string request = RandomBytes(3 << 20, 5);
     {
         TestSocket client = Connect();
@@ -199,6 +208,17 @@ TEST_P(SealedLink, PairCarriesBothWaysThroughAHalfCloseAndCountsPlainBytes) {
     EXPECT_EQ(farEnd.bytesDown, size);
     ASSERT_TRUE(WaitUntil([&] { return events.Closed().size() == 1; }));
     EXPECT_EQ(events.Closed().front().bytesUp, size);
+}
+
+TEST_P(SealedLink, PairCarriesBothWaysThroughAHalfCloseAndCountsPlainBytes) {
+    CarryBothWaysThroughAHalfClose(GetParam());
+}
+
+// The window's engine at one end and the server end's at the other: the two
+// engines speak one link.
+TEST_P(SealedLink, PairOfTheTwoEnginesCarriesBothWays) {
+    CarryBothWaysThroughAHalfClose(GetParam() == EngineKind::Events ? EngineKind::Threads
+                                                                    : EngineKind::Events);
 }
 
 // A target that speaks first reaches a client that never says a word: the
@@ -381,9 +401,14 @@ TEST_P(SealedLink, RefusalOfASealedServerReachesTheClientInPlain) {
     EXPECT_EQ(echo.Received(), "held");
 }
 
+// The event engine's bound; the threaded engine's is tested with its process.
+class SealedEventRefusals : public SealedLink {};
+INSTANTIATE_TEST_SUITE_P(EventEngine, SealedEventRefusals, testing::Values(EngineKind::Events),
+                         EngineName);
+
 // A flood past the limit cannot make the relay run a handshake for each:
 // beyond a bound of refusals in progress, a client is just closed.
-TEST_P(SealedLink, RefusalsInProgressAreBoundedAndTheRestClosedAtOnce) {
+TEST_P(SealedEventRefusals, InProgressAreBoundedAndTheRestClosedAtOnce) {
     StartSealedServer(echo.Port(), 2);
     TestSocket holder = testing_support::Connect(farEngine->ListeningPort());
     Blob opening;
