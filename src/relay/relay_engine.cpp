@@ -66,7 +66,8 @@ bool RelayEngine::StartListening(const StartRequest& request) {
                                      target,
                                      request.targetPort,
                                      m_nEncodeMode.load(std::memory_order_relaxed),
-                                     request.connectionLimit});
+                                     request.connectionLimit,
+                                     request.linkKey && request.encode != EncodeMode::None});
     m_events.RunStateChanged(RunState::Listening);
     return BeginAcceptThread();
 }

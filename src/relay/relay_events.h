@@ -47,6 +47,7 @@ struct ListenStarted {
     int targetPort = 0;
     EncodeMode mode = EncodeMode::None;
     int limit = 0;
+    bool sealed = false;  // a key seals the link in place of the byte map
 };
 
 // The step a listener's start failed in. Thread: the run was announced

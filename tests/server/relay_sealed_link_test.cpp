@@ -69,6 +69,9 @@ class SealedRelays : public testing::Test {
 // totals.
 TEST_F(SealedRelays, PairCarriesFiftyMegabytesEachWayThroughAHalfClose) {
     StartPair(echo.Port());
+    for (RelayProcess* relay : {nearRelay.get(), farRelay.get()}) {
+        EXPECT_NE(relay->Stderr().find(" link=sealed "), std::string::npos) << relay->Stderr();
+    }
     const std::string payload = RandomBytes(50u << 20, 3);
     {
         TestSocket client = Connect(static_cast<std::uint16_t>(nearPort));

@@ -114,7 +114,8 @@ bool EventRelayEngine::BeginRun(const StartRequest& request, bool resetTotals) {
                                      run->target.host,
                                      static_cast<std::uint16_t>(request.targetPort),
                                      request.encode,
-                                     request.connectionLimit});
+                                     request.connectionLimit,
+                                     request.linkKey && request.encode != EncodeMode::None});
     m_openListeners.store(static_cast<int>(m_listeners.Count()));
     m_listening.store(true);
     SetState(RunState::Listening);

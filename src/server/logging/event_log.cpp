@@ -18,6 +18,19 @@ std::string ErrorText(std::error_code error) {
     return text;
 }
 
+namespace {
+
+// What the link between the two relays carries: sealed messages, mapped
+// bytes, or the programs' own bytes.
+const char* LinkName(const ListenStarted& started) {
+    if (started.sealed) {
+        return "sealed";
+    }
+    return started.mode == EncodeMode::None ? "plain" : "mapped";
+}
+
+}  // namespace
+
 void EventLog::Listening(const ListenStarted& started) {
     m_log.Write(LogLine(LogLevel::Info, "listening")
                     .Add("address", started.bound.address.ToString())
@@ -25,6 +38,7 @@ void EventLog::Listening(const ListenStarted& started) {
                     .Add("target", started.target)
                     .Add("target_port", started.targetPort)
                     .Add("mode", EncodeModeName(started.mode))
+                    .Add("link", LinkName(started))
                     .Add("limit", started.limit)
                     .Add("engine", m_engineName));
 }
