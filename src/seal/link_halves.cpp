@@ -100,9 +100,9 @@ LinkHalves SplitOpenLink(LinkSealer&& link) {
     if (!link.Open() || !link.output_.empty()) {
         throw std::logic_error("only an open link with its output taken splits");
     }
-    LinkHalves halves{SealingHalf(std::move(link.ciphers_.send), link.sent_end_),
-                      OpeningHalf(std::move(link.ciphers_.receive), std::move(link.received_),
-                                  link.peer_ended_)};
+    LinkHalves halves{
+        SealingHalf(std::move(link.ciphers_.send), link.sent_end_),
+        OpeningHalf(std::move(link.ciphers_.receive), std::move(link.received_), link.peer_ended_)};
     link.Fail(LinkError::handshake_failed);  // the link itself is of no further use
     return halves;
 }

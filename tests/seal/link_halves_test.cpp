@@ -101,11 +101,7 @@ TEST(LinkHalves, HostileOrBrokenInputEndsTheOpeningHalfWithNoPlainBytes) {
              return w;
          },
          false, true},
-        {"cut between messages, before the end marker",
-         [](Blob w) {
-             return w;
-         },
-         true, true},
+        {"cut between messages, before the end marker", [](Blob w) { return w; }, true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

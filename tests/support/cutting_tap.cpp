@@ -13,8 +13,8 @@ std::size_t WholeFrameSize(const std::string& pending) {
     if (pending.size() < 2) {
         return 0;
     }
-    const std::size_t size = 2 + (static_cast<std::uint8_t>(pending[0]) << 8 |
-                                  static_cast<std::uint8_t>(pending[1]));
+    const std::size_t size =
+        2 + (static_cast<std::uint8_t>(pending[0]) << 8 | static_cast<std::uint8_t>(pending[1]));
     return pending.size() >= size ? size : 0;
 }
 
