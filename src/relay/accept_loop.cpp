@@ -238,8 +238,10 @@ void RelayEngine::SealedRefusal(net::Socket client, const seal::LinkKey& key) {
         return;
     }
     const std::string refusal = RefusalBytes(EncodeMode::None);
+    // The text, then the end marker, so the far relay passes both on as an
+    // orderly end.
     if (link.Seal({reinterpret_cast<const std::uint8_t*>(refusal.data()), refusal.size()}) ||
-        !SendLinkOutput(client, link)) {
+        link.SealEnd() || !SendLinkOutput(client, link)) {
         return;
     }
     net::Shutdown(client, net::ShutdownHow::Send);

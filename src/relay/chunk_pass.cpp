@@ -22,6 +22,19 @@ std::optional<seal::LinkError> ChunkPass::Pass(char* chunk, int length, Passed& 
     return std::nullopt;
 }
 
-std::optional<seal::LinkError> ChunkPass::SourceEnded() {
-    return m_opening != nullptr ? m_opening->PeerClosed() : std::nullopt;
+std::optional<seal::LinkError> ChunkPass::SourceEnded(Passed& passed) {
+    passed = {};
+    if (m_opening != nullptr) {
+        return m_opening->PeerClosed();
+    }
+    if (m_sealing == nullptr) {
+        return std::nullopt;
+    }
+    m_passed.clear();
+    if (const auto error = m_sealing->SealEnd(m_passed)) {
+        return error;
+    }
+    passed.data = reinterpret_cast<const char*>(m_passed.data());
+    passed.length = static_cast<int>(m_passed.size());
+    return std::nullopt;
 }

@@ -25,8 +25,10 @@ class ChunkPass {
     // The chunk may be changed in place; what to send stays valid until the
     // next call.
     std::optional<seal::LinkError> Pass(char* chunk, int length, Passed& passed);
-    // The source ended its stream; an error when that cut a message short.
-    std::optional<seal::LinkError> SourceEnded();
+    // The source ended its stream: toward the link, `passed` is the end
+    // marker to send before the half-close; from it, an error unless the
+    // peer's marker came first.
+    std::optional<seal::LinkError> SourceEnded(Passed& passed);
 
   private:
     EncodeMode m_mode = EncodeMode::None;

@@ -252,7 +252,14 @@ void RelayEngine::PumpChunks(RelayConnection& record, TrafficDirection direction
         std::optional<seal::LinkError> linkError;
         ChunkPass::Passed passed;
         if (received == 0) {
-            linkError = pass.SourceEnded();
+            linkError = pass.SourceEnded(passed);
+            // Toward a sealed link the end marker goes first: a bare end of
+            // stream there could be anyone's.
+            if (!linkError && SendAll(destination, passed.data, passed.length) < passed.length) {
+                sockets.ending.Failed(CloseReason::Reset, LastSocketError());
+                sockets.ShutdownBoth();
+                return;
+            }
             if (!linkError) {
                 // Pass the orderly end on and let the other direction finish.
                 sockets.ending.EndedInOrder(direction);

@@ -7,21 +7,43 @@
 
 namespace seal {
 
+bool SealingHalf::SealOne(Bytes plain, std::vector<std::uint8_t>& out) {
+    const std::size_t start = out.size();
+    AppendFrameHeader(plain.size + kTagSize, out);
+    if (cipher_.EncryptWithAd({nullptr, 0}, plain, out) != CipherResult::ok) {
+        out.resize(start);
+        error_ = LinkError::nonce_exhausted;
+        return false;
+    }
+    return true;
+}
+
 std::optional<LinkError> SealingHalf::Seal(Bytes plain, std::vector<std::uint8_t>& out) {
     if (error_) {
         return error_;
     }
+    if (ended_) {
+        throw std::logic_error("plain bytes sealed after the end of the stream");
+    }
     for (std::size_t done = 0; done < plain.size;) {
         const std::size_t chunk = std::min(kMaxPayloadSize, plain.size - done);
-        const std::size_t start = out.size();
-        AppendFrameHeader(chunk + kTagSize, out);
-        if (cipher_.EncryptWithAd({nullptr, 0}, {plain.data + done, chunk}, out) !=
-            CipherResult::ok) {
-            out.resize(start);
-            error_ = LinkError::nonce_exhausted;
+        if (!SealOne({plain.data + done, chunk}, out)) {
             return error_;
         }
         done += chunk;
+    }
+    return std::nullopt;
+}
+
+std::optional<LinkError> SealingHalf::SealEnd(std::vector<std::uint8_t>& out) {
+    if (error_) {
+        return error_;
+    }
+    if (!ended_) {
+        ended_ = true;
+        if (!SealOne({nullptr, 0}, out)) {
+            return error_;
+        }
     }
     return std::nullopt;
 }
@@ -38,8 +60,8 @@ std::optional<LinkError> OpeningHalf::Receive(Bytes received, std::vector<std::u
         return error_;
     }
     std::optional<LinkError> failure;
-    const auto acceptable = [&failure](std::size_t length) {
-        if (length < kTagSize) {
+    const auto acceptable = [this, &failure](std::size_t length) {
+        if (length < kTagSize || peer_ended_) {
             failure = LinkError::bad_message;
         }
         return !failure;
@@ -47,6 +69,7 @@ std::optional<LinkError> OpeningHalf::Receive(Bytes received, std::vector<std::u
     const auto open = [this, &failure, &plain](Bytes message) {
         switch (cipher_.DecryptWithAd({nullptr, 0}, message, plain)) {
             case CipherResult::ok:
+                peer_ended_ = message.size == kTagSize;
                 return true;
             case CipherResult::failed:
                 failure = LinkError::bad_message;
@@ -67,7 +90,7 @@ std::optional<LinkError> OpeningHalf::PeerClosed() {
     if (error_) {
         return error_;
     }
-    if (!received_.Empty()) {
+    if (!received_.Empty() || !peer_ended_) {
         return Fail(LinkError::bad_message);
     }
     return std::nullopt;
@@ -77,8 +100,9 @@ LinkHalves SplitOpenLink(LinkSealer&& link) {
     if (!link.Open() || !link.output_.empty()) {
         throw std::logic_error("only an open link with its output taken splits");
     }
-    LinkHalves halves{SealingHalf(std::move(link.ciphers_.send)),
-                      OpeningHalf(std::move(link.ciphers_.receive), std::move(link.received_))};
+    LinkHalves halves{
+        SealingHalf(std::move(link.ciphers_.send), link.sent_end_),
+        OpeningHalf(std::move(link.ciphers_.receive), std::move(link.received_), link.peer_ended_)};
     link.Fail(LinkError::handshake_failed);  // the link itself is of no further use
     return halves;
 }

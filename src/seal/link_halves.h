@@ -18,26 +18,36 @@ namespace seal {
 
 class SealingHalf {
   public:
-    explicit SealingHalf(CipherState cipher) : cipher_(std::move(cipher)) {}
+    SealingHalf(CipherState cipher, bool ended) : cipher_(std::move(cipher)), ended_(ended) {}
 
     // Appends plain bytes to out as framed messages of at most
-    // kMaxPayloadSize bytes each; no bytes, no message.
+    // kMaxPayloadSize bytes each; no bytes, no message. After SealEnd it
+    // is a bug, and throws.
     std::optional<LinkError> Seal(Bytes plain, std::vector<std::uint8_t>& out);
+    // As LinkSealer::SealEnd: appends the end-of-stream marker to out, to
+    // be sent before the sending side shuts down; a second call adds nothing.
+    std::optional<LinkError> SealEnd(std::vector<std::uint8_t>& out);
 
   private:
+    bool SealOne(Bytes plain, std::vector<std::uint8_t>& out);
+
     CipherState cipher_;
     std::optional<LinkError> error_;
+    bool ended_;
 };
 
 class OpeningHalf {
   public:
-    OpeningHalf(CipherState cipher, FrameReader received)
-        : cipher_(std::move(cipher)), received_(std::move(received)) {}
+    OpeningHalf(CipherState cipher, FrameReader received, bool peerEnded)
+        : cipher_(std::move(cipher)), received_(std::move(received)), peer_ended_(peerEnded) {}
 
     // As LinkSealer::Receive on an open link: appends the payload of each
     // message that authenticates; the first that does not ends the half.
+    // Every empty message is the peer's end marker, and nothing may follow.
     std::optional<LinkError> Receive(Bytes received, std::vector<std::uint8_t>& plain);
-    // The peer ended its stream: clean only between messages.
+    // The peer's end-of-stream marker has come.
+    bool EndedInOrder() const { return peer_ended_; }
+    // The peer ended its stream: clean only after its marker.
     std::optional<LinkError> PeerClosed();
 
   private:
@@ -46,6 +56,7 @@ class OpeningHalf {
     CipherState cipher_;
     FrameReader received_;
     std::optional<LinkError> error_;
+    bool peer_ended_;
 };
 
 struct LinkHalves {

@@ -56,7 +56,8 @@ bool LinkSealer::AcceptableLength(std::size_t length) {
             Fail(LinkError::handshake_failed);
             return false;
         }
-    } else if (length < kTagSize) {
+    } else if (length < kTagSize || peer_ended_) {
+        // Nothing may follow the peer's end-of-stream marker.
         Fail(state_ == State::open ? LinkError::bad_message : LinkError::handshake_failed);
         return false;
     }
@@ -115,6 +116,11 @@ void LinkSealer::StartTransport() {
 bool LinkSealer::HandleTransportMessage(Bytes message, std::vector<std::uint8_t>& plain) {
     switch (ciphers_.receive.DecryptWithAd({nullptr, 0}, message, plain)) {
         case CipherResult::ok:
+            // The responder's first message from the initiator is its empty
+            // confirmation; every other empty message is the end marker.
+            if (message.size == kTagSize && state_ == State::open) {
+                peer_ended_ = true;
+            }
             state_ = State::open;
             return true;
         case CipherResult::failed:
@@ -145,12 +151,31 @@ std::optional<LinkError> LinkSealer::Seal(Bytes plain) {
     if (!CanSeal()) {
         throw std::logic_error("plain bytes sealed before the handshake");
     }
+    if (sent_end_) {
+        throw std::logic_error("plain bytes sealed after the end of the stream");
+    }
     for (std::size_t done = 0; done < plain.size;) {
         const std::size_t chunk = std::min(kMaxPayloadSize, plain.size - done);
         if (!SealOne({plain.data + done, chunk})) {
             return error_;
         }
         done += chunk;
+    }
+    return std::nullopt;
+}
+
+std::optional<LinkError> LinkSealer::SealEnd() {
+    if (state_ == State::failed) {
+        return error_;
+    }
+    if (!CanSeal()) {
+        throw std::logic_error("stream ended before the handshake");
+    }
+    if (!sent_end_) {
+        sent_end_ = true;
+        if (!SealOne({nullptr, 0})) {
+            return error_;
+        }
     }
     return std::nullopt;
 }
@@ -162,7 +187,8 @@ std::optional<LinkError> LinkSealer::PeerClosed() {
     if (state_ != State::open) {
         return Fail(LinkError::handshake_failed);
     }
-    if (!received_.Empty()) {
+    // Part of a message, or a whole stream cut where a message ends.
+    if (!received_.Empty() || !peer_ended_) {
         return Fail(LinkError::bad_message);
     }
     return std::nullopt;

@@ -15,6 +15,14 @@
 //
 // Plain bytes pass only while Open, in messages of at most kMaxPayloadSize
 // bytes. After an error the sealer stays failed and every call repeats it.
+//
+// A TCP end of stream proves nothing: anyone on the path can forge a FIN,
+// and one that falls between two messages would cut the stream short
+// unnoticed. So a sender ends its stream with a marker first (SealEnd): a
+// transport message with no payload. Only the initiator's confirmation is
+// empty besides it, so any later empty message is the marker. The peer's
+// end of stream is clean only after the marker; one without it, even
+// between messages, is bad_message, and so is any message after it.
 #pragma once
 
 #include <cstdint>
@@ -68,12 +76,22 @@ class LinkSealer {
     }
 
     // Seals plain bytes into as many messages as they need and queues them.
-    // Only while CanSeal (calling it earlier is a bug and throws); no bytes,
-    // no message.
+    // Only while CanSeal and before SealEnd (anything else is a bug and
+    // throws); no bytes, no message.
     std::optional<LinkError> Seal(Bytes plain);
 
-    // The peer ended its stream. A clean end falls between messages after
-    // the handshake; anything else is the error it returns.
+    // Queues the end-of-stream marker, to go out before the caller shuts
+    // down its sending side. Only while CanSeal (else a bug, and throws);
+    // a second call queues nothing.
+    std::optional<LinkError> SealEnd();
+
+    // The peer's marker has come: its stream ended in order, and nothing
+    // may follow it.
+    bool EndedInOrder() const { return peer_ended_; }
+
+    // The peer ended its stream. Clean only after its marker, with no part
+    // of a message left over; before the link is open the end is
+    // handshake_failed, otherwise bad_message.
     std::optional<LinkError> PeerClosed();
 
   private:
@@ -97,6 +115,8 @@ class LinkSealer {
     TransportCiphers ciphers_;
     FrameReader received_;  // received bytes not yet a whole message
     std::vector<std::uint8_t> output_;
+    bool sent_end_ = false;
+    bool peer_ended_ = false;
 };
 
 }  // namespace seal

@@ -8,6 +8,7 @@
 #include <random>
 #include <thread>
 
+#include "cutting_tap.h"
 #include "recording_events.h"
 #include "relay/event/sealed_refusal.h"
 #include "relay/link_close_reason.h"
@@ -247,6 +248,21 @@ TEST_P(SealedLink, TapBetweenTheRelaysNeverSeesThePlainBytes) {
     EXPECT_GT(seen.size(), 2 * marker.size());
     EXPECT_EQ(seen.find("PLAIN-MARKER"), std::string::npos);
     EXPECT_TRUE(CountReaches(0));
+    tap.Stop();
+}
+
+// An end of stream forged between the relays where a message ends (after
+// the handshake, the confirmation and the client's first message): the
+// Server-mode relay must take it for the cut it is, not for its client's end.
+TEST_P(SealedLink, AnEndOfStreamForgedBetweenMessagesIsABadMessage) {
+    StartSealedServer(echo.Port());
+    CuttingTap tap(farEngine->ListeningPort(), 3);
+    StartSealedClient(tap.Port());
+    TestSocket client = Connect();
+    ASSERT_TRUE(client.Send("a whole message"));
+    ASSERT_TRUE(WaitUntil([&] { return farEvents.Closed().size() == 1; }));
+    EXPECT_EQ(farEvents.Closed().front().reason, CloseReason::BadMessage);
+    client.Close();
     tap.Stop();
 }
 

@@ -79,7 +79,8 @@ void SealedStreamReadsBack(const std::uint8_t* data, std::size_t size) {
     const std::size_t where = data[0] | std::size_t{data[1]} << 8;
     const Blob plain_in(data + 2, data + size);
     Require(!initiator.Seal({plain_in.data(), plain_in.size()}), "sealing succeeds");
-    Blob stream = initiator.TakeOutput();  // the empty confirmation, then the data
+    Require(!initiator.SealEnd(), "the end marker seals");
+    Blob stream = initiator.TakeOutput();  // the empty confirmation, the data, the marker
     const bool altered = where < stream.size() * 4 && data[size - 1] != 0;
     if (altered)
         stream[where % stream.size()] ^= data[size - 1];

@@ -1,7 +1,8 @@
 """The sealed link against an independent Noise implementation (dissononce):
 seal_peer runs one end over loopback TCP, this script the other, in both
-roles. Each side sends a few MB, half-closes, and reports the SHA-256 of what
-it read; both hashes must match what the other sent. Also: dissononce with
+roles. Each side sends a few MB, its end marker (an empty message) and a
+half-close, and reports the SHA-256 of what it read; both hashes must match
+what the other sent, and each side must see the other's marker. Also: dissononce with
 another key must be refused by seal_peer as handshake_failed.
 
 usage: dissononce_peer.py SEAL_PEER"""
@@ -75,17 +76,26 @@ def exchange(sock, initiator, key, payload):
             n = sizes[i % len(sizes)]
             sock.sendall(frame(send.encrypt_with_ad(b"", payload[at:at + n])))
             at, i = at + n, i + 1
+        # The end marker: an empty message before the end of the stream.
+        sock.sendall(frame(send.encrypt_with_ad(b"", b"")))
         sock.shutdown(socket.SHUT_WR)
 
     sender = threading.Thread(target=send_all)
     sender.start()
     received = bytearray(first)
+    ended = False
     while True:
         message = read_frame(sock)
         if message is None:
             break
-        received += receive.decrypt_with_ad(b"", message)
+        if ended:
+            raise ValueError("a message after the end marker")
+        opened = receive.decrypt_with_ad(b"", message)
+        ended = not opened
+        received += opened
     sender.join()
+    if not ended:
+        raise ValueError("the stream ended without the end marker")
     return bytes(received)
 
 

@@ -52,7 +52,13 @@ TEST(LinkHalves, EachDirectionGoesOnAcrossTheSplitAMessageCutByItIncluded) {
     Blob expected = first;
     expected.insert(expected.end(), second.begin(), second.end());
     EXPECT_EQ(plain, expected);
+    Blob end;
+    ASSERT_FALSE(down.sealing.SealEnd(end));
+    ASSERT_FALSE(up.opening.Receive(View(end), plain));
+    EXPECT_EQ(plain, expected) << "the marker carries nothing";
+    EXPECT_TRUE(up.opening.EndedInOrder());
     EXPECT_FALSE(up.opening.PeerClosed());
+    EXPECT_THROW(down.sealing.Seal(View(first), end), std::logic_error);
 
     // The other way, with messages no larger than the limit.
     const Blob reply = RandomBytes(2 * seal::kMaxPayloadSize, 3);
@@ -95,6 +101,7 @@ TEST(LinkHalves, HostileOrBrokenInputEndsTheOpeningHalfWithNoPlainBytes) {
              return w;
          },
          false, true},
+        {"cut between messages, before the end marker", [](Blob w) { return w; }, true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,6 +124,42 @@ TEST(LinkHalves, HostileOrBrokenInputEndsTheOpeningHalfWithNoPlainBytes) {
                   LinkError::bad_message);
         EXPECT_TRUE(after.empty());
     }
+}
+
+// Halves with one key, as two relays hold them: a sealing half made twice
+// plays a peer that goes on after its own end.
+TEST(LinkHalves, AMessageAfterTheEndMarkerIsABadMessage) {
+    const seal::CipherKey key{};
+    const auto cipher = [&key](std::uint64_t nonce) {
+        seal::CipherState state;
+        state.InitializeKey(key);
+        state.SetNonce(nonce);
+        return state;
+    };
+    seal::SealingHalf sender(cipher(0), false);
+    seal::SealingHalf twin(cipher(1), false);
+    seal::OpeningHalf receiver(cipher(0), seal::FrameReader{}, false);
+    Blob end;
+    ASSERT_FALSE(sender.SealEnd(end));
+    const Blob late = Sealed(twin, {'l', 'a', 't', 'e'});
+    Blob plain;
+    ASSERT_FALSE(receiver.Receive(View(end), plain));
+    EXPECT_TRUE(receiver.EndedInOrder());
+    EXPECT_EQ(receiver.Receive(View(late), plain), LinkError::bad_message);
+    EXPECT_TRUE(plain.empty());
+}
+
+TEST(LinkHalves, AnEndMarkedBeforeTheSplitStaysMarked) {
+    OpenLink link;
+    ASSERT_FALSE(link.initiator.SealEnd());
+    Blob plain;
+    ASSERT_FALSE(link.responder.Receive(View(link.initiator.TakeOutput()), plain));
+    seal::LinkHalves sender = seal::SplitOpenLink(std::move(link.initiator));
+    seal::LinkHalves receiver = seal::SplitOpenLink(std::move(link.responder));
+    EXPECT_TRUE(receiver.opening.EndedInOrder());
+    EXPECT_FALSE(receiver.opening.PeerClosed());
+    Blob out;
+    EXPECT_THROW(sender.sealing.Seal(View(Blob{1}), out), std::logic_error);
 }
 
 TEST(LinkHalves, OnlyAnOpenLinkWithItsOutputTakenSplits) {

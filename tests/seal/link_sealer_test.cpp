@@ -82,7 +82,72 @@ TEST(LinkSealer, CarriesBytesSplitAtTheMessageLimitAndAnyReadSize) {
         at += n;
     }
     EXPECT_EQ(got, plain);
-    EXPECT_FALSE(link.responder.PeerClosed()) << "an end between messages is clean";
+    ASSERT_FALSE(link.initiator.SealEnd());
+    ASSERT_FALSE(Deliver(link.responder, link.initiator.TakeOutput()).error);
+    EXPECT_FALSE(link.responder.PeerClosed()) << "an end after the marker is clean";
+}
+
+// An initiator whose ephemeral key is fixed, so that two of them reading one
+// reply hold the same keys: the twin plays a peer that goes on after its end.
+LinkSealer FixedInitiator(const seal::LinkKey& key) {
+    seal::PrivateKey ephemeral;
+    ephemeral.bytes.fill(0x33);
+    const auto prologue = LinkSealer::kLinkPrologue;
+    return LinkSealer(seal::NnPsk0Handshake(
+        Role::initiator, seal::HashKind::sha256, key,
+        {reinterpret_cast<const std::uint8_t*>(prologue.data()), prologue.size()}, ephemeral));
+}
+
+// A FIN anyone on the path can forge: only the sealed end marker makes the
+// end of the stream clean, and nothing may follow the marker.
+TEST(LinkSealer, OnlyTheEndMarkerMakesTheEndOfTheStreamClean) {
+    {
+        SCOPED_TRACE("the initiator's empty confirmation is not an end");
+        OpenLink link;
+        EXPECT_FALSE(link.responder.EndedInOrder());
+        EXPECT_EQ(link.responder.PeerClosed(), LinkError::bad_message);
+    }
+    for (const bool fromInitiator : {true, false}) {
+        SCOPED_TRACE(fromInitiator ? "initiator ends" : "responder ends");
+        OpenLink link;
+        LinkSealer& sender = fromInitiator ? link.initiator : link.responder;
+        LinkSealer& receiver = fromInitiator ? link.responder : link.initiator;
+        ASSERT_FALSE(sender.Seal(View(Blob{'a', 'b'})));
+        ASSERT_FALSE(sender.SealEnd());
+        ASSERT_FALSE(sender.SealEnd()) << "a second end is harmless";
+        const auto read = Deliver(receiver, sender.TakeOutput());
+        EXPECT_FALSE(read.error);
+        EXPECT_EQ(read.plain, (Blob{'a', 'b'}));
+        EXPECT_TRUE(receiver.EndedInOrder());
+        EXPECT_FALSE(receiver.PeerClosed());
+        EXPECT_THROW(sender.Seal(View(Blob{1})), std::logic_error);
+    }
+}
+
+TEST(LinkSealer, AMessageAfterTheEndMarkerIsABadMessage) {
+    const auto key = seal::GenerateLinkKey();
+    LinkSealer initiator = FixedInitiator(key);
+    LinkSealer twin = FixedInitiator(key);
+    LinkSealer responder(Role::responder, key);
+    const Blob hello = initiator.TakeOutput();
+    ASSERT_EQ(twin.TakeOutput(), hello);
+    ASSERT_FALSE(Deliver(responder, hello).error);
+    const Blob reply = responder.TakeOutput();
+    ASSERT_FALSE(Deliver(initiator, reply).error);
+    ASSERT_FALSE(Deliver(twin, reply).error);
+    ASSERT_FALSE(Deliver(responder, initiator.TakeOutput()).error);  // the confirmation
+    ASSERT_FALSE(initiator.SealEnd());
+    const Blob end = initiator.TakeOutput();
+    // The twin's third message is valid in itself: only its place fails it.
+    ASSERT_FALSE(twin.Seal(View(Blob{'x'})));
+    twin.TakeOutput();
+    ASSERT_FALSE(twin.Seal(View(Blob{'l', 'a', 't', 'e'})));
+    const Blob late = twin.TakeOutput();
+
+    ASSERT_FALSE(Deliver(responder, end).error);
+    const auto after = Deliver(responder, late);
+    EXPECT_EQ(after.error, LinkError::bad_message);
+    EXPECT_TRUE(after.plain.empty());
 }
 
 TEST(LinkSealer, HostileOrBrokenInputIsATypedErrorAndYieldsNoPlainBytes) {
@@ -198,6 +263,30 @@ TEST(LinkSealer, HostileOrBrokenInputIsATypedErrorAndYieldsNoPlainBytes) {
              return Deliver(link.responder, Blob{0, 15, 1, 2, 3});
          },
          LinkError::bad_message},
+        {"stream cut between messages, before the end marker",
+         [&] {
+             OpenLink link;
+             auto r = Deliver(link.responder, link.SealFromInitiator(RandomBytes(100, 9)));
+             EXPECT_FALSE(r.error);
+             EXPECT_FALSE(link.responder.EndedInOrder());
+             r.plain.clear();
+             r.error = link.responder.PeerClosed();
+             return r;
+         },
+         LinkError::bad_message},
+        {"refusal cut before its end marker",
+         [&] {
+             LinkSealer initiator(Role::initiator, key);
+             LinkSealer responder(Role::responder, key);
+             Deliver(responder, initiator.TakeOutput());
+             EXPECT_FALSE(responder.Seal(View(Blob{'b', 'u', 's', 'y'})));
+             auto r = Deliver(initiator, responder.TakeOutput());
+             EXPECT_FALSE(r.error);
+             r.plain.clear();
+             r.error = initiator.PeerClosed();
+             return r;
+         },
+         LinkError::bad_message},
         {"stream cut inside a message",
          [&] {
              OpenLink link;
@@ -235,6 +324,7 @@ TEST(LinkSealer, SealingBeforeTheHandshakeIsABug) {
     LinkSealer responder(Role::responder, seal::GenerateLinkKey());
     EXPECT_FALSE(responder.CanSeal());
     EXPECT_THROW(responder.Seal(View(Blob{1})), std::logic_error);
+    EXPECT_THROW(responder.SealEnd(), std::logic_error);
 }
 
 // A responder that must refuse (its limit is reached) answers the handshake
@@ -249,10 +339,13 @@ TEST(LinkSealer, TheResponderCanSealARefusalRightAfterItsReply) {
     EXPECT_FALSE(responder.Open());
     const Blob refusal = {'b', 'u', 's', 'y'};
     ASSERT_FALSE(responder.Seal(View(refusal)));
+    ASSERT_FALSE(responder.SealEnd());
     const auto read = Deliver(initiator, responder.TakeOutput());
     EXPECT_FALSE(read.error);
     EXPECT_EQ(read.plain, refusal);
     EXPECT_TRUE(initiator.Open());
+    EXPECT_TRUE(initiator.EndedInOrder());
+    EXPECT_FALSE(initiator.PeerClosed());
 }
 
 TEST(CipherState, TheLastNonceIsNeverUsed) {

@@ -1,9 +1,9 @@
 // One end of a sealed link over loopback TCP, for the test against another
 // Noise implementation. The initiator connects, the responder listens on
 // 127.0.0.1 at a free port and prints "port N" first. Once the link is open
-// it sends the file's bytes and half-closes, while it reads everything the
-// other end sends until that end closes; then it prints the SHA-256 of what
-// it read. Any link error is printed by name, exit status 1.
+// it sends the file's bytes, its end marker and a half-close, while it reads
+// everything the other end sends until that end closes; then it prints the
+// SHA-256 of what it read. Any link error is printed by name, exit status 1.
 //   seal_peer initiator PORT KEY_FILE SEND_FILE
 //   seal_peer responder KEY_FILE SEND_FILE
 #include <arpa/inet.h>
@@ -115,7 +115,10 @@ int main(int argc, char** argv) {
                         if (!SendAll(fd, sealer.TakeOutput()))
                             return;
                     }
-                    shutdown(fd, SHUT_WR);
+                    std::lock_guard<std::mutex> inner(lock);
+                    sealer.SealEnd();
+                    if (SendAll(fd, sealer.TakeOutput()))
+                        shutdown(fd, SHUT_WR);
                 });
             }
         }

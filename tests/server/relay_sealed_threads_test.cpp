@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "cutting_tap.h"
 #include "loopback_server.h"
 #include "process_probe.h"
 #include "relay_process.h"
@@ -330,6 +331,24 @@ INSTANTIATE_TEST_SUITE_P(
             },
             "bad_message")),
     [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
+// An end of stream forged between the relays where a message ends (after
+// the handshake, the confirmation and the client's first message): the
+// Server-mode relay must take it for the cut it is, not for its client's end.
+TEST(SealedThreadsTest, AnEndOfStreamForgedBetweenMessagesIsABadMessage) {
+    EchoServer target;
+    ScratchDirectory directory;
+    auto server = SealedRelay(directory, kKey, "server", target.Port());
+    CuttingTap tap(server->Port(), 3);
+    auto client = SealedRelay(directory, kKey, "client", tap.Port());
+    TestSocket user = Connect(client->Port());
+    ASSERT_TRUE(user.Send("a whole message"));
+    EXPECT_TRUE(WaitUntil([&] {
+        return server->Process().Stderr().find("reason=bad_message") != std::string::npos;
+    })) << server->Process().Stderr();
+    user.Close();
+    tap.Stop();
+}
 
 // A Client-mode relay whose target is no sealed relay: the target sees the
 // handshake message and nothing of what the client sends, and the client

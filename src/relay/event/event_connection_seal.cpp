@@ -132,17 +132,35 @@ void EventConnection::StartSealedPumps() {
     }
 }
 
-// The sealed side's end is clean only between messages once the link is
-// open; the plain side's end is passed on as a half-close, which the far
-// relay's sealer sees as that clean end.
+// The sealed side's end is clean only after the peer's end marker. The plain
+// side's end goes on as the marker and then a half-close: a bare end of
+// stream could be anyone's. This direction writes one thing at a time, so
+// nothing of it is in flight now and the marker follows all its data.
 void EventConnection::SealedEndOfStream(Direction& direction) {
     if (direction.opens) {
         if (const auto error = m_sealer->PeerClosed()) {
             LinkFailed(*error);
             return;
         }
+        EndOfStream(direction);
+        return;
     }
-    EndOfStream(direction);
+    if (const auto error = m_sealer->SealEnd()) {
+        LinkFailed(*error);
+        return;
+    }
+    m_sealer->TakeOutput(direction.out);
+    asio::async_write(*direction.to, asio::buffer(direction.out),
+                      [self = shared_from_this(), &direction](std::error_code ec, std::size_t) {
+                          if (self->m_closed) {
+                              return;
+                          }
+                          if (ec) {
+                              self->Close(CloseReason::Reset, ec);
+                              return;
+                          }
+                          self->EndOfStream(direction);
+                      });
 }
 
 // One write of what the direction holds; then the direction reads again,

@@ -66,7 +66,10 @@ class SealedRefusal : public std::enable_shared_from_this<SealedRefusal> {
             return;
         }
         m_answered = true;
+        // The text, then the end marker, so the far relay passes both on as
+        // an orderly end.
         m_sealer.Seal({reinterpret_cast<const std::uint8_t*>(m_text.data()), m_text.size()});
+        m_sealer.SealEnd();
         m_answer = m_sealer.TakeOutput();
         asio::async_write(m_socket, asio::buffer(m_answer),
                           [self = shared_from_this()](std::error_code ec, std::size_t) {
