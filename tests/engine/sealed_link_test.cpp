@@ -254,16 +254,34 @@ TEST_P(SealedLink, TapBetweenTheRelaysNeverSeesThePlainBytes) {
 // An end of stream forged between the relays where a message ends (after
 // the handshake, the confirmation and the client's first message): the
 // Server-mode relay must take it for the cut it is, not for its client's end.
+// The event engine also resets the target, which must not see an orderly end
+// after a cut stream either.
 TEST_P(SealedLink, AnEndOfStreamForgedBetweenMessagesIsABadMessage) {
-    StartSealedServer(echo.Port());
+    std::atomic<int> targetEnds{0};
+    std::atomic<int> orderlyEnds{0};
+    LoopbackServer target([&](TestSocket& connection, int) {
+        char chunk[256];
+        int received = 1;
+        while (received > 0) {
+            received = net::Recv(connection.fd(), chunk, static_cast<int>(sizeof chunk));
+        }
+        orderlyEnds += received == 0 ? 1 : 0;
+        ++targetEnds;
+    });
+    StartSealedServer(target.Port());
     CuttingTap tap(farEngine->ListeningPort(), 3);
     StartSealedClient(tap.Port());
     TestSocket client = Connect();
     ASSERT_TRUE(client.Send("a whole message"));
     ASSERT_TRUE(WaitUntil([&] { return farEvents.Closed().size() == 1; }));
     EXPECT_EQ(farEvents.Closed().front().reason, CloseReason::BadMessage);
+    if (GetParam() == EngineKind::Events) {
+        ASSERT_TRUE(WaitUntil([&] { return targetEnds.load() == 1; }));
+        EXPECT_EQ(orderlyEnds.load(), 0) << "the target took the cut stream for a whole one";
+    }
     client.Close();
     tap.Stop();
+    target.Stop();
 }
 
 // Without a mode there is no side to seal: a key alone changes nothing.

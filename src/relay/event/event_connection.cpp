@@ -262,6 +262,14 @@ void EventConnection::Close(CloseReason reason, std::error_code error) {
     m_quietTimer.cancel();
     m_lookup.Cancel();
     std::error_code ignored;
+    if (m_sealer && reason != CloseReason::ClientClosed && reason != CloseReason::TargetClosed) {
+        // A sealed connection that did not end in order (a cut or forged
+        // stream, a time-out, a stop) is reset on both sides: a close would
+        // send an orderly end, and the program behind the relay would take
+        // the cut stream for a whole one.
+        m_client.set_option(asio::socket_base::linger(true, 0), ignored);
+        m_target.set_option(asio::socket_base::linger(true, 0), ignored);
+    }
     m_client.close(ignored);
     m_target.close(ignored);
     m_host.ReleaseShares(m_shares);
