@@ -46,19 +46,25 @@ TEST(SealedWindow, ClientModeWithTheKeyReachesTheSealedPeerIntact) {
     ASSERT_NE(session.Window(), nullptr);
     ASSERT_EQ(ListeningOn(port), WaitForStatusText(session.Window(), ListeningOn(port)));
 
-    // Larger than one chunk and one sealed message, so both are split.
-    const std::string payload = Payload(200000);
-    TestSocket client = Connect(port);
-    ASSERT_TRUE(client.valid());
-    EXPECT_TRUE(RoundTrip(client, payload) == payload) << "bytes came back changed";
-    // A second connection gets a handshake of its own.
-    TestSocket second = Connect(port);
-    ASSERT_TRUE(second.valid());
-    EXPECT_EQ("again", RoundTrip(second, "again"));
-    // The totals are the plain bytes (200,005: 195 KB); with the seal's
-    // frames and tags they would pass 196 KB.
-    EXPECT_EQ("195 KB", WaitForControlText(session.Window(), IDC_BYTES_UP, "195 KB"));
-    EXPECT_EQ("195 KB", WaitForControlText(session.Window(), IDC_BYTES_DOWN, "195 KB"));
+    {
+        // Larger than one chunk and one sealed message, so both are split.
+        const std::string payload = Payload(200000);
+        TestSocket client = Connect(port);
+        ASSERT_TRUE(client.valid());
+        EXPECT_TRUE(RoundTrip(client, payload) == payload) << "bytes came back changed";
+        // A second connection gets a handshake of its own.
+        TestSocket second = Connect(port);
+        ASSERT_TRUE(second.valid());
+        EXPECT_EQ("again", RoundTrip(second, "again"));
+        // The totals are the plain bytes (200,005: 195 KB); with the seal's
+        // frames and tags they would pass 196 KB.
+        EXPECT_EQ("195 KB", WaitForControlText(session.Window(), IDC_BYTES_UP, "195 KB"));
+        EXPECT_EQ("195 KB", WaitForControlText(session.Window(), IDC_BYTES_DOWN, "195 KB"));
+    }
+    // Both clients ended in order, so both links end with their end marker:
+    // the peer logs no cut stream. (Closing the window with links open would
+    // cut them, which the peer rightly logs as bad_message.)
+    EXPECT_EQ("0", WaitForControlText(session.Window(), IDC_CONNECTION_COUNT, "0"));
     session.ExpectNoMessageBox();
     EXPECT_TRUE(session.CloseWith(WM_CLOSE));
 }
