@@ -30,14 +30,8 @@ TEST_P(RelayTraffic, MegabyteComesBackIntactAndIsCountedAtEveryChunkSize) {
         {
             TestSocket client = Connect();
             ASSERT_TRUE(client.valid());
-            // Send from another thread: the echo answers while we still send.
-            std::thread sender([&] {
-                client.Send(payload);
-                client.ShutdownSend();
-            });
             bool sawEnd = false;
-            const std::string back = client.ReadToEnd(&sawEnd, 20000);
-            sender.join();
+            const std::string back = client.SendAllAndReadBack(payload, &sawEnd, 20000);
             EXPECT_TRUE(sawEnd);
             ASSERT_EQ(back.size(), payload.size());
             EXPECT_TRUE(back == payload);

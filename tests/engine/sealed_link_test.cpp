@@ -186,13 +186,8 @@ void SealedLink::CarryThrough() {
     const std::string request = RandomBytes(3 << 20, 5);
     {
         TestSocket client = Connect();
-        std::thread sender([&] {
-            client.Send(request);
-            client.ShutdownSend();
-        });
         bool sawEnd = false;
-        const std::string answer = client.ReadToEnd(&sawEnd, 30000);
-        sender.join();
+        const std::string answer = client.SendAllAndReadBack(request, &sawEnd, 30000);
         EXPECT_TRUE(sawEnd);
         ASSERT_EQ(answer.size(), request.size());
         EXPECT_TRUE(answer == request);

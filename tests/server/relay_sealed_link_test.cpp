@@ -76,13 +76,8 @@ TEST_F(SealedRelays, PairCarriesFiftyMegabytesEachWayThroughAHalfClose) {
     {
         TestSocket client = Connect(static_cast<std::uint16_t>(nearPort));
         ASSERT_TRUE(client.valid());
-        std::thread sender([&] {
-            client.Send(payload);
-            client.ShutdownSend();
-        });
         bool sawEnd = false;
-        const std::string back = client.ReadToEnd(&sawEnd, 120000);
-        sender.join();
+        const std::string back = client.SendAllAndReadBack(payload, &sawEnd, 120000);
         EXPECT_TRUE(sawEnd);
         ASSERT_EQ(back.size(), payload.size());
         EXPECT_TRUE(back == payload);

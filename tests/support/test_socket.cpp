@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 namespace testing_support {
 namespace {
@@ -135,6 +136,16 @@ std::string TestSocket::Read(std::size_t count, int timeoutMs) {
         data.append(buffer, static_cast<std::size_t>(received));
     }
     return data;
+}
+
+std::string TestSocket::SendAllAndReadBack(const std::string& data, bool* sawEnd, int timeoutMs) {
+    std::thread sender([&] {
+        Send(data);
+        ShutdownSend();
+    });
+    std::string back = ReadToEnd(sawEnd, timeoutMs);
+    sender.join();
+    return back;
 }
 
 std::string TestSocket::ReadToEnd(bool* sawEnd, int timeoutMs) {

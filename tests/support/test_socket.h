@@ -38,6 +38,9 @@ class TestSocket {
     // Reads until the peer ends the stream; sawEnd tells whether it ended in
     // order (not reset, not timed out).
     std::string ReadToEnd(bool* sawEnd, int timeoutMs = kPatienceMs);
+    // Sends all of data and then its end from another thread while reading
+    // what comes back until the peer ends (an echo answers while we send).
+    std::string SendAllAndReadBack(const std::string& data, bool* sawEnd, int timeoutMs);
 
   private:
     net::Socket m_socket = net::kInvalidSocket;

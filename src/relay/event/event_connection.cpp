@@ -213,23 +213,26 @@ void EventConnection::ReceiveChunk(Direction& direction) {
     asio::async_write(*direction.to, asio::buffer(direction.buffer.get(), received),
                       [self = shared_from_this(), &direction](std::error_code ec, std::size_t) {
                           self->ReturnBuffer(direction);
-                          if (self->m_closed) {
-                              return;
-                          }
-                          if (ec) {
-                              self->Close(CloseReason::Reset, ec);
-                              return;
-                          }
-                          self->m_lastActivity = Clock::now();
-                          // After a full chunk more is usually waiting: read at
-                          // once. After a short one the read would mostly find
-                          // nothing, so wait to be told.
-                          if (direction.lastChunkFull) {
-                              self->ReceiveChunk(direction);
-                          } else {
-                              self->WaitReadable(direction);
-                          }
+                          self->ChunkWritten(direction, ec);
                       });
+}
+
+void EventConnection::ChunkWritten(Direction& direction, std::error_code ec) {
+    if (m_closed) {
+        return;
+    }
+    if (ec) {
+        Close(CloseReason::Reset, ec);
+        return;
+    }
+    m_lastActivity = Clock::now();
+    // After a full chunk more is usually waiting: read at once. After a short
+    // one the read would mostly find nothing, so wait to be told.
+    if (direction.lastChunkFull) {
+        ReceiveChunk(direction);
+    } else {
+        WaitReadable(direction);
+    }
 }
 
 // The end of one side's stream is passed on as a half-close; the other

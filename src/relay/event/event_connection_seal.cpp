@@ -168,19 +168,7 @@ void EventConnection::SealedEndOfStream(Direction& direction) {
 void EventConnection::WriteOut(Direction& direction, tcp::socket& to) {
     asio::async_write(to, asio::buffer(direction.out),
                       [self = shared_from_this(), &direction](std::error_code ec, std::size_t) {
-                          if (self->m_closed) {
-                              return;
-                          }
-                          if (ec) {
-                              self->Close(CloseReason::Reset, ec);
-                              return;
-                          }
-                          self->m_lastActivity = Clock::now();
-                          if (direction.lastChunkFull) {
-                              self->ReceiveChunk(direction);
-                          } else {
-                              self->WaitReadable(direction);
-                          }
+                          self->ChunkWritten(direction, ec);
                       });
 }
 
