@@ -2,19 +2,11 @@
 #include <random>
 #include <thread>
 
+#include "random_bytes.h"
 #include "relay_fixture.h"
 
 namespace testing_support {
 namespace {
-
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) {
-        c = static_cast<char>(random() & 0xFF);
-    }
-    return bytes;
-}
 
 class RelayTraffic : public RelayFixture {};
 

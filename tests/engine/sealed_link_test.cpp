@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cutting_tap.h"
+#include "random_bytes.h"
 #include "recording_events.h"
 #include "relay/event/sealed_refusal.h"
 #include "relay/link_close_reason.h"
@@ -20,15 +21,6 @@ namespace testing_support {
 namespace {
 
 using Blob = std::vector<std::uint8_t>;
-
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) {
-        c = static_cast<char>(random() & 0xFF);
-    }
-    return bytes;
-}
 
 seal::LinkKey KeyOf(std::uint8_t fill) {
     seal::LinkKey key;

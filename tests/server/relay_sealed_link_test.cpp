@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "loopback_server.h"
+#include "random_bytes.h"
 #include "relay_process.h"
 #include "scratch_directory.h"
 #include "seal/link_sealer.h"
@@ -29,14 +30,7 @@ using testing_support::WaitUntil;
 
 const std::string kKey = "q83vASNFZ4mrze8BI0VniavN7wEjRWeJq83vASNFZ4k=";
 
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) {
-        c = static_cast<char>(random() & 0xFF);
-    }
-    return bytes;
-}
+using testing_support::RandomBytes;
 
 class SealedRelays : public testing::Test {
   protected:

@@ -17,6 +17,7 @@
 #include "cutting_tap.h"
 #include "loopback_server.h"
 #include "process_probe.h"
+#include "random_bytes.h"
 #include "relay_process.h"
 #include "relay_test_helpers.h"
 #include "scratch_directory.h"
@@ -39,13 +40,6 @@ std::string Sha256(const std::string& bytes) {
     unsigned char digest[32];
     gcry_md_hash_buffer(GCRY_MD_SHA256, digest, bytes.data(), bytes.size());
     return std::string(reinterpret_cast<char*>(digest), sizeof digest);
-}
-
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (auto& b : bytes) b = static_cast<char>(random());
-    return bytes;
 }
 
 // A threaded relay with the key in its config file, in the given mode.
