@@ -207,14 +207,18 @@ void EventConnection::ReceiveChunk(Direction& direction) {
     direction.lastChunkFull = received == size;
     MapChunk(m_run->settings.encode, direction.fromClient, direction.buffer.get(),
              static_cast<int>(received));
-    direction.bytes += static_cast<std::int64_t>(received);
-    m_host.AddTraffic(direction.traffic, static_cast<std::int64_t>(received));
+    CountPlain(direction, received);
     m_lastActivity = Clock::now();
     asio::async_write(*direction.to, asio::buffer(direction.buffer.get(), received),
                       [self = shared_from_this(), &direction](std::error_code ec, std::size_t) {
                           self->ReturnBuffer(direction);
                           self->ChunkWritten(direction, ec);
                       });
+}
+
+void EventConnection::CountPlain(Direction& direction, std::size_t bytes) {
+    direction.bytes += static_cast<std::int64_t>(bytes);
+    m_host.AddTraffic(direction.traffic, static_cast<std::int64_t>(bytes));
 }
 
 void EventConnection::ChunkWritten(Direction& direction, std::error_code ec) {

@@ -100,6 +100,8 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
 
     void WaitReadable(Direction& direction);
     void ReceiveChunk(Direction& direction);
+    // Totals count the plain bytes, whichever side of the relay they are on.
+    void CountPlain(Direction& direction, std::size_t bytes);
     // A chunk's write ended: on to the direction's next read, or the close.
     void ChunkWritten(Direction& direction, std::error_code ec);
     void EndOfStream(Direction& direction);

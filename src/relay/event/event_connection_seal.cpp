@@ -46,8 +46,7 @@ void EventConnection::SealedChunk(Direction& direction, std::size_t received) {
         return;
     }
     m_sealer->TakeOutput(direction.out);
-    direction.bytes += static_cast<std::int64_t>(received);
-    m_host.AddTraffic(direction.traffic, static_cast<std::int64_t>(received));
+    CountPlain(direction, received);
     m_lastActivity = Clock::now();
     WriteOut(direction, *direction.to);
 }
@@ -74,8 +73,7 @@ void EventConnection::OpenChunk(Direction& direction, std::size_t received) {
         WaitReadable(direction);
         return;
     }
-    direction.bytes += static_cast<std::int64_t>(direction.out.size());
-    m_host.AddTraffic(direction.traffic, static_cast<std::int64_t>(direction.out.size()));
+    CountPlain(direction, direction.out.size());
     WriteOut(direction, *direction.to);
 }
 
@@ -117,8 +115,7 @@ void EventConnection::StartSealedPumps() {
     if (inbound.out.empty()) {
         ReceiveChunk(inbound);
     } else {
-        inbound.bytes += static_cast<std::int64_t>(inbound.out.size());
-        m_host.AddTraffic(inbound.traffic, static_cast<std::int64_t>(inbound.out.size()));
+        CountPlain(inbound, inbound.out.size());
         WriteOut(inbound, *inbound.to);
     }
     if (m_closed) {
