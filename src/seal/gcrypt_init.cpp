@@ -16,6 +16,13 @@ void Initialise() {
     if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) {
         return;  // someone in this process did it already
     }
+#ifndef _WIN32
+    // The kernel's generator (getrandom), read afresh for every request. The
+    // default one stirs a pool of its own and polls the system for entropy
+    // on every cipher and hash it opens: sixty system calls per handshake.
+    // Windows keeps the default, whose system type gathers slowly each time.
+    gcry_control(GCRYCTL_SET_PREFERRED_RNG_TYPE, GCRY_RNG_TYPE_SYSTEM);
+#endif
     if (gcry_check_version(kMinimumVersion) == nullptr) {
         throw std::runtime_error(std::string("libgcrypt ") + gcry_check_version(nullptr) +
                                  " is too old; " + kMinimumVersion + " or later is needed");
