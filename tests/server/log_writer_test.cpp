@@ -67,6 +67,29 @@ TEST(LogWriterTest, EveryLineQueuedIsWrittenInOrderByTheEnd) {
     }
 }
 
+// The writer gathers lines before it writes; a lone line, or the last of a
+// burst, must still reach the stream without a flush or a line after it.
+TEST(LogWriterTest, ALineNeitherFlushedNorFollowedStillReachesTheStream) {
+    const LogFile file;
+    LogWriter log(file.Stream(), LogLevel::Info, LogStyle::Journal);
+    const auto lastLineHas = [&](const std::string& words) {
+        for (int wait = 0; wait < 200; ++wait) {
+            const std::vector<std::string> lines = Lines(file.Text());
+            if (!lines.empty() && lines.back().find(words) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    };
+    for (const int burst : {1, 2000, 1}) {
+        for (int i = 0; i < burst; ++i) {
+            log.Write(Numbered(i));
+        }
+        EXPECT_TRUE(lastLineHas("number=" + std::to_string(burst - 1) + " ")) << burst;
+    }
+}
+
 TEST(LogWriterTest, EachStyleStartsTheLineItsOwnWay) {
     struct Case {
         LogStyle style;

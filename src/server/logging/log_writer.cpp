@@ -1,6 +1,7 @@
 #include "server/logging/log_writer.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <utility>
@@ -191,6 +192,7 @@ void LogWriter::Write(const LogLine& line) {
 
 void LogWriter::WriteAlways(const LogLine& line) {
     std::string text = Formatted(line);
+    bool wake = false;
     {
         const std::lock_guard<std::mutex> lock(m_lock);
         if (m_queue.size() >= m_capacity) {
@@ -200,20 +202,36 @@ void LogWriter::WriteAlways(const LogLine& line) {
         }
         m_queue.push_back(std::move(text));
         ++m_queuedCount;
+        // The writer sleeps only on an empty queue; while it gathers, it is
+        // hurried only by a queue half full, before lines would be dropped.
+        wake = m_queue.size() == 1 || m_queue.size() == m_capacity / 2;
     }
-    m_queuedOrClosing.notify_one();
+    if (wake) {
+        m_queuedOrClosing.notify_one();
+    }
 }
 
 void LogWriter::Flush() {
     std::unique_lock<std::mutex> lock(m_lock);
-    const std::uint64_t target = m_queuedCount;
+    const std::uint64_t target = AskForFlush();
+    lock.unlock();
+    m_queuedOrClosing.notify_one();
+    lock.lock();
     m_progress.wait(lock, [&] { return m_writtenCount >= target; });
 }
 
 bool LogWriter::FlushWithin(std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> lock(m_lock);
-    const std::uint64_t target = m_queuedCount;
+    const std::uint64_t target = AskForFlush();
+    lock.unlock();
+    m_queuedOrClosing.notify_one();
+    lock.lock();
     return m_progress.wait_for(lock, limit, [&] { return m_writtenCount >= target; });
+}
+
+std::uint64_t LogWriter::AskForFlush() {
+    m_flushTarget = std::max(m_flushTarget, m_queuedCount);
+    return m_queuedCount;
 }
 
 std::string LogWriter::Formatted(const LogLine& line) const {
@@ -239,6 +257,10 @@ void LogWriter::WriteQueued() {
         if (m_queue.empty()) {
             return;  // closing, and everything is written
         }
+        m_queuedOrClosing.wait_for(lock, kGatherTime, [&] {
+            return m_closing || m_flushTarget > m_writtenCount ||
+                   m_queue.size() >= m_capacity / 2;
+        });
         batch.swap(m_queue);
         const std::int64_t dropped = std::exchange(m_droppedUnreported, 0);
         const std::uint64_t taken = m_queuedCount;
