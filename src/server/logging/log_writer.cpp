@@ -1,7 +1,7 @@
 #include "server/logging/log_writer.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <utility>
@@ -258,8 +258,7 @@ void LogWriter::WriteQueued() {
             return;  // closing, and everything is written
         }
         m_queuedOrClosing.wait_for(lock, kGatherTime, [&] {
-            return m_closing || m_flushTarget > m_writtenCount ||
-                   m_queue.size() >= m_capacity / 2;
+            return m_closing || m_flushTarget > m_writtenCount || m_queue.size() >= m_capacity / 2;
         });
         batch.swap(m_queue);
         const std::int64_t dropped = std::exchange(m_droppedUnreported, 0);
