@@ -1,20 +1,28 @@
-// floor_relay LISTEN_PORT TARGET_PORT
+// floor_relay LISTEN_PORT TARGET_PORT [--feature-calls]
 //
 // The least a TCP relay can do on Linux, as a yardstick for the others: one
 // thread, one epoll set, both sockets of a connection registered once
 // (edge-triggered, never re-armed), no limits, time-outs, look-ups, logging or
 // keep-alive. It listens on 127.0.0.1 and relays to 127.0.0.1. Whatever it
 // cannot beat, no relay built on the same calls will.
+//
+// With --feature-calls it also makes, per connection, the calls vorlane-relay's
+// features need and no loop can spare: no-delay and keep-alive on the target
+// (5 setsockopt) and a connect deadline on a timerfd (1 timerfd_settime). The
+// two together tell how much of a gap is the features and how much the loop.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -72,6 +80,22 @@ Pumped Pump(int from, int to, Direction& direction) {
     }
 }
 
+// What vorlane-relay sets on each target connection, and its connect deadline.
+void FeatureCalls(int target, int deadlines) {
+    const int on = 1;
+    const int idle = 60;
+    const int interval = 10;
+    const int probes = 6;
+    setsockopt(target, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    setsockopt(target, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(target, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(target, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(target, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    itimerspec deadline{};
+    deadline.it_value.tv_sec = 10;
+    timerfd_settime(deadlines, 0, &deadline, nullptr);
+}
+
 bool Register(int epoll, int socket, Connection& connection) {
     epoll_event event{};
     event.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
@@ -82,10 +106,13 @@ bool Register(int epoll, int socket, Connection& connection) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: floor_relay LISTEN_PORT TARGET_PORT\n");
+    const bool featureCalls = argc == 4 && std::strcmp(argv[3], "--feature-calls") == 0;
+    if (argc != 3 && !featureCalls) {
+        std::fprintf(stderr, "usage: floor_relay LISTEN_PORT TARGET_PORT [--feature-calls]\n");
         return 2;
     }
+    // Never added to the epoll set: it stands for the deadline's bookkeeping only.
+    const int deadlines = featureCalls ? timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK) : -1;
     sockaddr_in listenAddress{};
     listenAddress.sin_family = AF_INET;
     listenAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -130,6 +157,9 @@ int main(int argc, char** argv) {
                         close(client);
                         close(connection->target);
                         continue;
+                    }
+                    if (featureCalls) {
+                        FeatureCalls(connection->target, deadlines);
                     }
                     // Owned by its epoll registrations from here until both sockets close.
                     static_cast<void>(connection.release());
