@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "seal/ephemeral_keys.h"
+
 namespace seal {
 
 NnPsk0Handshake::NnPsk0Handshake(Role role, HashKind kind, const LinkKey& psk, Bytes prologue,
@@ -23,7 +25,7 @@ bool NnPsk0Handshake::MyTurnToWrite() const {
 }
 
 void NnPsk0Handshake::WriteEphemeral(std::vector<std::uint8_t>& out) {
-    ephemeral_ = fixed_ephemeral_ ? KeyPairFrom(*fixed_ephemeral_) : GenerateKeyPair();
+    ephemeral_ = fixed_ephemeral_ ? KeyPairFrom(*fixed_ephemeral_) : TakeEphemeralKeyPair();
     fixed_ephemeral_.reset();
     const PublicKey& e = ephemeral_->public_key;
     out.insert(out.end(), e.begin(), e.end());
