@@ -53,7 +53,12 @@ std::optional<LinkFailure> DriveHandshake(net::Socket socket, seal::LinkSealer& 
                 {reinterpret_cast<const std::uint8_t*>(buffer), static_cast<std::size_t>(received)},
                 plain);
         } else if (received == 0) {
-            error = link.PeerClosed().value_or(seal::LinkError::handshake_failed);
+            error = link.PeerClosed();
+            if (!error) {
+                // The initiator left before its first message: nothing to relay.
+                failure = LinkFailure{CloseReason::ClientClosed, {}};
+                break;
+            }
         } else if (MillisecondsLeft(deadline) == 0) {
             error = seal::LinkError::handshake_failed;  // too slow, or stalled on purpose
         } else {

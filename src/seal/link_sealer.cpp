@@ -184,6 +184,11 @@ std::optional<LinkError> LinkSealer::PeerClosed() {
     if (state_ == State::failed) {
         return error_;
     }
+    // The initiator answered no more after our reply: it sent nothing, so
+    // nothing is cut (a relay that opened a link ahead and did not need it).
+    if (state_ == State::awaiting_first_message && received_.Empty()) {
+        return std::nullopt;
+    }
     if (state_ != State::open) {
         return Fail(LinkError::handshake_failed);
     }

@@ -90,8 +90,10 @@ class LinkSealer {
     bool EndedInOrder() const { return peer_ended_; }
 
     // The peer ended its stream. Clean only after its marker, with no part
-    // of a message left over; before the link is open the end is
-    // handshake_failed, otherwise bad_message.
+    // of a message left over, or (responder) right after the handshake reply,
+    // before any byte of the initiator's first message: the link never
+    // opened and nothing was lost. Any other end before the link is open is
+    // handshake_failed, after it bad_message.
     std::optional<LinkError> PeerClosed();
 
   private:

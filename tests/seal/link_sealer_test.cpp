@@ -31,6 +31,19 @@ Blob ForgedHandshakeMessage(unsigned seed) {
     return forged;
 }
 
+// A relay may open a link ahead and close it unused right after the reply
+// (a replayed first message ends the same way): nothing was sent, so the end
+// is clean, and the link never opened.
+TEST(LinkSealer, AnInitiatorGoneRightAfterTheReplyEndsCleanlyUnopened) {
+    const auto key = seal::GenerateLinkKey();
+    LinkSealer initiator(Role::initiator, key);
+    LinkSealer responder(Role::responder, key);
+    EXPECT_FALSE(Deliver(responder, initiator.TakeOutput()).error);
+    EXPECT_FALSE(responder.TakeOutput().empty());
+    EXPECT_FALSE(responder.PeerClosed());
+    EXPECT_FALSE(responder.Open());
+}
+
 TEST(LinkSealer, ResponderOpensOnlyOnTheInitiatorsFirstMessageEvenFromASilentClient) {
     const auto key = seal::GenerateLinkKey();
     LinkSealer initiator(Role::initiator, key);
@@ -225,13 +238,17 @@ TEST(LinkSealer, HostileOrBrokenInputIsATypedErrorAndYieldsNoPlainBytes) {
              return r;
          },
          LinkError::handshake_failed},
-        {"replayed first message, then silence",
+        {"first message cut by the end of the stream",
          [&] {
              LinkSealer initiator(Role::initiator, key);
-             LinkSealer replayed(Role::responder, key);
-             auto r = Deliver(replayed, initiator.TakeOutput());
+             LinkSealer responder(Role::responder, key);
+             EXPECT_FALSE(Deliver(responder, initiator.TakeOutput()).error);
+             EXPECT_FALSE(Deliver(initiator, responder.TakeOutput()).error);
+             Blob first = initiator.TakeOutput();
+             first.resize(first.size() - 1);
+             auto r = Deliver(responder, first);
              EXPECT_FALSE(r.error);
-             r.error = replayed.PeerClosed();
+             r.error = responder.PeerClosed();
              return r;
          },
          LinkError::handshake_failed},

@@ -6,6 +6,7 @@
 
 #include "platform/net.h"
 #include "relay/event/asio_address.h"
+#include "relay/event/spare_links.h"
 #include "relay/link_close_reason.h"
 
 namespace {
@@ -47,12 +48,28 @@ EventConnection::EventConnection(EventConnectionHost& host, EventWorker& worker,
       m_started(Clock::now()),
       m_lastActivity(m_started) {}
 
+EventConnection::EventConnection(EventConnectionHost& host, EventWorker& worker,
+                                 std::shared_ptr<const EventRun> run)
+    : EventConnection(host, worker, std::move(run), 0, tcp::socket(worker.context), {},
+                      tcp::socket(worker.context)) {
+    m_spare = true;
+    m_shares = 0;
+}
+
 EventConnection::~EventConnection() = default;
+
+// Non-blocking from now on: the watch for a client leaving peeks without waiting.
+void EventConnection::TuneClient() {
+    TuneRelaySocket(m_client, net::kAcceptedSocketsKeepTuning);
+}
 
 void EventConnection::Start() {
     m_worker.live.insert(shared_from_this());
-    // Non-blocking from now on: the watch below peeks without waiting.
-    TuneRelaySocket(m_client, net::kAcceptedSocketsKeepTuning);
+    if (m_spare) {
+        ReachTarget();
+        return;
+    }
+    TuneClient();
     if (m_run->settings.linkKey && m_run->settings.encode == EncodeMode::Server) {
         StartHandshake(seal::Role::responder);  // reaches the target once the link is open
         return;
@@ -73,7 +90,7 @@ void EventConnection::ReachTarget() {
         }
     }
     // A client whose bytes are already held has spoken: nothing to watch.
-    if (!m_clientSpoke) {
+    if (!m_clientSpoke && !m_spare) {
         WatchClientLeaving();
     }
     if (m_run->target.literal) {
@@ -91,7 +108,9 @@ void EventConnection::Connected() {
         m_client.cancel(ignored);  // the pumps watch the client from now on
     }
     TuneRelaySocket(m_target, false);
-    m_host.ConnectionOpened(m_report);
+    if (!m_spare) {
+        m_host.ConnectionOpened(m_report);  // a spare's client is reported when it comes
+    }
     m_lastActivity = Clock::now();
     if (m_sealer) {
         ArmQuietTimer();
@@ -117,8 +136,11 @@ void EventConnection::Connected() {
 // sealed link's handshake deadline.
 void EventConnection::ArmQuietTimer() {
     auto deadline = Clock::time_point::max();
-    if (NothingMoved() && m_run->settings.firstByteTimeout.count() > 0) {
+    if (NothingMoved() && !m_spare && m_run->settings.firstByteTimeout.count() > 0) {
         deadline = m_started + m_run->settings.firstByteTimeout;
+    }
+    if (m_parked) {
+        deadline = m_parkedAt + kSpareLife;
     }
     if (Handshaking()) {
         deadline = std::min(deadline, m_handshakeStarted + kHandshakeDeadline);
@@ -142,7 +164,11 @@ void EventConnection::ArmQuietTimer() {
 
 void EventConnection::OnQuietTimer() {
     const Clock::time_point now = Clock::now();
-    if (NothingMoved() && m_run->settings.firstByteTimeout.count() > 0 &&
+    if (m_parked && now - m_parkedAt >= kSpareLife) {
+        Close(CloseReason::ClientClosed);  // unused: ends in order, quietly
+        return;
+    }
+    if (NothingMoved() && !m_spare && m_run->settings.firstByteTimeout.count() > 0 &&
         now - m_started >= m_run->settings.firstByteTimeout) {
         Close(CloseReason::FirstByteTimeout);
         return;
@@ -269,6 +295,16 @@ void EventConnection::Close(CloseReason reason, std::error_code error) {
     m_quietTimer.cancel();
     m_lookup.Cancel();
     std::error_code ignored;
+    if (m_spare) {
+        // No client, no share, nothing to report; the far relay reads an
+        // orderly end before any message, which costs it nothing.
+        m_parked = false;
+        m_target.close(ignored);
+        auto& spares = m_worker.spares;
+        spares.erase(std::remove(spares.begin(), spares.end(), shared_from_this()), spares.end());
+        m_worker.live.erase(shared_from_this());
+        return;
+    }
     if (m_sealer && reason != CloseReason::ClientClosed && reason != CloseReason::TargetClosed) {
         // A sealed connection that did not end in order (a cut or forged
         // stream, a time-out, a stop) is reset on both sides: a close would

@@ -51,6 +51,12 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     EventConnection(EventConnectionHost& host, EventWorker& worker,
                     std::shared_ptr<const EventRun> run, std::uint64_t id, tcp::socket client,
                     const tcp::endpoint& clientEndpoint, tcp::socket target);
+    // A sealed link opened ahead in Client mode, with no client yet: it
+    // connects, handshakes and waits on its worker's spare list until a
+    // client takes it (AdoptClient) or it has waited kSpareLife. Until then
+    // it holds no share, reports nothing and closes without a word.
+    EventConnection(EventConnectionHost& host, EventWorker& worker,
+                    std::shared_ptr<const EventRun> run);
     ~EventConnection();
     EventConnection(const EventConnection&) = delete;
     EventConnection& operator=(const EventConnection&) = delete;
@@ -59,6 +65,13 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     void Start();
     // Ends both sockets and every pending operation; the first reason counts.
     void Close(CloseReason reason, std::error_code error = {});
+
+    // A spare link whose handshake is done and which waits for a client.
+    bool ReadyForClient() const { return m_parked && !m_closed; }
+    const EventRun* Run() const { return m_run.get(); }
+    // Gives a ready spare link its client, which holds both its shares
+    // already, and relays from now on as any connection.
+    void AdoptClient(tcp::socket client, const tcp::endpoint& clientEndpoint, std::uint64_t id);
 
   private:
     // Start refused any other target port.
@@ -85,6 +98,7 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
         std::vector<std::uint8_t> out;
     };
 
+    void TuneClient();
     void LookUpTarget();
     void OnLookedUp(std::error_code ec, std::vector<tcp::endpoint> found);
     void ConnectTo(const std::vector<tcp::endpoint>& addresses);
@@ -118,6 +132,9 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     void SealedEndOfStream(Direction& direction);
     void WriteOut(Direction& direction, tcp::socket& to);
     void LinkFailed(seal::LinkError error);
+    // A spare link's handshake is done: it waits for a client, watching the
+    // far relay meanwhile (any byte or end from it makes the link useless).
+    void Park();
     // Looks the target up, or connects to its address.
     void ReachTarget();
 
@@ -144,4 +161,7 @@ class EventConnection : public std::enable_shared_from_this<EventConnection> {
     bool m_clientSpoke = false;     // bytes wait in the client's socket for the target
     bool m_quietTimerArmed = false;
     bool m_closed = false;
+    bool m_spare = false;   // opened ahead and not yet taken by a client
+    bool m_parked = false;  // a spare waiting for its client
+    std::chrono::steady_clock::time_point m_parkedAt;
 };

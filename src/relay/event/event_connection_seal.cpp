@@ -99,6 +99,8 @@ void EventConnection::LinkOpened() {
         m_clientSpoke = !m_up.out.empty();
         ArmQuietTimer();
         ReachTarget();
+    } else if (m_spare) {
+        Park();
     } else {
         StartSealedPumps();
     }
@@ -137,6 +139,12 @@ void EventConnection::SealedEndOfStream(Direction& direction) {
     if (direction.opens) {
         if (const auto error = m_sealer->PeerClosed()) {
             LinkFailed(*error);
+            return;
+        }
+        if (!m_sealer->Open()) {
+            // The far relay left before its first message: the target was
+            // never reached and nothing is lost.
+            Close(CloseReason::ClientClosed);
             return;
         }
         EndOfStream(direction);

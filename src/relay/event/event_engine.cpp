@@ -70,6 +70,7 @@ EventRelayEngine::~EventRelayEngine() {
     }
     // Whatever a stopped context still held goes with it, on this thread.
     for (auto& worker : m_workers) {
+        worker->spares.clear();
         worker->live.clear();
     }
 }
@@ -215,6 +216,7 @@ void EventRelayEngine::CloseListener(EventListener& listener) {
     listener.acceptRetry.cancel();
     std::error_code ignored;
     listener.acceptor.close(ignored);
+    CloseSpares(listener.worker);
     if (m_openListeners.fetch_sub(1) != 1) {
         return;
     }

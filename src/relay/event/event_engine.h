@@ -122,6 +122,10 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     void CloseListener(EventListener& listener);
     void AdjustShares(int delta);
     EventWorker& NextWorker(EventListener& listener);
+    // Sealed links opened ahead (event_engine_spares.cpp), on the worker's thread.
+    std::shared_ptr<EventConnection> TakeSpare(EventWorker& worker, const EventRun& run);
+    void OpenSpares(EventWorker& worker, const std::shared_ptr<const EventRun>& run);
+    void CloseSpares(EventWorker& worker);
 
     RelayDisplay& m_display;
     std::unique_ptr<RelayEvents> m_ownReports;  // when the display words the reports

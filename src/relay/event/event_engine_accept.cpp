@@ -107,9 +107,15 @@ void EventRelayEngine::OnAccepted(std::error_code error, tcp::socket client,
         }
         EventConnectionHost& host = *this;
         if (&worker == &listener.worker) {
-            std::make_shared<EventConnection>(host, worker, listener.run, id, std::move(client),
-                                              peer, std::move(target))
-                ->Start();
+            if (const auto spare = TakeSpare(worker, *listener.run)) {
+                target.close(ec);
+                spare->AdoptClient(std::move(client), peer, id);
+            } else {
+                std::make_shared<EventConnection>(host, worker, listener.run, id, std::move(client),
+                                                  peer, std::move(target))
+                    ->Start();
+            }
+            OpenSpares(worker, listener.run);
         } else {
             auto sockets = std::make_shared<std::pair<tcp::socket, tcp::socket>>(std::move(client),
                                                                                  std::move(target));

@@ -7,9 +7,11 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 
+#include <chrono>
 #include <memory>
 #include <thread>
 #include <unordered_set>
+#include <vector>
 
 #include "relay/event/buffer_pool.h"
 
@@ -32,5 +34,11 @@ struct EventWorker {
     // Touched only on this worker's thread.
     // Open connections, held here until they close.
     std::unordered_set<std::shared_ptr<EventConnection>> live;
+    // Sealed links opened ahead for the clients to come (also in `live`),
+    // when the last client that could have used one came, and when the far
+    // relay last refused one (it is at its limit: open none for a while).
+    std::vector<std::shared_ptr<EventConnection>> spares;
+    std::chrono::steady_clock::time_point lastSealedClient;
+    std::chrono::steady_clock::time_point spareRefused;
     BufferPool buffers;
 };
