@@ -302,6 +302,7 @@ void EventConnection::Close(CloseReason reason, std::error_code error) {
         m_target.close(ignored);
         auto& spares = m_worker.spares;
         spares.erase(std::remove(spares.begin(), spares.end(), shared_from_this()), spares.end());
+        m_host.SpareGone();
         m_worker.live.erase(shared_from_this());
         return;
     }

@@ -19,6 +19,8 @@ class EventConnectionHost {
     virtual void ConnectionClosed(const ConnectionEnd& end) = 0;
     // Where target names are looked up, shared by every worker.
     virtual LookupPool& Lookups() = 0;
+    // A link opened ahead was taken by a client or closed unused.
+    virtual void SpareGone() = 0;
 
   protected:
     ~EventConnectionHost() = default;

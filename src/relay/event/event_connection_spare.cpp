@@ -35,6 +35,7 @@ void EventConnection::AdoptClient(tcp::socket client, const tcp::endpoint& clien
                                   std::uint64_t id) {
     m_spare = false;
     m_parked = false;
+    m_host.SpareGone();
     std::error_code ignored;
     m_target.cancel(ignored);  // the watch above; the pumps read the far relay now
     m_client = std::move(client);

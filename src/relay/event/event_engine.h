@@ -99,6 +99,7 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     void ConnectionOpened(const ConnectionReport& connection) override;
     void ConnectionClosed(const ConnectionEnd& end) override;
     LookupPool& Lookups() override { return m_lookups; }
+    void SpareGone() override { m_spareLinks.fetch_sub(1); }
 
     bool BeginRun(const StartRequest& request, bool resetTotals);
     // Checks the request and makes the run it describes; reports a refusal.
@@ -150,10 +151,11 @@ class EventRelayEngine final : public RelayControl, private EventConnectionHost 
     std::atomic<unsigned> m_runNumber{0};
     std::atomic<int> m_listeningPort{0};
 
-    CCriticalSection m_csCount;       // a share change together with its display
-    std::atomic<int> m_shares{0};     // one per direction still open, as the threaded engine counts
-    std::atomic<int> m_live{0};       // open connections
-    AddressTally m_clientsByAddress;  // every open connection, by its client's address
+    CCriticalSection m_csCount;    // a share change together with its display
+    std::atomic<int> m_shares{0};  // one per direction still open, as the threaded engine counts
+    std::atomic<int> m_live{0};    // open connections
+    std::atomic<int> m_spareLinks{0};  // opened ahead, on every worker
+    AddressTally m_clientsByAddress;   // every open connection, by its client's address
     std::atomic<std::int64_t> m_denied{0};
     std::atomic<std::int64_t> m_refused{0};
     // Sealed refusals under way; shared with them, since one may end after the engine.

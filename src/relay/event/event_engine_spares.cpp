@@ -41,7 +41,8 @@ void EventRelayEngine::OpenSpares(EventWorker& worker, const std::shared_ptr<con
         now - worker.lastSealedClient < kSpareDemand && now - worker.spareRefused >= kSpareLife;
     worker.lastSealedClient = now;
     EventConnectionHost& host = *this;
-    while (wanted && worker.spares.size() < kSpareLinks) {
+    while (wanted && worker.spares.size() < kSpareLinks && m_spareLinks.load() < kSpareLinksInAll) {
+        m_spareLinks.fetch_add(1);
         auto spare = std::make_shared<EventConnection>(host, worker, run);
         worker.spares.push_back(spare);
         spare->Start();

@@ -11,8 +11,10 @@
 
 #include "relay/link_close_reason.h"
 
-// Ready or opening at most, per worker.
+// Ready or opening at most, per worker and in all: each holds a place of the
+// far relay's limit and of its cap for our address.
 constexpr std::size_t kSpareLinks = 2;
+constexpr int kSpareLinksInAll = 4;
 // A spare waits this long for a client, then closes.
 constexpr std::chrono::seconds kSpareLife{5};
 // Spares are opened only while clients come closer together than this: a
