@@ -26,6 +26,7 @@ void EventConnection::Park() {
     // the link is of no use to a client.
     m_target.async_wait(tcp::socket::wait_read, [self = shared_from_this()](std::error_code ec) {
         if (self->m_parked && !self->m_closed && ec != asio::error::operation_aborted) {
+            self->m_worker.spareRefused = Clock::now();  // full, or going away: not now
             self->Close(CloseReason::TargetClosed);
         }
     });
