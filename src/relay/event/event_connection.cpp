@@ -298,7 +298,6 @@ void EventConnection::Close(CloseReason reason, std::error_code error) {
     if (m_spare) {
         // No client, no share, nothing to report; the far relay reads an
         // orderly end before any message, which costs it nothing.
-        m_parked = false;
         m_target.close(ignored);
         auto& spares = m_worker.spares;
         spares.erase(std::remove(spares.begin(), spares.end(), shared_from_this()), spares.end());

@@ -9,6 +9,9 @@
 std::shared_ptr<EventConnection> EventRelayEngine::TakeSpare(EventWorker& worker,
                                                              const EventRun& run) {
     auto& spares = worker.spares;
+    if (spares.empty()) {
+        return nullptr;  // every client of a relay that opens none
+    }
     const auto ready = std::find_if(spares.begin(), spares.end(), [&run](const auto& spare) {
         return spare->ReadyForClient() && spare->Run() == &run;
     });
@@ -25,16 +28,16 @@ std::shared_ptr<EventConnection> EventRelayEngine::TakeSpare(EventWorker& worker
 // after the far relay refused one: it is full, and each would cost it a
 // handshake and a refusal.
 void EventRelayEngine::OpenSpares(EventWorker& worker, const std::shared_ptr<const EventRun>& run) {
+    const StartRequest& settings = run->settings;
+    if (!settings.linkKey || settings.encode != EncodeMode::Client) {
+        return;  // those of a sealed run a reload replaced end on their own
+    }
     // Those opened for the run a reload replaced would only hold places.
     const auto spares = worker.spares;
     for (const auto& spare : spares) {
         if (spare->Run() != run.get()) {
             spare->Close(CloseReason::Stopped);
         }
-    }
-    const StartRequest& settings = run->settings;
-    if (!settings.linkKey || settings.encode != EncodeMode::Client) {
-        return;
     }
     const auto now = std::chrono::steady_clock::now();
     const bool wanted =

@@ -214,23 +214,18 @@ void LogWriter::WriteAlways(const LogLine& line) {
 void LogWriter::Flush() {
     std::unique_lock<std::mutex> lock(m_lock);
     const std::uint64_t target = AskForFlush();
-    lock.unlock();
-    m_queuedOrClosing.notify_one();
-    lock.lock();
     m_progress.wait(lock, [&] { return m_writtenCount >= target; });
 }
 
 bool LogWriter::FlushWithin(std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> lock(m_lock);
     const std::uint64_t target = AskForFlush();
-    lock.unlock();
-    m_queuedOrClosing.notify_one();
-    lock.lock();
     return m_progress.wait_for(lock, limit, [&] { return m_writtenCount >= target; });
 }
 
 std::uint64_t LogWriter::AskForFlush() {
     m_flushTarget = std::max(m_flushTarget, m_queuedCount);
+    m_queuedOrClosing.notify_one();  // a writer gathering writes at once
     return m_queuedCount;
 }
 
